@@ -1,0 +1,1 @@
+#include "gateway/gateway.h"

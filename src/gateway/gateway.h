@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/http_client.h"
+
+namespace lumivane::gateway {
+
+struct TokenRequest {
+  std::string Identifiant;
+  std::string MotDePasse;
+  std::string Configurateur;
+  std::string JetonPasserelle;
+};
+
+// What the gateway step leaves in the window's fields.
+struct GatewayFields {
+  std::string Jeton;
+  std::string UrlConnexion;
+  std::string UrlRecuperation;
+  std::vector<std::string> Erreurs;  // one French line per problem
+};
+
+// gateway_base + "/index.php/Services/jeton?email=..&mdp=..&passerelle=..[&jeton=..]",
+// each value percent-encoded.
+std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenRequest& request);
+
+// Asks the gateway with `http` (the window's first client). Returns 1 on
+// success, 0 when the answer lacks what the module needs (lines in Erreurs).
+// HTTP and XML errors are thrown.
+int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
+                   const TokenRequest& request, GatewayFields& fields);
+
+// "Configurateur " + configurateur + " : GetJetonEtUrlsErreurs \n" + each line + "\n".
+std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
+                                  const std::vector<std::string>& erreurs);
+
+}  // namespace lumivane::gateway

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace lumivane::platform {
+
+struct LocalDateTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual LocalDateTime Now() = 0;
+};
+
+class SystemClock : public Clock {
+ public:
+  LocalDateTime Now() override;
+};
+
+// The date separator of the user's locale, as the C library reports it in
+// nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "." elsewhere.
+std::string SystemDateSeparator();
+
+}  // namespace lumivane::platform

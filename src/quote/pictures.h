@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/http_client.h"
+#include "platform/messages.h"
+
+namespace lumivane::quote {
+
+inline constexpr const char* kPictureErrorMessage =
+    "Une erreur est survenue lors du téléchargement de l'image";
+inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
+
+// Downloads line pictures into one folder during one retrieval.
+class PictureDownloader {
+ public:
+  PictureDownloader(std::string folder, platform::Clock& clock, std::string date_separator,
+                    platform::MessagePort& messages, platform::HttpSettings settings = {});
+
+  // Downloads `url` and stores it as <stamp>_<numero>.jpeg in the folder.
+  // Returns the picture path; nothing (after the message) when the download
+  // failed. A folder or file that cannot be written throws FileError.
+  std::optional<std::string> TelechargerImage(const std::string& url, const std::string& numero);
+
+  const std::string& folder() const { return folder_; }
+
+ private:
+  std::string folder_;  // ends with '/'
+  platform::Clock& clock_;
+  std::string date_separator_;
+  platform::MessagePort& messages_;
+  platform::HttpSettings settings_;
+  std::set<std::string> used_names_;
+};
+
+// "yyyy<sep>mm<sep>dd_hhmmss" with every "/" removed.
+std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator);
+
+// The quote number made safe for a file name: \ / : * ? " < > | and control
+// characters become "_".
+std::string NumeroPourNomDeFichier(const std::string& numero);
+
+}  // namespace lumivane::quote

@@ -1,0 +1,1 @@
+#include "quote/quote.h"
