@@ -1,0 +1,91 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "temp_dir.h"
+#include "xdotool.h"
+#include "xvfb_display.h"
+
+namespace lumivane::testing {
+
+struct ModuleOptions {
+  // Text of the configuration file; nothing: no file at its path.
+  std::optional<std::string> config;
+  // Bytes already in the exchange file; nothing: no file at its path.
+  std::optional<std::string> exchange;
+  // Paths of both files, relative to the run's folder.
+  std::string config_name = "config.ini";
+  std::string exchange_name = "echange.xml";
+  // Base URLs for LUMIVANE_GATEWAY_URL and LUMIVANE_QUOTE_SERVICE_URL.
+  std::string gateway_url;
+  std::string quote_service_url;
+};
+
+// One run of the real Module_Lumivane on an X display: a copy of the
+// executable in a folder of its own (so that its images/ folder is the
+// run's), its configuration and exchange files, and a stand-in xdg-open on
+// PATH that records the URLs it is asked to open. The module is killed when
+// the object goes.
+class ModuleRun {
+ public:
+  static constexpr const char* kMessageBoxTitle = "^Module_Lumivane$";
+  static constexpr const char* kMainWindowTitle =
+      "^(Configurateur Lumivane|Brevance - Configurateur lumivane)$";
+
+  ModuleRun(const XvfbDisplay& display, ModuleOptions options);
+
+  // The module with its two arguments: exchange file, configuration file.
+  void Start();
+  // The module with these arguments.
+  void StartWith(const std::vector<std::string>& arguments);
+  // Any command line (e.g. /bin/sh -c ...) in the module's environment.
+  void StartCommand(const std::vector<std::string>& argv);
+
+  const std::filesystem::path& Folder() const { return dir_.Path(); }
+  std::filesystem::path Executable() const;
+  std::filesystem::path ImagesFolder() const;
+  std::filesystem::path ConfigPath() const;
+  std::filesystem::path ExchangePath() const;
+  std::optional<std::string> ExchangeBytes() const;
+
+  // Texts of the messages shown so far, as written on standard error after
+  // "Module_Lumivane: " (line feeds as the two characters \n).
+  std::vector<std::string> Messages() const;
+  // Waits for the next message, after those already waited for, that holds
+  // `part`; gives its text.
+  std::optional<std::string> WaitForMessage(const std::string& part, Duration timeout = kWait);
+
+  // Dismisses the message box on screen with its OK button (the Return key).
+  ::testing::AssertionResult PressOk();
+  ::testing::AssertionResult ClickRecuperer();
+  ::testing::AssertionResult ClickAnnuler();
+  bool MainWindowVisible() const;
+
+  std::optional<int> WaitForExit(Duration timeout = kWait);
+  bool Running();
+
+  // URLs handed to xdg-open so far, in order.
+  std::vector<std::string> BrowserUrls() const;
+  bool WaitForBrowser(Duration timeout = kWait) const;
+
+  // Everything the module wrote, for failure reports.
+  std::string Diagnostics() const;
+
+ private:
+  ::testing::AssertionResult ClickButton(const char* name, int x, int y);
+
+  TempDir dir_;
+  ModuleOptions options_;
+  Environment environment_;
+  Xdotool xdotool_;
+  Process module_;
+  std::size_t messages_seen_ = 0;
+};
+
+}  // namespace lumivane::testing

@@ -1,0 +1,75 @@
+#include "xvfb_display.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace lumivane::testing {
+namespace {
+
+// Xvfb writes the display number it took, then a line feed, on the descriptor
+// given with -displayfd.
+std::string ReadDisplayNumber(int fd, Duration timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string text;
+  while (text.find('\n') == std::string::npos) {
+    auto left = std::chrono::duration_cast<Duration>(deadline - std::chrono::steady_clock::now());
+    if (left <= 0ms) break;
+    pollfd p{fd, POLLIN, 0};
+    int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    char buffer[32];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  auto end = text.find('\n');
+  return end == std::string::npos ? std::string() : text.substr(0, end);
+}
+
+}  // namespace
+
+XvfbDisplay::XvfbDisplay() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
+  constexpr int kChildFd = 3;
+  ProcessOptions options;
+  options.descriptors = {{fds[1], kChildFd}};
+  try {
+    server_ = Process::Start({"Xvfb", "-displayfd", std::to_string(kChildFd), "-screen", "0",
+                              "1024x768x24", "-nolisten", "tcp"},
+                             options);
+  } catch (...) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    throw;
+  }
+  ::close(fds[1]);
+  std::string number = ReadDisplayNumber(fds[0], kWait);
+  ::close(fds[0]);
+  if (number.empty()) {
+    std::string log = server_.Stderr();
+    throw std::runtime_error("Xvfb did not start: " + log);
+  }
+  name_ = ":" + number;
+}
+
+XvfbDisplay::~XvfbDisplay() {
+  // SIGTERM lets Xvfb remove its lock file and socket.
+  server_.Stop(SIGTERM, 2s);
+}
+
+const XvfbDisplay& SharedDisplay() {
+  static XvfbDisplay display;
+  return display;
+}
+
+}  // namespace lumivane::testing
