@@ -1,0 +1,200 @@
+#include "config/configuration.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumivane::config {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecorderMessages : public platform::MessagePort {
+ public:
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+class ConfigurationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("lumivane-config-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(folder_);
+    path_ = (folder_ / "config.ini").string();
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  void Write(const std::string& bytes) {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    ASSERT_TRUE(out.good());
+  }
+
+  // Loads the file; fails the test when it reports the file missing.
+  Configuration Load(Configuration start = {}) {
+    EXPECT_FALSE(ChargerConfiguration(path_, start, messages_));
+    EXPECT_TRUE(messages_.shown.empty());
+    return start;
+  }
+
+  fs::path folder_;
+  std::string path_;
+  RecorderMessages messages_;
+};
+
+const std::string kFull =
+    "[General]\r\nVersion=1\r\nConfigurateur=lumivane\r\n"
+    "[Utilisateur]\r\nIdentifiant=marie@exemple.fr\r\nMotDePasse=secret\r\n"
+    "[Update]\r\nDevisId=D-42\r\n";
+
+TEST_F(ConfigurationTest, MissingFileShowsTheMessageAndChangesNothing) {
+  Configuration fields{"7", "autre", "a@b", "pw", "J"};
+  EXPECT_TRUE(ChargerConfiguration(path_, fields, messages_));
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0], "Le configurateur Lumivane n'est pas configuré. Le fichier : " +
+                                    path_ + " n'existe pas.");
+  EXPECT_EQ(fields.Version, "7");
+  EXPECT_EQ(fields.Configurateur, "autre");
+  EXPECT_EQ(fields.Identifiant, "a@b");
+  EXPECT_EQ(fields.MotDePasse, "pw");
+  EXPECT_EQ(fields.JetonPasserelle, "J");
+
+  // A folder at the path is no configuration file either.
+  fs::create_directory(path_);
+  EXPECT_TRUE(ChargerConfiguration(path_, fields, messages_));
+  EXPECT_EQ(messages_.shown.size(), 2u);
+}
+
+TEST_F(ConfigurationTest, EmptyPathGivesTwoBlanksInTheMessage) {
+  Configuration fields;
+  EXPECT_TRUE(ChargerConfiguration("", fields, messages_));
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            "Le configurateur Lumivane n'est pas configuré. Le fichier :  n'existe pas.");
+}
+
+TEST_F(ConfigurationTest, EmptyFileGivesTheDefaults) {
+  Write("");
+  const auto fields = Load({"9", "x", "y", "z", "w"});
+  EXPECT_EQ(fields.Version, "0");
+  EXPECT_EQ(fields.Configurateur, "");
+  EXPECT_EQ(fields.Identifiant, "");
+  EXPECT_EQ(fields.MotDePasse, "");
+  EXPECT_EQ(fields.JetonPasserelle, "");
+}
+
+TEST_F(ConfigurationTest, ReadsTheFiveValuesAndResetsAKeyThatDisappears) {
+  Write(kFull);
+  auto fields = Load();
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "lumivane");
+  EXPECT_EQ(fields.Identifiant, "marie@exemple.fr");
+  EXPECT_EQ(fields.MotDePasse, "secret");
+  EXPECT_EQ(fields.JetonPasserelle, "D-42");
+
+  // Second load: Update section and Version gone, the others kept.
+  Write("[General]\nConfigurateur=lumivane\n[Utilisateur]\nIdentifiant=x\nMotDePasse=y\n");
+  fields = Load(fields);
+  EXPECT_EQ(fields.Version, "0");
+  EXPECT_EQ(fields.JetonPasserelle, "");
+  EXPECT_EQ(fields.Identifiant, "x");
+
+  // Third load after the file is deleted: message, fields as they were.
+  fs::remove(path_);
+  const auto before = fields;
+  EXPECT_TRUE(ChargerConfiguration(path_, fields, messages_));
+  EXPECT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(fields.Version, before.Version);
+  EXPECT_EQ(fields.Configurateur, before.Configurateur);
+  EXPECT_EQ(fields.Identifiant, before.Identifiant);
+  EXPECT_EQ(fields.MotDePasse, before.MotDePasse);
+}
+
+TEST_F(ConfigurationTest, ValuesAreTextAsWritten) {
+  Write(
+      "[General]\nVersion=1.0\nConfigurateur=\n"
+      "[Utilisateur]\n"
+      "MotDePasse=Ch@ssis&Volets ;2026# \"x\"\n");
+  const auto fields = Load();
+  EXPECT_EQ(fields.Version, "1.0");
+  EXPECT_EQ(fields.Configurateur, "");
+  // An inline ";" and "#" belong to the value; quotes are kept.
+  EXPECT_EQ(fields.MotDePasse, "Ch@ssis&Volets ;2026# \"x\"");
+}
+
+TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
+  Write(
+      "; commentaire\n"
+      "# autre commentaire\n"
+      "  [ general ]  \n"
+      "   VERSION   =   1   \n"
+      "version=2\n"
+      "[Utilisateur]\n"
+      "Identifiant=premier\n"
+      "    MotDePasse = indenté = encore\n"
+      "[General]\n"
+      "Version=3\n"
+      "ConfigURATEUR = lumivane\n"
+      "[UTILISATEUR]\n"
+      "identifiant=second\n"
+      ";MotDePasse=commenté\n");
+  const auto fields = Load();
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "lumivane");
+  EXPECT_EQ(fields.Identifiant, "premier");
+  // An indented line is a key line of its own; the value runs to the end.
+  EXPECT_EQ(fields.MotDePasse, "indenté = encore");
+}
+
+TEST_F(ConfigurationTest, LongValueAndLongLinesAreReadWhole) {
+  const std::string longValue(300, 'k');
+  Write("[Utilisateur]\nIdentifiant=" + longValue + "\n; " + std::string(400, 'c') +
+        "\nMotDePasse=" + longValue + "x\n[Update]\nDevisId=D1\n");
+  const auto fields = Load();
+  EXPECT_EQ(fields.Identifiant, longValue);
+  EXPECT_EQ(fields.MotDePasse, longValue + "x");
+  EXPECT_EQ(fields.JetonPasserelle, "D1");
+}
+
+TEST_F(ConfigurationTest, EncodingsAreReadAsUtf8) {
+  // Windows-1252: "Hélène" and "crème" with é = E9, è = E8.
+  Write("[General]\r\nConfigurateur=H\xE9l\xE8ne\r\n[Utilisateur]\r\nMotDePasse=cr\xE8me\r\n");
+  auto fields = Load();
+  EXPECT_EQ(fields.Configurateur, "Hélène");
+  EXPECT_EQ(fields.MotDePasse, "crème");
+
+  Write("[General]\nConfigurateur=Hélène\n");
+  fields = Load();
+  EXPECT_EQ(fields.Configurateur, "Hélène");
+
+  Write("\xEF\xBB\xBF[General]\nVersion=1\nConfigurateur=Hélène\n");
+  fields = Load();
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "Hélène");
+}
+
+TEST_F(ConfigurationTest, UnreadableFileThrowsWithItsName) {
+  Write(kFull);
+  fs::permissions(path_, fs::perms::none);
+  // Root reads every file whatever its permissions; /proc/self/mem exists
+  // but fails at its first read.
+  const std::string path = ::geteuid() == 0 ? "/proc/self/mem" : path_;
+  Configuration fields;
+  try {
+    ChargerConfiguration(path, fields, messages_);
+    FAIL() << "no error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  }
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+}  // namespace
+}  // namespace lumivane::config
