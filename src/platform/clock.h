@@ -23,4 +23,9 @@ class SystemClock : public Clock {
 // nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "." elsewhere.
 std::string SystemDateSeparator();
 
+// The separator of a D_FMT format: the first character that follows the first
+// conversion ("%d/%m/%Y" -> "/"); %D gives "/", %F gives "-"; "/" when there
+// is none.
+std::string DateSeparatorFromFormat(const char* format);
+
 }  // namespace lumivane::platform

@@ -1,1 +1,105 @@
 #include "quote/quote.h"
+
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+
+#include "platform/endpoints.h"
+
+namespace lumivane::quote {
+
+namespace {
+
+// Whitespace-only text is kept when it is an element's only content, so that
+// a value made of blanks reaches the result as received; blanks between
+// elements are dropped.
+constexpr unsigned kReadOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+
+std::string Texte(const pugi::xml_node& element) { return element.text().get(); }
+
+}  // namespace
+
+std::string LireDevisId(const std::string& retrieval_document) {
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(retrieval_document.data(), retrieval_document.size(), kReadOptions);
+  if (!parsed) {
+    throw XmlError(std::string("document de récupération illisible : ") + parsed.description());
+  }
+  return Texte(doc.child("Configurateur").child("Project"));
+}
+
+std::string CorpsRequeteDevis(const std::string& devis_id) {
+  // UTF-8 stays as is; bytes that are not UTF-8 become U+FFFD rather than
+  // failing the request.
+  const std::string id =
+      nlohmann::json(devis_id).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return std::string("{\"QUOTE_ID\" : ") + id + ",\"key\" : \"" + kServiceKey + "\"}";
+}
+
+ReponseDevis DemanderDevis(platform::HttpClient& http, const std::string& quote_service_base,
+                           const std::string& devis_id) {
+  http.SetBasicAuthentication(true);
+  ReponseDevis reponse;
+  reponse.body = http.Post(quote_service_base + platform::kQuoteServicePath,
+                           CorpsRequeteDevis(devis_id), "application/json", "utf-8");
+  reponse.status = http.ResponseCode();
+  return reponse;
+}
+
+std::string ExtraireTexteDevis(const std::string& answer_body) {
+  const nlohmann::json answer = nlohmann::json::parse(answer_body, nullptr, false);
+  if (!answer.is_object()) {
+    return {};
+  }
+  const auto member = answer.find("GetDataQuoteResult");
+  if (member == answer.end() || !member->is_string()) {
+    return {};
+  }
+  return member->get<std::string>();
+}
+
+bool LireDevis(const std::string& quote_text, Devis& devis) {
+  devis = Devis{};
+  if (quote_text.empty()) {
+    return false;
+  }
+  // The quote text is already decoded: whatever its declaration names, its
+  // characters are UTF-8.
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(quote_text.data(), quote_text.size(), kReadOptions, pugi::encoding_utf8);
+  if (!parsed) {
+    throw XmlError(std::string("devis illisible : ") + parsed.description());
+  }
+
+  const pugi::xml_node header = doc.child("Sales_Header");
+  if (!header) {
+    return false;
+  }
+  const pugi::xml_node container = header.child("GeneralData_Sales_Lines");
+  if (!container) {
+    return false;
+  }
+  devis.Numero = Texte(header.child("No"));
+
+  int numero = 0;
+  for (const pugi::xml_node& line : container.children()) {
+    if (line.type() != pugi::node_element) {
+      continue;
+    }
+    LigneDevis ligne;
+    ligne.Numero = ++numero;
+    if (const pugi::xml_node data = line.child("GeneralData")) {
+      ligne.Unit_Price = Texte(data.child("Unit_Price"));
+      ligne.Quantity = Texte(data.child("Quantity"));
+      ligne.Picture_Path = Texte(data.child("Picture_Path"));
+      ligne.Designation = Texte(data.child("Designation"));
+    }
+    ligne.Description =
+        Texte(line.child("Informations_supp").child("Information_supp").child("Description"));
+    devis.Lignes.push_back(std::move(ligne));
+  }
+  return true;
+}
+
+}  // namespace lumivane::quote

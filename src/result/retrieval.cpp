@@ -1,1 +1,65 @@
 #include "result/retrieval.h"
+
+#include "result/result.h"
+
+namespace lumivane::result {
+
+namespace {
+
+RetrievalOutcome Fermer(std::string message, const std::string& devis_id) {
+  RetrievalOutcome outcome;
+  outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
+  outcome.message = std::move(message);
+  outcome.devis_id = devis_id;
+  return outcome;
+}
+
+}  // namespace
+
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
+                                platform::HttpClient& http2, quote::PictureDownloader& pictures,
+                                std::string& devis_id_out) {
+  // The document's text is kept: the result is built from a second parse.
+  const std::string document = http2.Get(inputs.url_recuperation);
+  const std::string devis_id = quote::LireDevisId(document);
+  devis_id_out = devis_id;
+
+  const quote::ReponseDevis reponse =
+      quote::DemanderDevis(http1, inputs.quote_service_base, devis_id);
+  if (reponse.status != 200) {
+    return Fermer("Erreur lumivane : le service des devis a répondu avec le code " +
+                      std::to_string(reponse.status) + ", rien n'a été écrit.",
+                  devis_id);
+  }
+  if (reponse.body == "null") {
+    return Fermer(
+        "Erreur lumivane : le service des devis n'a renvoyé aucun devis (réponse null), "
+        "rien n'a été écrit.",
+        devis_id);
+  }
+
+  quote::Devis devis;
+  if (!quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), devis)) {
+    return Fermer(
+        "Erreur lumivane : le devis reçu est vide ou incomplet (en-tête ou lignes absents), "
+        "rien n'a été écrit.",
+        devis_id);
+  }
+
+  const bool written = EcrireResultat(
+      document, devis, inputs.jeton, inputs.fichier_temp,
+      [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); });
+  if (!written) {
+    return Fermer(
+        "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
+        "rien n'a été écrit.",
+        devis_id);
+  }
+
+  RetrievalOutcome outcome;
+  outcome.kind = RetrievalOutcome::Kind::Written;
+  outcome.devis_id = devis_id;
+  return outcome;
+}
+
+}  // namespace lumivane::result

@@ -1,0 +1,113 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using lumivane::platform::FileError;
+using lumivane::platform::FileExists;
+using lumivane::platform::ReadFileBytes;
+using lumivane::platform::ReplaceFileContents;
+
+namespace {
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "lumivane-files-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  static void WriteDirect(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FilesTest, ReplacesWholeContentWithExactBytesAndLeavesNoTemporaryFile) {
+  const std::string path = Path("echange.xml");
+  const std::string binary("a\0b\r\n\xE9\xFF", 7);
+  ReplaceFileContents(path, binary);
+  EXPECT_EQ(ReadFileBytes(path), binary);
+
+  // A shorter content replaces a longer one entirely: no tail is left.
+  WriteDirect(path, std::string(5000, 'x'));
+  ReplaceFileContents(path, "court");
+  EXPECT_EQ(ReadFileBytes(path), "court");
+
+  ReplaceFileContents(path, "");
+  EXPECT_EQ(ReadFileBytes(path), "");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"echange.xml"});
+}
+
+TEST_F(FilesTest, FailedWriteLeavesEarlierFileExactlyAsItWas) {
+  const std::string path = Path("echange.xml");
+  const std::string earlier = "<?xml version=\"1.0\"?><Configurateur/>\r\n";
+  WriteDirect(path, earlier);
+
+  // The child may write at most 4 KiB per file: the 1 MiB text cannot be
+  // written, the write fails half-way through.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      ReplaceFileContents(path, std::string(1 << 20, 'y'));
+    } catch (const FileError& e) {
+      _exit(std::string(e.what()).find(path) != std::string::npos ? 0 : 2);
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no error, 2: error text without the path, 3: other";
+  EXPECT_EQ(ReadFileBytes(path), earlier);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"echange.xml"});
+}
+
+TEST_F(FilesTest, TargetInMissingFolderThrowsNamingTheFile) {
+  const std::string path = Path("absent/echange.xml");
+  try {
+    ReplaceFileContents(path, "x");
+    FAIL() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "absent"));
+}
+
+TEST_F(FilesTest, ReadingAndExistence) {
+  const std::string path = Path("config.ini");
+  WriteDirect(path, "[General]\n");
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_FALSE(FileExists(Path("absent.ini")));
+  EXPECT_FALSE(FileExists(dir_.string()));  // a folder is not a file
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_THROW(ReadFileBytes(Path("absent.ini")), FileError);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "quote/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "http_test_server.h"
+#include "platform/files.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using lumivane::platform::DateSeparatorFromFormat;
+using lumivane::platform::LocalDateTime;
+using lumivane::quote::Horodatage;
+using lumivane::quote::kPictureErrorMessage;
+using lumivane::quote::NumeroPourNomDeFichier;
+using lumivane::quote::PictureDownloader;
+
+namespace {
+
+struct FixedClock : lumivane::platform::Clock {
+  LocalDateTime now{2020, 6, 9, 14, 30, 5};
+  LocalDateTime Now() override { return now; }
+};
+
+struct RecordedMessages : lumivane::platform::MessagePort {
+  std::vector<std::string> shown;
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+};
+
+const std::string kImage("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 18);
+
+class PicturesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.server().Get("/image.png", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(kImage, "image/png");
+    });
+    server_.server().Get("/absente.png", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 404;
+      res.set_content("introuvable", "text/plain");
+    });
+    server_.server().Get("/grande.jpeg", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(64 * 1024, 'g'), "image/jpeg");
+    });
+    server_.Start();
+  }
+  void TearDown() override { server_.Stop(); }
+
+  PictureDownloader Downloader(const std::string& folder) {
+    lumivane::platform::HttpSettings settings;
+    settings.max_body_bytes = 16 * 1024;
+    settings.connect_timeout_seconds = 5;
+    settings.stall_timeout_seconds = 5;
+    return PictureDownloader(folder, clock_, "/", messages_, settings);
+  }
+
+  std::vector<std::string> Files(const fs::path& folder) const {
+    std::vector<std::string> names;
+    if (!fs::exists(folder)) return names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  lumivane::testing::HttpTestServer server_;
+  lumivane::testing::TempDir dir_;
+  FixedClock clock_;
+  RecordedMessages messages_;
+};
+
+TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures = Downloader(folder.string() + "/");
+  const std::optional<std::string> path =
+      pictures.TelechargerImage(server_.Url("/image.png"), "42");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(*path, folder.string() + "/20200609_143005_42.jpeg");
+  EXPECT_EQ(lumivane::testing::ReadFile(*path), kImage);
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(Files(folder), std::vector<std::string>{"20200609_143005_42.jpeg"});
+}
+
+TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures = Downloader(folder.string());
+  for (const std::string& url :
+       {server_.Url("/absente.png"), server_.Url("/grande.jpeg"),
+        std::string("http://127.0.0.1:1/image.png"), std::string("C:\\images\\a.jpeg")}) {
+    messages_.shown.clear();
+    EXPECT_FALSE(pictures.TelechargerImage(url, "42")) << url;
+    EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureErrorMessage}) << url;
+  }
+  EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST_F(PicturesTest, NamesNeverCollideWithinARunAndReplaceEarlierRuns) {
+  const fs::path folder = dir_.Path() / "images";
+  dir_.Write("images/20200609_143005_42.jpeg", "ancienne image d'un autre lancement");
+  PictureDownloader pictures = Downloader(folder.string());
+  const std::string url = server_.Url("/image.png");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-2_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-3_42.jpeg");
+  clock_.now.second = 6;
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143006_42.jpeg");
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"), kImage);
+  EXPECT_EQ(Files(folder).size(), 4u);
+}
+
+TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures = Downloader(folder.string());
+  const std::string url = server_.Url("/image.png");
+  clock_.now.second = 1;
+  EXPECT_EQ(pictures.TelechargerImage(url, "../x"), folder.string() + "/20200609_143001_.._x.jpeg");
+  clock_.now.second = 2;
+  EXPECT_EQ(pictures.TelechargerImage(url, "a/b"), folder.string() + "/20200609_143002_a_b.jpeg");
+  clock_.now.second = 3;
+  EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
+            folder.string() + "/20200609_143003_C__x.jpeg");
+  EXPECT_EQ(Files(folder).size(), 3u);
+  EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
+}
+
+TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {
+  dir_.Write("fichier", "pas un dossier");
+  const std::string folder = (dir_.Path() / "fichier" / "images").string() + "/";
+  PictureDownloader pictures = Downloader(folder);
+  try {
+    pictures.TelechargerImage(server_.Url("/image.png"), "42");
+    FAIL() << "no error";
+  } catch (const lumivane::platform::FileError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Impossible de créer le dossier des images " + folder, 0),
+              0u)
+        << e.what();
+  }
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST(Horodatage, TwoDigitFieldsTwentyFourHourClockAndSeparators) {
+  EXPECT_EQ(Horodatage({2020, 6, 9, 9, 5, 3}, "/"), "20200609_090503");
+  EXPECT_EQ(Horodatage({2020, 12, 31, 21, 5, 3}, "/"), "20201231_210503");
+  EXPECT_EQ(Horodatage({2020, 6, 9, 0, 0, 0}, "-"), "2020-06-09_000000");
+  EXPECT_EQ(Horodatage({987, 1, 2, 23, 59, 59}, "."), "0987.01.02_235959");
+}
+
+TEST(NumeroPourNomDeFichier, ReplacesWhatNoFileNameCanHold) {
+  EXPECT_EQ(NumeroPourNomDeFichier("D-2020.42 \xC3\xA9"), "D-2020.42 \xC3\xA9");
+  EXPECT_EQ(NumeroPourNomDeFichier("\\/:*?\"<>|"), "_________");
+  EXPECT_EQ(NumeroPourNomDeFichier(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
+}
+
+TEST(DateSeparator, FirstCharacterBetweenTheConversions) {
+  EXPECT_EQ(DateSeparatorFromFormat("%d/%m/%Y"), "/");
+  EXPECT_EQ(DateSeparatorFromFormat("%Y-%m-%d"), "-");
+  EXPECT_EQ(DateSeparatorFromFormat("%d.%m.%Y"), ".");
+  EXPECT_EQ(DateSeparatorFromFormat("%D"), "/");
+  EXPECT_EQ(DateSeparatorFromFormat("%F"), "-");
+  EXPECT_EQ(DateSeparatorFromFormat("%-d.%-m.%Y"), ".");
+  EXPECT_EQ(DateSeparatorFromFormat("%x"), "/");
+  EXPECT_EQ(DateSeparatorFromFormat(""), "/");
+  // Under the C locale the date format is %m/%d/%y.
+  const char* before = std::getenv("LC_ALL");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(lumivane::platform::SystemDateSeparator(), "/");
+  if (before != nullptr) {
+    setenv("LC_ALL", saved.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include "result/result.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "platform/files.h"
+#include "temp_dir.h"
+
+using lumivane::quote::Devis;
+using lumivane::quote::LigneDevis;
+using lumivane::quote::XmlError;
+using lumivane::result::ConstruireResultat;
+using lumivane::result::EcrireResultat;
+using lumivane::result::OctetsFichierEchange;
+using lumivane::result::Telecharger;
+
+namespace {
+
+// Hands out paths for the URLs it is given and records the calls.
+struct FakeDownloads {
+  std::vector<std::string> urls;
+  Telecharger Fn() {
+    return [this](const std::string& url) -> std::optional<std::string> {
+      urls.push_back(url);
+      if (url.find("absente") != std::string::npos) return std::nullopt;
+      return "/opt/x/images/" + std::to_string(urls.size()) + ".jpeg";
+    };
+  }
+};
+
+Devis TroisLignes() {
+  Devis devis;
+  devis.Numero = "D\xC3\xA9v-7";  // "Dév-7"
+  LigneDevis a;
+  a.Numero = 1;
+  a.Unit_Price = "12.50";
+  a.Quantity = "2";
+  a.Picture_Path = "http://img/a.png";
+  a.Designation = "Fen\xC3\xAAtre <PVC> & \xE2\x82\xAC";  // "Fenêtre <PVC> & €"
+  a.Description = "Libell\xC3\xA9 1";
+  LigneDevis b;  // every text empty, picture download fails
+  b.Numero = 2;
+  b.Picture_Path = "http://img/absente.png";
+  LigneDevis c;  // no picture at all
+  c.Numero = 3;
+  c.Unit_Price = " 1,5 ";
+  c.Quantity = "1";
+  return {devis.Numero, {a, b, c}};
+}
+
+TEST(ResultDocument, KeepsEverythingAndAppendsOneMenuiseriePerLine) {
+  const std::string retrieval =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+      "<!-- entête -->\n"
+      "<Configurateur version=\"2\">\n"
+      "  <Passerelle a=\"&quot;x&quot;\">p</Passerelle>\n"
+      "  <Project>42</Project>\n"
+      "  <Menuiserie id=\"1\"><Jeton>ancien</Jeton></Menuiserie>\n"
+      "  <!-- garder -->\n"
+      "  <Note><![CDATA[a < b é]]></Note>\n"
+      "  <Prix><![CDATA[10 €]]></Prix>\n"
+      "  <?traitement x?>\n"
+      "</Configurateur>\n";
+  FakeDownloads downloads;
+  const std::optional<std::string> document =
+      ConstruireResultat(retrieval, TroisLignes(), "jet-1", downloads.Fn());
+  ASSERT_TRUE(document);
+  EXPECT_EQ(downloads.urls,
+            (std::vector<std::string>{"http://img/a.png", "http://img/absente.png"}));
+
+  const std::string expected =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>"
+      "<!-- entête -->"
+      "<Configurateur version=\"2\">\n"
+      "  <Passerelle a=\"&quot;x&quot;\">p</Passerelle>\n"
+      "  <Project>42</Project>\n"
+      "  <Menuiserie id=\"1\"><Jeton>ancien</Jeton></Menuiserie>\n"
+      "  <!-- garder -->\n"
+      "  <Note><![CDATA[a < b é]]></Note>\n"
+      "  <Prix>10 €</Prix>\n"
+      "  <?traitement x?>\n"
+      "<Menuiserie id=\"1\"><Jeton>jet-1</Jeton><Project>Dév-7</Project>"
+      "<Libelle>Libellé 1</Libelle><Designation>Fenêtre &lt;PVC&gt; &amp; €</Designation>"
+      "<PrixUnitaire>12.50</PrixUnitaire><Quantite>2</Quantite>"
+      "<Image>/opt/x/images/1.jpeg</Image></Menuiserie>"
+      "<Menuiserie id=\"2\"><Jeton>jet-1</Jeton><Project>Dév-7</Project>"
+      "<Libelle></Libelle><Designation></Designation><PrixUnitaire></PrixUnitaire>"
+      "<Quantite></Quantite><Image></Image></Menuiserie>"
+      "<Menuiserie id=\"3\"><Jeton>jet-1</Jeton><Project>Dév-7</Project>"
+      "<Libelle></Libelle><Designation></Designation><PrixUnitaire> 1,5 </PrixUnitaire>"
+      "<Quantite>1</Quantite><Image></Image></Menuiserie>"
+      "</Configurateur>";
+  EXPECT_EQ(*document, expected);
+
+  // In the exchange file: single bytes for accented letters, a reference for
+  // the euro sign, CR LF at the end, no byte-order mark.
+  const std::string bytes = OctetsFichierEchange(*document);
+  EXPECT_EQ(bytes.substr(0, 5), "<?xml");
+  EXPECT_NE(bytes.find("<Project>D\xE9v-7</Project>"), std::string::npos);
+  EXPECT_NE(bytes.find("<Prix>10 &#8364;</Prix>"), std::string::npos);
+  EXPECT_NE(bytes.find("<Note><![CDATA[a < b \xE9]]></Note>"), std::string::npos);
+  EXPECT_NE(bytes.find("Fen\xEAtre &lt;PVC&gt; &amp; &#8364;</Designation>"), std::string::npos);
+  EXPECT_EQ(bytes.substr(bytes.size() - 18), "</Configurateur>\r\n");
+  EXPECT_EQ(bytes.find('\r'), bytes.size() - 2);
+}
+
+TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
+  const Devis vide{"7", {}};
+  EXPECT_EQ(
+      ConstruireResultat("<Configurateur><Project>1</Project></Configurateur>", vide, "j", nullptr),
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+      "<Configurateur><Project>1</Project></Configurateur>");
+  EXPECT_EQ(ConstruireResultat("<?xml version=\"1.1\" standalone=\"no\"?><Configurateur/>", vide,
+                               "j", nullptr),
+            "<?xml version=\"1.1\" encoding=\"ISO-8859-1\" standalone=\"no\"?><Configurateur/>");
+  // A document declared ISO-8859-1 is read as such.
+  EXPECT_EQ(ConstruireResultat("<?xml version='1.0' encoding='iso-8859-1'?>"
+                               "<Configurateur>\xE9t\xE9</Configurateur>",
+                               vide, "j", nullptr),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur>\xC3\xA9t\xC3\xA9"
+            "</Configurateur>");
+}
+
+TEST(ResultDocument, WithoutTopLevelConfigurateurNothingIsBuiltOrDownloaded) {
+  FakeDownloads downloads;
+  EXPECT_FALSE(
+      ConstruireResultat("<Autre><Configurateur/></Autre>", TroisLignes(), "j", downloads.Fn()));
+  EXPECT_TRUE(downloads.urls.empty());
+  EXPECT_THROW(ConstruireResultat("<Configurateur>", TroisLignes(), "j", downloads.Fn()), XmlError);
+}
+
+TEST(EcrireResultat, ReplacesTheExchangeFileOrLeavesItAlone) {
+  lumivane::testing::TempDir dir;
+  const std::string path = (dir.Path() / "echange.xml").string();
+  lumivane::testing::WriteFile(path, std::string(10000, 'x'));
+
+  FakeDownloads downloads;
+  EXPECT_FALSE(EcrireResultat("<Autre/>", TroisLignes(), "j", path, downloads.Fn()));
+  EXPECT_EQ(lumivane::testing::ReadFile(path), std::string(10000, 'x'));
+
+  EXPECT_TRUE(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j", path, downloads.Fn()));
+  EXPECT_EQ(lumivane::testing::ReadFile(path),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur/>\r\n");
+
+  // An exchange file that cannot be written is an error for the caller.
+  EXPECT_THROW(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j",
+                              (dir.Path() / "absent" / "echange.xml").string(), downloads.Fn()),
+               lumivane::platform::FileError);
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+#include "result/retrieval.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "http_test_server.h"
+#include "platform/endpoints.h"
+#include "platform/files.h"
+#include "quote/quote.h"
+#include "temp_dir.h"
+
+using lumivane::platform::HttpClient;
+using lumivane::platform::HttpError;
+using lumivane::platform::LocalDateTime;
+using lumivane::quote::PictureDownloader;
+using lumivane::result::RecupererDevis;
+using lumivane::result::RetrievalInputs;
+using lumivane::result::RetrievalOutcome;
+
+namespace {
+
+struct FixedClock : lumivane::platform::Clock {
+  LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
+};
+
+struct RecordedMessages : lumivane::platform::MessagePort {
+  std::vector<std::string> shown;
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+};
+
+const char* const kRetrieval =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Configurateur><Passerelle>lumivane</Passerelle><Project>42</Project></Configurateur>";
+const char* const kEarlierExchange = "contenu d'un lancement précédent\r\n";
+
+std::string QuoteAnswer(const std::string& picture_url) {
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"utf-16\"?><Sales_Header><No>D42</No>"
+      "<GeneralData_Sales_Lines><L><GeneralData><Unit_Price>12.50</Unit_Price>"
+      "<Quantity>2</Quantity><Picture_Path>" +
+      picture_url +
+      "</Picture_Path><Designation>Fen\xC3\xAAtre</Designation></GeneralData>"
+      "<Informations_supp><Information_supp><Description>Baie \xE2\x82\xAC</Description>"
+      "</Information_supp></Informations_supp></L><L/></GeneralData_Sales_Lines></Sales_Header>";
+  return nlohmann::json{{"GetDataQuoteResult", xml}}.dump();
+}
+
+// One server plays the retrieval URL, the quote service and the pictures.
+class RetrievalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& svr = server_.server();
+    svr.Get("/recuperation", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(mutex_);
+      res.set_content(retrieval_, "application/xml");
+    });
+    svr.Post(lumivane::platform::kQuoteServicePath,
+             [this](const httplib::Request& req, httplib::Response& res) {
+               std::lock_guard lock(mutex_);
+               posted_.push_back(req.body);
+               content_type_ = req.get_header_value("Content-Type");
+               authorization_ = req.get_header_value("Authorization");
+               res.status = quote_status_;
+               res.set_content(quote_body_, "application/json");
+             });
+    svr.Get("/photo.png", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(mutex_);
+      ++pictures_served_;
+      res.set_content("PNG-octets", "image/png");
+    });
+    server_.Start();
+    quote_body_ = QuoteAnswer(server_.Url("/photo.png"));
+    exchange_ = (dir_.Path() / "echange.xml").string();
+    lumivane::testing::WriteFile(exchange_, kEarlierExchange);
+    folder_ = (dir_.Path() / "images").string() + "/";
+  }
+  void TearDown() override { server_.Stop(); }
+
+  RetrievalOutcome Run() {
+    HttpClient http1(lumivane::platform::WindowClientSettings());
+    HttpClient http2(lumivane::platform::WindowClientSettings());
+    PictureDownloader pictures(folder_, clock_, "/", messages_);
+    const RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
+    return RecupererDevis(inputs, http1, http2, pictures, devis_id_);
+  }
+
+  void ExpectExchangeUntouched() {
+    EXPECT_EQ(lumivane::testing::ReadFile(exchange_), kEarlierExchange);
+  }
+
+  lumivane::testing::HttpTestServer server_;
+  lumivane::testing::TempDir dir_;
+  FixedClock clock_;
+  RecordedMessages messages_;
+  std::string exchange_;
+  std::string folder_;
+  std::string devis_id_ = "ancien";
+
+  std::mutex mutex_;
+  std::string retrieval_ = kRetrieval;
+  int quote_status_ = 200;
+  std::string quote_body_;
+  std::vector<std::string> posted_;
+  std::string content_type_;
+  std::string authorization_;
+  int pictures_served_ = 0;
+};
+
+TEST_F(RetrievalTest, WritesTheExchangeFileWithThePicture) {
+  const RetrievalOutcome outcome = Run();
+  EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::Written);
+  EXPECT_EQ(devis_id_, "42");
+  EXPECT_EQ(outcome.devis_id, "42");
+  ASSERT_EQ(posted_.size(), 1u);
+  EXPECT_EQ(posted_[0], R"({"QUOTE_ID" : "42","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
+  EXPECT_EQ(content_type_, "application/json; charset=utf-8");
+  EXPECT_EQ(authorization_, "Basic Og==");  // empty user name and password
+
+  const std::string picture = folder_ + "20200609_143005_D42.jpeg";
+  EXPECT_EQ(lumivane::testing::ReadFile(picture), "PNG-octets");
+  EXPECT_EQ(lumivane::testing::ReadFile(exchange_),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur>"
+            "<Passerelle>lumivane</Passerelle><Project>42</Project>"
+            "<Menuiserie id=\"1\"><Jeton>jet</Jeton><Project>D42</Project>"
+            "<Libelle>Baie &#8364;</Libelle><Designation>Fen\xEAtre</Designation>"
+            "<PrixUnitaire>12.50</PrixUnitaire><Quantite>2</Quantite><Image>" +
+                picture +
+                "</Image></Menuiserie>"
+                "<Menuiserie id=\"2\"><Jeton>jet</Jeton><Project>D42</Project><Libelle></Libelle>"
+                "<Designation></Designation><PrixUnitaire></PrixUnitaire><Quantite></Quantite>"
+                "<Image></Image></Menuiserie></Configurateur>\r\n");
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(RetrievalTest, SilentClosingsLeaveTheExchangeFileAsItWas) {
+  struct Case {
+    const char* name;
+    int status;
+    std::string body;
+    std::string retrieval;
+    std::string in_message;
+  };
+  const std::string good = quote_body_;
+  const std::vector<Case> cases = {
+      {"204", 204, "", kRetrieval, "204"},
+      {"null", 200, "null", kRetrieval, "null"},
+      {"NULL is not JSON", 200, "NULL", kRetrieval, "incomplet"},
+      {"empty body", 200, "", kRetrieval, "incomplet"},
+      {"no Sales_Header", 200, R"({"GetDataQuoteResult":"<Autre/>"})", kRetrieval, "incomplet"},
+      {"no Configurateur", 200, good, "<Autre><Project>42</Project></Autre>", "Configurateur"},
+  };
+  for (const Case& c : cases) {
+    {
+      std::lock_guard lock(mutex_);
+      quote_status_ = c.status;
+      quote_body_ = c.body;
+      retrieval_ = c.retrieval;
+    }
+    const RetrievalOutcome outcome = Run();
+    EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::ClosedWithMessage) << c.name;
+    EXPECT_EQ(outcome.message.rfind("Erreur lumivane", 0), 0u) << c.name << ": " << outcome.message;
+    EXPECT_NE(outcome.message.find(c.in_message), std::string::npos)
+        << c.name << ": " << outcome.message;
+    ExpectExchangeUntouched();
+  }
+  // Without Configurateur the request still went out, with an empty id, and
+  // no picture was fetched.
+  EXPECT_EQ(posted_.back(), R"({"QUOTE_ID" : "","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
+  EXPECT_EQ(pictures_served_, 0);
+  EXPECT_FALSE(std::filesystem::exists(folder_));
+}
+
+TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
+  quote_status_ = 500;
+  try {
+    Run();
+    ADD_FAILURE() << "no error for 500";
+  } catch (const HttpError& e) {
+    EXPECT_EQ(e.status(), 500);
+  }
+  EXPECT_EQ(devis_id_, "42");
+  ExpectExchangeUntouched();
+
+  quote_status_ = 200;
+  quote_body_ = R"({"GetDataQuoteResult":"<Sales_Header><No>1</Sales_Header>"})";
+  EXPECT_THROW(Run(), lumivane::quote::XmlError);
+  ExpectExchangeUntouched();
+
+  retrieval_ = "<Configurateur><Project>42</Configurateur>";
+  posted_.clear();
+  EXPECT_THROW(Run(), lumivane::quote::XmlError);
+  EXPECT_TRUE(posted_.empty());
+  ExpectExchangeUntouched();
+}
+
+TEST_F(RetrievalTest, PictureThatCannotBeStoredEndsTheRetrievalBeforeTheExchangeFile) {
+  lumivane::testing::WriteFile(dir_.Path() / "bloque", "un fichier, pas un dossier");
+  folder_ = (dir_.Path() / "bloque" / "images").string() + "/";
+  EXPECT_THROW(Run(), lumivane::platform::FileError);
+  ExpectExchangeUntouched();
+}
+
+}  // namespace
