@@ -1,11 +1,18 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/http_client.h"
 
 namespace lumivane::gateway {
+
+// The gateway's answer is not well-formed XML.
+class GatewayAnswerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct TokenRequest {
   std::string Identifiant;
@@ -28,7 +35,8 @@ std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenReq
 
 // Asks the gateway with `http` (the window's first client). Returns 1 on
 // success, 0 when the answer lacks what the module needs (lines in Erreurs).
-// HTTP and XML errors are thrown.
+// HTTP errors (HttpError) and an unreadable answer (GatewayAnswerError) are
+// thrown; the URLs are empty then and Jeton keeps its value.
 int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
                    const TokenRequest& request, GatewayFields& fields);
 

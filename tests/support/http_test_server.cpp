@@ -1,0 +1,102 @@
+#include "http_test_server.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace lumivane::testing {
+namespace {
+
+std::filesystem::path MakeTempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "lumivane-tls-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  }
+  return buffer.data();
+}
+
+void MakeSelfSignedCertificate(const std::filesystem::path& dir) {
+  const std::string command =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+      " -keyout '" + (dir / "key.pem").string() + "' -out '" + (dir / "cert.pem").string() +
+      "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    throw std::runtime_error("openssl could not make a test certificate");
+  }
+}
+
+void KeepLoopbackAwayFromProxy() {
+  for (const char* name : {"no_proxy", "NO_PROXY"}) {
+    const char* current = std::getenv(name);
+    std::string value = current != nullptr ? current : "";
+    if (value.find("127.0.0.1") != std::string::npos) continue;
+    value = value.empty() ? "127.0.0.1" : value + ",127.0.0.1";
+    setenv(name, value.c_str(), 1);
+  }
+}
+
+}  // namespace
+
+HttpTestServer::HttpTestServer(Scheme scheme) : scheme_(scheme) {
+  if (scheme_ == Scheme::kHttps) {
+    certificate_dir_ = MakeTempDir();
+    MakeSelfSignedCertificate(certificate_dir_);
+    auto tls = std::make_unique<httplib::SSLServer>((certificate_dir_ / "cert.pem").c_str(),
+                                                    (certificate_dir_ / "key.pem").c_str());
+    if (!tls->is_valid()) throw std::runtime_error("the test HTTPS server could not load its certificate");
+    server_ = std::move(tls);
+  } else {
+    server_ = std::make_unique<httplib::Server>();
+  }
+}
+
+HttpTestServer::~HttpTestServer() {
+  Stop();
+  if (!certificate_dir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(certificate_dir_, ignored);
+  }
+}
+
+void HttpTestServer::Start() {
+  KeepLoopbackAwayFromProxy();
+  // Stop() waits for idle kept-alive connections: keep them short.
+  server_->set_keep_alive_timeout(1);
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("the test server could not bind to 127.0.0.1");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only works once the accept loop runs.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running()) {
+    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the test server did not start");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void HttpTestServer::Stop() {
+  if (!thread_.joinable()) return;
+  server_->stop();
+  thread_.join();
+}
+
+std::string HttpTestServer::BaseUrl() const {
+  return std::string(scheme_ == Scheme::kHttps ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
+
+std::string HttpTestServer::Url(std::string_view path_and_query) const {
+  return BaseUrl() + std::string(path_and_query);
+}
+
+std::string HttpTestServer::certificate_file() const {
+  return certificate_dir_.empty() ? std::string() : (certificate_dir_ / "cert.pem").string();
+}
+
+}  // namespace lumivane::testing

@@ -1,0 +1,74 @@
+#include "platform/encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace lumivane::platform {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(EncodingTest, Utf8ValidationIsStrict) {
+  for (const std::string& valid : {""s, "abc"s, "é€😀"s, "\x7F"s, "\xC2\x80"s, "\xED\x9F\xBF"s,
+                                  "\xEE\x80\x80"s, "\xF4\x8F\xBF\xBF"s, "a\0b"s}) {
+    EXPECT_TRUE(IsValidUtf8(valid)) << valid;
+  }
+  for (const std::string& invalid : {
+           "\xC0\x80"s,          // overlong NUL
+           "\xC1\xBF"s,          // overlong
+           "\xE0\x9F\xBF"s,      // overlong three-byte form
+           "\xF0\x8F\xBF\xBF"s,  // overlong four-byte form
+           "\xED\xA0\x80"s,      // high surrogate
+           "\xED\xBF\xBF"s,      // low surrogate
+           "\xF4\x90\x80\x80"s,  // beyond U+10FFFF
+           "\xF5\x80\x80\x80"s, "\xFF"s,
+           "\x80"s,              // lone continuation byte
+           "\xC3"s, "ab\xE2\x82"s,  // cut short
+           "\xC3\x28"s,          // continuation missing
+           "caf\xE9"s,           // Latin-1
+       }) {
+    EXPECT_FALSE(IsValidUtf8(invalid)) << ::testing::PrintToString(invalid);
+  }
+}
+
+TEST(EncodingTest, Windows1252MapsEveryByte) {
+  EXPECT_EQ(Windows1252ToUtf8("Fen\xEAtre \x80 \x85 \x92 \x9F \xA0\xFF"),
+            "Fenêtre € … ’ Ÿ \u00A0ÿ");
+  // Undefined bytes become the C1 control of the same value.
+  EXPECT_EQ(Windows1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\u0081\u008D\u008F\u0090\u009D");
+  EXPECT_EQ(Windows1252ToUtf8("a\0b"s), "a\0b"s);
+
+  std::string all;
+  for (int byte = 0; byte < 256; ++byte) all += static_cast<char>(byte);
+  const std::string utf8 = Windows1252ToUtf8(all);
+  EXPECT_TRUE(IsValidUtf8(utf8));
+  EXPECT_EQ(Windows1252ToUtf8(std::string_view(all).substr(0x80, 32)),
+            "€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008DŽ\u008F\u0090‘’“”•–—˜™š›œ\u009DžŸ");
+}
+
+TEST(EncodingTest, Latin1WithReferencesRoundTrips) {
+  // Everything Latin-1 holds comes back byte for byte.
+  for (int byte = 0; byte < 256; ++byte) {
+    if (byte >= 0x80 && byte <= 0x9F) continue;
+    const std::string one(1, static_cast<char>(byte));
+    EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8(one)), one) << byte;
+  }
+  EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8("\x80\x81\x9F")), "&#8364;\x81&#376;");
+  EXPECT_EQ(Utf8ToLatin1WithReferences("Baie vitrée 2€ – 窓 😀"),
+            "Baie vitr\xE9" "e 2&#8364; &#8211; &#31379; &#128512;");
+  EXPECT_EQ(Utf8ToLatin1WithReferences("a\xFF" "b"), "a&#65533;b");
+  EXPECT_EQ(Utf8ToLatin1WithReferences(""), "");
+}
+
+TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {
+  EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
+  EXPECT_EQ(PercentEncode("Ch@ssis&Volets 2026#"), "Ch%40ssis%26Volets%202026%23");
+  EXPECT_EQ(PercentEncode("a+b=c%d/e?f"), "a%2Bb%3Dc%25d%2Fe%3Ff");
+  EXPECT_EQ(PercentEncode("é€"), "%C3%A9%E2%82%AC");
+  EXPECT_EQ(PercentEncode("\xFF\0\n"s), "%FF%00%0A");
+  EXPECT_EQ(PercentEncode(""), "");
+}
+
+}  // namespace
+}  // namespace lumivane::platform
