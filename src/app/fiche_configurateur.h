@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,10 @@ class TFicheConfigurateurRecupDevis : public QWidget {
   int GetJetonEtUrls();
   std::string GetJetonEtUrlsErreurs() const;
 
+  // Runs a handler the way the event loop does: an exception that escapes it
+  // is shown with its text, and the window stays open.
+  void Executer(const std::function<void()>& handler);
+
   // Fields, in the order of the window's description.
   std::string FFichierConfig;
   std::string FFichierTemp;
@@ -77,12 +82,23 @@ class TFicheConfigurateurRecupDevis : public QWidget {
   platform::HttpClient IdHTTP2;
 
  protected:
+  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // FormActivate runs once, after the window's first paint.
+  enum class Activation { NotShown, AwaitingPaint, Scheduled, Done };
+
+  void PlanifierActivation();
+  void AncrerVersion();
+  void Fermer();
+
   Ports ports_;
-  bool first_show_done_ = false;
+  Activation activation_ = Activation::NotShown;
 };
+
+// The one window of the module, while start-up runs it.
+extern TFicheConfigurateurRecupDevis* FicheConfigurateurRecupDevis;
 
 }  // namespace lumivane::app

@@ -1,1 +1,108 @@
-int main() { return 0; }
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QString>
+#include <csignal>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "fiche_configurateur.h"
+#include "platform/browser.h"
+#include "platform/clock.h"
+#include "platform/endpoints.h"
+#include "platform/messages.h"
+#include "qt_message_box.h"
+
+namespace {
+
+using namespace lumivane;
+
+constexpr const char* kMessageParametres =
+    "Configurateur Tessivo - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
+
+QtMessageHandler handler_qt_precedent = nullptr;
+
+// Qt ends a process that cannot start its GUI (no display) with a fatal
+// message and abort(); the host expects exit code 0 in every case.
+void GestionnaireQt(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg) {
+    platform::WriteMessageToStderr(message.toStdString());
+    ::_exit(0);
+  }
+  if (handler_qt_precedent != nullptr) handler_qt_precedent(type, context, message);
+}
+
+// Steps from the command line to the end of the event loop.
+void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& messages) {
+  if (arguments.size() != 2) {
+    messages.ShowMessage(kMessageParametres);
+    return;
+  }
+
+  platform::XdgOpenBrowser browser;
+  platform::SystemClock clock;
+  app::Ports ports;
+  ports.messages = &messages;
+  ports.browser = &browser;
+  ports.clock = &clock;
+  // An EndpointError reaches the guard below: its message, then exit code 0.
+  ports.endpoints = platform::LoadEndpoints();
+  ports.pictures_folder = QCoreApplication::applicationDirPath().toStdString() + "/images/";
+  ports.date_separator = platform::SystemDateSeparator();
+
+  app::TFicheConfigurateurRecupDevis fiche(std::move(ports));
+  app::FicheConfigurateurRecupDevis = &fiche;
+  fiche.setFichierTemp(arguments[0]);
+  fiche.setFichierConfig(arguments[1]);
+  fiche.show();
+  QApplication::exec();
+  app::FicheConfigurateurRecupDevis = nullptr;
+}
+
+// Shows what escaped start-up; a message that cannot be shown still reaches
+// standard error.
+void MontrerErreur(platform::MessagePort* messages, const std::string& text) {
+  try {
+    if (messages != nullptr) {
+      messages->ShowMessage(text);
+      return;
+    }
+  } catch (...) {
+  }
+  platform::WriteMessageToStderr(text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A host that closes its end of our standard error must not kill us.
+  std::signal(SIGPIPE, SIG_IGN);
+  handler_qt_precedent = qInstallMessageHandler(GestionnaireQt);
+
+  // The paths as the host gave them, bytes unchanged. Qt sees only the
+  // program name, so that no path is ever taken for one of its options.
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+
+  try {
+    QCoreApplication::setApplicationName(QStringLiteral("Module_Lumivane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+    QApplication application(qt_argc, qt_argv);
+    app::QtMessageBox box;
+    try {
+      Demarrer(arguments, box);
+    } catch (const std::exception& error) {
+      MontrerErreur(&box, error.what());
+    } catch (...) {
+      MontrerErreur(&box, "");
+    }
+  } catch (const std::exception& error) {
+    MontrerErreur(nullptr, error.what());
+  } catch (...) {
+    MontrerErreur(nullptr, "");
+  }
+  return 0;
+}

@@ -1,1 +1,25 @@
-// to be written
+#include "qt_message_box.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <optional>
+
+#include "override_cursor.h"
+
+namespace lumivane::app {
+
+void QtMessageBox::ShowMessage(const std::string& text) {
+  platform::WriteMessageToStderr(text);
+
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Module_Lumivane"),
+                  QString::fromStdString(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  // An address given in a message can be copied.
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+  // A message raised during a network call must not show the busy cursor.
+  std::optional<OverrideCursor> arrow;
+  if (QApplication::overrideCursor() != nullptr) arrow.emplace(Qt::ArrowCursor);
+  box.exec();
+}
+
+}  // namespace lumivane::app

@@ -1,0 +1,367 @@
+#include "fiche_configurateur.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http_test_server.h"
+#include "process.h"
+#include "temp_dir.h"
+
+namespace lumivane::app {
+namespace {
+
+using lumivane::testing::HttpTestServer;
+using lumivane::testing::TempDir;
+
+// One QApplication for the whole run, offscreen.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    application_ = std::make_unique<QApplication>(argc_, argv_);
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void TearDown() override { application_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[32] = "fiche_configurateur_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> application_;
+};
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class RecorderMessages : public platform::MessagePort {
+ public:
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+class RecorderBrowser : public platform::BrowserPort {
+ public:
+  bool Open(const std::string& url) override {
+    opened.push_back(url);
+    return starts;
+  }
+  std::vector<std::string> opened;
+  bool starts = true;
+};
+
+class FixedClock : public platform::Clock {
+ public:
+  platform::LocalDateTime Now() override { return {2024, 3, 5, 9, 5, 3}; }
+};
+
+// Processes events until `done` holds or the harness's wait is over.
+bool ProcessUntil(const std::function<bool()>& done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > lumivane::testing::kWait.count()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+void ProcessFor(int milliseconds) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < milliseconds) QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void Key(QWidget* target, int key, QEvent::Type type = QEvent::KeyPress) {
+  QKeyEvent event(type, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+}
+
+class FicheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.server().Get("/index.php/Services/jeton", [this](const httplib::Request& request,
+                                                             httplib::Response& response) {
+      std::lock_guard lock(mutex_);
+      gateway_queries_.push_back(request.get_param_value("email"));
+      response.set_content("<Configurateur><Jeton>T1</Jeton><UrlConnexion>" + connexion_ +
+                               "</UrlConnexion><UrlRecuperation>" + server_.Url("/recuperation") +
+                               "</UrlRecuperation></Configurateur>",
+                           "text/xml");
+      if (gateway_fails_) response.status = 500;
+    });
+    server_.server().Get("/recuperation", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("<Configurateur><Project>Q7</Project></Configurateur>", "text/xml");
+    });
+    server_.server().Post("/test/B2B/WSQuotes.svc/GetDataQuote",
+                          [](const httplib::Request&, httplib::Response& response) {
+                            response.set_content("null", "application/json");
+                          });
+    server_.Start();
+    SetConnexion(server_.Url("/configurateur?jeton=T1"));
+
+    config_ = (dir_.Path() / "config.ini").string();
+    exchange_ = dir_.Write("echange.xml", "<avant/>\r\n").string();
+    WriteConfig("1", "lumivane");
+  }
+
+  void WriteConfig(const std::string& version, const std::string& configurateur) {
+    dir_.Write("config.ini", "[General]\r\nVersion=" + version + "\r\nConfigurateur=" +
+                                 configurateur +
+                                 "\r\n[Utilisateur]\r\nIdentifiant=marie@exemple.fr\r\n"
+                                 "MotDePasse=secret\r\n");
+  }
+
+  std::unique_ptr<TFicheConfigurateurRecupDevis> Make() {
+    Ports ports;
+    ports.messages = &messages_;
+    ports.browser = &browser_;
+    ports.clock = &clock_;
+    ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
+    ports.pictures_folder = (dir_.Path() / "images").string() + "/";
+    auto fiche = std::make_unique<TFicheConfigurateurRecupDevis>(std::move(ports));
+    fiche->setFichierTemp(exchange_);
+    fiche->setFichierConfig(config_);
+    return fiche;
+  }
+
+  // Shows the window and waits until its activation has said or done something.
+  void ShowAndActivate(TFicheConfigurateurRecupDevis& fiche) {
+    fiche.show();
+    ASSERT_TRUE(ProcessUntil([&] {
+      return !messages_.shown.empty() || !browser_.opened.empty() || !fiche.isVisible();
+    }));
+  }
+
+  void SetConnexion(const std::string& url) {
+    std::lock_guard lock(mutex_);
+    connexion_ = url;
+  }
+
+  std::size_t GatewayRequests() {
+    std::lock_guard lock(mutex_);
+    return gateway_queries_.size();
+  }
+
+  TempDir dir_;
+  HttpTestServer server_;
+  std::mutex mutex_;
+  std::vector<std::string> gateway_queries_;
+  std::string connexion_;
+  std::atomic<bool> gateway_fails_{false};
+  std::string config_;
+  std::string exchange_;
+  RecorderMessages messages_;
+  RecorderBrowser browser_;
+  FixedClock clock_;
+};
+
+TEST_F(FicheTest, WindowAsBuilt) {
+  auto fiche = Make();
+  EXPECT_EQ(fiche->windowTitle().toStdString(), "Configurateur Lumivane");
+  EXPECT_EQ(fiche->size(), QSize(351, 234));
+  EXPECT_EQ(fiche->minimumSize(), fiche->maximumSize());
+  const auto flags = fiche->windowFlags();
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+
+  EXPECT_EQ(fiche->lblChiffrage->text().toStdString(),
+            "Une fois votre chiffrage terminé veuillez : ");
+  EXPECT_TRUE(fiche->lblChiffrage->font().bold());
+  EXPECT_GE(fiche->lblChiffrage->width(), fiche->lblChiffrage->sizeHint().width());
+  EXPECT_EQ(fiche->lblChiffrage->pos(), QPoint(22, 136));
+  EXPECT_EQ(fiche->lblOu->text().toStdString(), "ou ");
+  EXPECT_EQ(fiche->lblOu->pos(), QPoint(169, 175));
+  EXPECT_EQ(fiche->btnDevisRecuperer->text().toStdString(), "Récupérer le devis");
+  EXPECT_EQ(fiche->btnDevisRecuperer->geometry(), QRect(22, 158, 125, 50));
+  EXPECT_EQ(fiche->btnAnnulerRecuperation->text().toStdString(), "Annuler");
+  EXPECT_EQ(fiche->btnAnnulerRecuperation->geometry(), QRect(202, 158, 125, 50));
+
+  EXPECT_EQ(fiche->imgLumivane->geometry(), QRect(16, 8, 320, 120));
+  EXPECT_TRUE(fiche->imgLumivane->isHidden());
+  // The 700 x 190 picture, scaled into the box without distortion.
+  EXPECT_EQ(fiche->imgLumivane->pixmap().width(), 320);
+  EXPECT_NEAR(fiche->imgLumivane->pixmap().height(), 320 * 190 / 700, 1);
+
+  EXPECT_EQ(fiche->lblVersion->text().toStdString(), "Version 1 du 09/06/2020");
+  EXPECT_EQ(fiche->lblVersion->x() + fiche->lblVersion->width(), 327);
+  EXPECT_EQ(fiche->lblVersion->y(), 216);
+
+  ASSERT_NE(fiche->FErreurs, nullptr);
+  EXPECT_TRUE(fiche->FErreurs->empty());
+  EXPECT_EQ(fiche->FichierTemp(), exchange_);
+  EXPECT_EQ(fiche->FichierConfig(), config_);
+  EXPECT_TRUE(fiche->FVersion.empty());
+  EXPECT_TRUE(fiche->FUrlConnexion.empty());
+
+  // Focus on "Récupérer le devis", then Tab goes to "Annuler" and back.
+  EXPECT_EQ(fiche->focusWidget(), fiche->btnDevisRecuperer);
+  Key(fiche->btnDevisRecuperer, Qt::Key_Tab);
+  EXPECT_EQ(fiche->focusWidget(), fiche->btnAnnulerRecuperation);
+  Key(fiche->btnAnnulerRecuperation, Qt::Key_Tab);
+  EXPECT_EQ(fiche->focusWidget(), fiche->btnDevisRecuperer);
+
+  // A longer text grows to the left, the right edge stays.
+  fiche->show();
+  const int shortLeft = fiche->lblVersion->x();
+  fiche->lblVersion->setText(QStringLiteral("Version 12 du 31/12/2099 (essai)"));
+  QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  EXPECT_EQ(fiche->lblVersion->x() + fiche->lblVersion->width(), 327);
+  EXPECT_LT(fiche->lblVersion->x(), shortLeft);
+}
+
+TEST_F(FicheTest, ActivationOpensTheConfiguratorOnceOnly) {
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  EXPECT_TRUE(messages_.shown.empty()) << messages_.shown.front();
+  ASSERT_EQ(browser_.opened.size(), 1u);
+  EXPECT_EQ(browser_.opened[0], server_.Url("/configurateur?jeton=T1"));
+  EXPECT_EQ(fiche->windowTitle().toStdString(), "Brevance - Configurateur lumivane");
+  EXPECT_TRUE(fiche->imgLumivane->isVisible());
+  EXPECT_EQ(fiche->FJeton, "T1");
+  EXPECT_EQ(fiche->FUrlRecuperation, server_.Url("/recuperation"));
+  EXPECT_EQ(GatewayRequests(), 1u);
+  EXPECT_TRUE(fiche->isVisible());
+
+  // Coming back from the browser activates the window again: nothing runs.
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(fiche.get(), &activate);
+  fiche->activateWindow();
+  fiche->hide();
+  fiche->show();
+  ProcessFor(300);
+  EXPECT_EQ(browser_.opened.size(), 1u);
+  EXPECT_EQ(GatewayRequests(), 1u);
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(FicheTest, KeyboardAndAnnulerLeaveTheExchangeFileAlone) {
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_TRUE(fiche->isVisible());
+
+  Key(fiche->btnDevisRecuperer, Qt::Key_Escape);
+  Key(fiche.get(), Qt::Key_Escape);
+  ProcessFor(50);
+  EXPECT_TRUE(fiche->isVisible());
+
+  Key(fiche->btnDevisRecuperer, Qt::Key_Tab);
+  ASSERT_EQ(fiche->focusWidget(), fiche->btnAnnulerRecuperation);
+  Key(fiche->btnAnnulerRecuperation, Qt::Key_Return);
+  EXPECT_FALSE(fiche->isVisible());
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
+
+  // Space presses the focused button as well; the close box closes at once.
+  auto second = Make();
+  ShowAndActivate(*second);
+  Key(second->btnAnnulerRecuperation, Qt::Key_Space);
+  Key(second->btnAnnulerRecuperation, Qt::Key_Space, QEvent::KeyRelease);
+  EXPECT_FALSE(second->isVisible());
+  auto third = Make();
+  ShowAndActivate(*third);
+  EXPECT_TRUE(third->close());
+  EXPECT_FALSE(third->isVisible());
+  EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
+}
+
+TEST_F(FicheTest, MissingConfigurationClosesWithItsMessage) {
+  config_ = (dir_.Path() / "absent.ini").string();
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0], "Le configurateur Lumivane n'est pas configuré. Le fichier : " +
+                                    config_ + " n'existe pas.");
+  EXPECT_EQ(GatewayRequests(), 0u);
+  EXPECT_TRUE(browser_.opened.empty());
+}
+
+TEST_F(FicheTest, OtherVersionClosesWithItsMessage) {
+  // A name that differs in letter case only: caption and picture unchanged.
+  WriteConfig("2", "Lumivane");
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            "Votre Configurateur Lumivane est en Version 1 et devrait être en Version 2.");
+  EXPECT_EQ(fiche->windowTitle().toStdString(), "Configurateur Lumivane");
+  EXPECT_TRUE(fiche->imgLumivane->isHidden());
+  EXPECT_EQ(GatewayRequests(), 0u);
+  EXPECT_TRUE(browser_.opened.empty());
+}
+
+TEST_F(FicheTest, OnlyWebAddressesReachTheBrowser) {
+  for (const std::string url : {"file:///etc/passwd", "javascript:alert(1)", "/usr/bin/xterm"}) {
+    SCOPED_TRACE(url);
+    SetConnexion(url);
+    messages_.shown.clear();
+    auto fiche = Make();
+    ShowAndActivate(*fiche);
+    EXPECT_TRUE(browser_.opened.empty());
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0],
+              "L'adresse du configurateur a été refusée : seules les adresses http et https sont "
+              "ouvertes.");
+    EXPECT_TRUE(fiche->isVisible());
+  }
+
+  // A browser that cannot start: the address is given to the user.
+  const auto connexion = server_.Url("/configurateur?jeton=T1");
+  SetConnexion(connexion);
+  messages_.shown.clear();
+  browser_.starts = false;
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\n" +
+                connexion);
+  EXPECT_TRUE(fiche->isVisible());
+}
+
+TEST_F(FicheTest, ErrorsOfHandlersAreShownAndTheWindowStays) {
+  // The gateway fails: its error is shown, no URL is kept, the window stays.
+  gateway_fails_ = true;
+  auto fiche = Make();
+  fiche->FUrlConnexion = "https://ancienne.example/";
+  ShowAndActivate(*fiche);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_FALSE(messages_.shown[0].empty());
+  EXPECT_TRUE(fiche->FUrlConnexion.empty());
+  EXPECT_TRUE(fiche->FUrlRecuperation.empty());
+  EXPECT_TRUE(browser_.opened.empty());
+  EXPECT_TRUE(fiche->isVisible());
+
+  // "Récupérer le devis" without a retrieval URL fails the same way.
+  fiche->btnDevisRecuperer->click();
+  EXPECT_EQ(messages_.shown.size(), 2u);
+  EXPECT_TRUE(fiche->isVisible());
+  EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
+}
+
+TEST_F(FicheTest, QuoteServiceAnsweringNullClosesWithoutWriting) {
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_EQ(browser_.opened.size(), 1u);
+  fiche->btnDevisRecuperer->click();
+  EXPECT_FALSE(fiche->isVisible());
+  EXPECT_EQ(fiche->FDevisId, "Q7");
+  // The retrieval's closing message, if it gives one, comes once.
+  EXPECT_LE(messages_.shown.size(), 1u);
+  EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
+}
+
+}  // namespace
+}  // namespace lumivane::app
