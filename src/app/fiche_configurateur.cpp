@@ -94,9 +94,9 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(Ports ports, QWidge
   imgLumivane = new QLabel(this);
   imgLumivane->setGeometry(16, 8, 320, 120);
   imgLumivane->setAlignment(Qt::AlignCenter);
-  imgLumivane->setPixmap(QPixmap(QStringLiteral(":/lumivane.jpg"))
-                             .scaled(imgLumivane->size(), Qt::KeepAspectRatio,
-                                     Qt::SmoothTransformation));
+  imgLumivane->setPixmap(
+      QPixmap(QStringLiteral(":/lumivane.jpg"))
+          .scaled(imgLumivane->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
   imgLumivane->setVisible(false);
 
   btnDevisRecuperer = Button(this, "Récupérer le devis", 22, 158, 125, 50);
@@ -192,8 +192,7 @@ bool TFicheConfigurateurRecupDevis::ChargerConfiguration(const std::string& path
 }
 
 int TFicheConfigurateurRecupDevis::GetJetonEtUrls() {
-  const gateway::TokenRequest request{FIdentifiant, FMotDePasse, FConfigurateur,
-                                      FJetonPasserelle};
+  const gateway::TokenRequest request{FIdentifiant, FMotDePasse, FConfigurateur, FJetonPasserelle};
   gateway::GatewayFields fields;
   fields.Jeton = FJeton;
   FUrlConnexion.clear();

@@ -10,7 +10,9 @@ namespace lumivane::app {
 // around a network call, an arrow over a message box shown meanwhile).
 class OverrideCursor {
  public:
-  explicit OverrideCursor(Qt::CursorShape shape) { QApplication::setOverrideCursor(QCursor(shape)); }
+  explicit OverrideCursor(Qt::CursorShape shape) {
+    QApplication::setOverrideCursor(QCursor(shape));
+  }
   ~OverrideCursor() {
     if (active_) QApplication::restoreOverrideCursor();
   }

@@ -102,8 +102,8 @@ class IniReader {
 
     // What inih sees: no leading blank (so no continuation line), at most
     // size - 2 bytes, then a line feed.
-    auto shown = reader.line_.substr(std::min(reader.line_.find_first_not_of(kBlanks),
-                                              reader.line_.size()));
+    auto shown =
+        reader.line_.substr(std::min(reader.line_.find_first_not_of(kBlanks), reader.line_.size()));
     shown = shown.substr(0, static_cast<std::size_t>(size) - 2);
     std::memcpy(buffer, shown.data(), shown.size());
     buffer[shown.size()] = '\n';
@@ -111,8 +111,7 @@ class IniReader {
     return buffer;
   }
 
-  static int OnKey(void* self, const char* section, const char* /*name*/,
-                   const char* /*value*/) {
+  static int OnKey(void* self, const char* section, const char* /*name*/, const char* /*value*/) {
     auto& reader = *static_cast<IniReader*>(self);
     const auto equals = reader.line_.find('=');
     // Lines without "=" (inih also accepts "name: value") carry no key here.

@@ -99,6 +99,8 @@ class FicheTest : public ::testing::Test {
                                "</UrlRecuperation></Configurateur>",
                            "text/xml");
       if (gateway_fails_) response.status = 500;
+      if (gateway_refuses_)
+        response.set_content("<Erreur>Mot de passe incorrect</Erreur>", "text/xml");
     });
     server_.server().Get("/recuperation", [](const httplib::Request&, httplib::Response& response) {
       response.set_content("<Configurateur><Project>Q7</Project></Configurateur>", "text/xml");
@@ -116,8 +118,8 @@ class FicheTest : public ::testing::Test {
   }
 
   void WriteConfig(const std::string& version, const std::string& configurateur) {
-    dir_.Write("config.ini", "[General]\r\nVersion=" + version + "\r\nConfigurateur=" +
-                                 configurateur +
+    dir_.Write("config.ini", "[General]\r\nVersion=" + version +
+                                 "\r\nConfigurateur=" + configurateur +
                                  "\r\n[Utilisateur]\r\nIdentifiant=marie@exemple.fr\r\n"
                                  "MotDePasse=secret\r\n");
   }
@@ -159,6 +161,7 @@ class FicheTest : public ::testing::Test {
   std::vector<std::string> gateway_queries_;
   std::string connexion_;
   std::atomic<bool> gateway_fails_{false};
+  std::atomic<bool> gateway_refuses_{false};
   std::string config_;
   std::string exchange_;
   RecorderMessages messages_;
@@ -349,6 +352,20 @@ TEST_F(FicheTest, ErrorsOfHandlersAreShownAndTheWindowStays) {
   EXPECT_EQ(messages_.shown.size(), 2u);
   EXPECT_TRUE(fiche->isVisible());
   EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
+}
+
+TEST_F(FicheTest, RefusedGatewayClosesWithItsReport) {
+  gateway_refuses_ = true;
+  auto fiche = Make();
+  ShowAndActivate(*fiche);
+  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  // The heading, then the gateway's lines.
+  const std::string heading = "Configurateur lumivane : GetJetonEtUrlsErreurs \n";
+  EXPECT_TRUE(messages_.shown[0].starts_with(heading)) << messages_.shown[0];
+  EXPECT_GT(messages_.shown[0].size(), heading.size());
+  EXPECT_FALSE(fiche->FErreurs->empty());
+  EXPECT_TRUE(browser_.opened.empty());
 }
 
 TEST_F(FicheTest, QuoteServiceAnsweringNullClosesWithoutWriting) {

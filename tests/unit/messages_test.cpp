@@ -28,7 +28,8 @@ TEST(StderrLineTest, QueryStringsOfUrlsAreMasked) {
   EXPECT_EQ(StderrLine("Erreur sur https://a/b/c : quoi ? rien"),
             "Module_Lumivane: Erreur sur https://a/b/c : quoi ? rien");
   // A URL in quotes ends at the quote.
-  EXPECT_EQ(StderrLine("\"http://a/?k=v\" refusée"), "Module_Lumivane: \"http://a/?\u2026\" refusée");
+  EXPECT_EQ(StderrLine("\"http://a/?k=v\" refusée"),
+            "Module_Lumivane: \"http://a/?\u2026\" refusée");
 }
 
 }  // namespace
