@@ -53,6 +53,8 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
     environment_.erase(name);
   }
   environment_["DISPLAY"] = display.Name();
+  // A fixed locale: "/" as date separator, so picture stamps are digits only.
+  environment_["LC_ALL"] = "C.UTF-8";
   environment_["XDG_RUNTIME_DIR"] = (dir_.Path() / "runtime").string();
   std::string path = environment_.count("PATH") ? environment_["PATH"] : "/usr/bin:/bin";
   environment_["PATH"] = (dir_.Path() / "bin").string() + ":" + path;
@@ -149,8 +151,10 @@ std::optional<std::string> ModuleRun::WaitForMessage(const std::string& part, Du
   return ClickButton("Annuler", kAnnulerX, kAnnulerY);
 }
 
-bool ModuleRun::MainWindowVisible() const {
-  return !xdotool_.Visible(module_.Pid(), kMainWindowTitle).empty();
+bool ModuleRun::MainWindowVisible() const { return WindowVisible(kMainWindowTitle); }
+
+bool ModuleRun::WindowVisible(const std::string& title) const {
+  return !xdotool_.Visible(module_.Pid(), title).empty();
 }
 
 std::optional<int> ModuleRun::WaitForExit(Duration timeout) { return module_.WaitForExit(timeout); }

@@ -66,6 +66,8 @@ class ModuleRun {
   ::testing::AssertionResult ClickRecuperer();
   ::testing::AssertionResult ClickAnnuler();
   bool MainWindowVisible() const;
+  // Whether a window of the module with a title matching `title` is on screen.
+  bool WindowVisible(const std::string& title) const;
 
   std::optional<int> WaitForExit(Duration timeout = kWait);
   bool Running();

@@ -129,7 +129,9 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
 
   pid_t pid = ::fork();
   if (pid < 0) {
-    throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    const int error = errno;
+    for (int fd : {out[0], out[1], err[0], err[1], status[0], status[1], null_fd}) ::close(fd);
+    throw std::runtime_error(std::string("fork: ") + std::strerror(error));
   }
   if (pid == 0) {
     ::setpgid(0, 0);

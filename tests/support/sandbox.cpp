@@ -60,14 +60,16 @@ void Sandbox::SetRetrieval(const std::string& xml) {
 
 void Sandbox::Reset() { Post("/_control/reset", "", "application/json"); }
 
-nlohmann::json Sandbox::Requests() const {
+std::string Sandbox::Get(const std::string& path) const {
   httplib::Client client(host_, port_);
-  auto answer = client.Get("/_control/requests");
+  auto answer = client.Get(path);
   if (!answer || answer->status != 200) {
-    throw std::runtime_error("sandbox /_control/requests failed");
+    throw std::runtime_error("sandbox GET " + path + " failed");
   }
-  return nlohmann::json::parse(answer->body);
+  return answer->body;
 }
+
+nlohmann::json Sandbox::Requests() const { return nlohmann::json::parse(Get("/_control/requests")); }
 
 nlohmann::json Sandbox::RequestsTo(const std::string& path) const {
   nlohmann::json found = nlohmann::json::array();

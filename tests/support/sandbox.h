@@ -29,6 +29,8 @@ class Sandbox {
   // Retrieval document served by /recuperation; {BASE} as above.
   void SetRetrieval(const std::string& xml);
   void Reset();
+  // Body of a GET of `path` (e.g. "/images/porte.jpg"); throws unless 200.
+  std::string Get(const std::string& path) const;
   // Every request received so far, oldest first.
   nlohmann::json Requests() const;
   // The requests whose path is `path`.

@@ -60,7 +60,9 @@ bool Xdotool::Key(const std::string& window, const std::string& key) const {
 }
 
 bool Xdotool::Click(const std::string& window, int x, int y) const {
-  auto done = Run({"mousemove", "--sync", "--window", window, std::to_string(x), std::to_string(y),
+  // No --sync: it waits for a motion that never comes when the pointer is
+  // already there; the server handles the move before the click anyway.
+  auto done = Run({"mousemove", "--window", window, std::to_string(x), std::to_string(y),
                    "click", "1"});
   return done && done->exit_code == 0;
 }

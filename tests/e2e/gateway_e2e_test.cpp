@@ -1,0 +1,122 @@
+// The gateway step of the real executable against the stand-in services:
+// the browser opened on the connection URL, and each way the gateway fails.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "module_run.h"
+#include "sandbox.h"
+
+namespace lumivane::testing {
+namespace {
+
+const char* const kTokenPath = "/index.php/Services/jeton";
+
+std::string Configuration(const std::string& password, const std::string& update = "") {
+  return "[General]\nVersion=1\nConfigurateur=lumivane\n\n[Utilisateur]\n"
+         "Identifiant=demo@lumivane.test\nMotDePasse=" + password + "\n" + update;
+}
+
+class GatewayE2E : public ::testing::Test {
+ protected:
+  ModuleOptions Options(const std::string& config, const std::string& gateway) {
+    ModuleOptions options;
+    options.config = config;
+    options.gateway_url = gateway;
+    options.quote_service_url = sandbox_.BaseUrl();
+    options.exchange = "avant\r\n";
+    return options;
+  }
+
+  // After an error the window is still there: Annuler ends the module,
+  // which has written nothing and opened no browser.
+  void ExpectOpenUntilAnnuler(ModuleRun& run) {
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(run.MainWindowVisible());
+    ASSERT_TRUE(run.ClickAnnuler());
+    EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+    EXPECT_TRUE(run.BrowserUrls().empty());
+    EXPECT_EQ(run.ExchangeBytes(), "avant\r\n");
+  }
+
+  Sandbox sandbox_;
+};
+
+TEST_F(GatewayE2E, GoodAccountOpensExactlyTheConnectionUrl) {
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), sandbox_.BaseUrl()));
+  run.Start();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+
+  auto requests = sandbox_.RequestsTo(kTokenPath);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(std::regex_match(requests[0]["query"].get<std::string>(),
+                               std::regex("email=[^&]+&mdp=demo&passerelle=lumivane")))
+      << requests[0]["query"];
+  EXPECT_EQ(requests[0]["method"], "GET");
+  EXPECT_EQ(requests[0]["headers"]["User-Agent"], "Mozilla/3.0 (compatible; Indy Library)");
+
+  const std::regex connection(std::regex_replace(sandbox_.BaseUrl(), std::regex("[.]"), "\\.") +
+                              "/configurateur\\?jeton=[0-9A-Za-z]+");
+  auto urls = run.BrowserUrls();
+  ASSERT_EQ(urls.size(), 1u) << run.Diagnostics();
+  EXPECT_TRUE(std::regex_match(urls[0], connection)) << urls[0];
+  EXPECT_TRUE(run.Messages().empty()) << run.Diagnostics();
+  EXPECT_TRUE(run.WindowVisible("^Brevance - Configurateur lumivane$"));
+
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_EQ(run.BrowserUrls().size(), 1u);
+}
+
+TEST_F(GatewayE2E, QuoteIdOfTheConfigurationGoesToTheGatewayAsItsToken) {
+  ModuleRun run(SharedDisplay(),
+                Options(Configuration("demo", "[Update]\nDevisId=DV-17\n"), sandbox_.BaseUrl()));
+  run.Start();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+
+  auto requests = sandbox_.RequestsTo(kTokenPath);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(std::regex_match(requests[0]["query"].get<std::string>(),
+                               std::regex("email=[^&]+&mdp=demo&passerelle=lumivane&jeton=DV-17")))
+      << requests[0]["query"];
+}
+
+TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
+  ModuleRun run(SharedDisplay(), Options(Configuration("pas-le-bon"), sandbox_.BaseUrl()));
+  run.Start();
+
+  auto message = run.WaitForMessage("GetJetonEtUrlsErreurs");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(message->rfind("Configurateur lumivane : GetJetonEtUrlsErreurs \\n", 0), 0u) << *message;
+  ASSERT_TRUE(run.PressOk());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_TRUE(run.BrowserUrls().empty());
+  EXPECT_EQ(run.ExchangeBytes(), "avant\r\n");
+}
+
+TEST_F(GatewayE2E, UnreachableGatewayShowsTheErrorAndKeepsTheWindow) {
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), ClosedLocalUrl()));
+  run.Start();
+
+  auto message = run.WaitForMessage("");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(message->find("GetJetonEtUrlsErreurs"), std::string::npos) << *message;
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+}
+
+TEST_F(GatewayE2E, GatewayErrorStatusShowsTheErrorAndKeepsTheWindow) {
+  sandbox_.SetFault("gateway", {{"status", 500}});
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), sandbox_.BaseUrl()));
+  run.Start();
+
+  auto message = run.WaitForMessage("500");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+  EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+}
+
+}  // namespace
+}  // namespace lumivane::testing

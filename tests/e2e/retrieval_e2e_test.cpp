@@ -1,0 +1,271 @@
+// "Récupérer le devis" on the real executable against the stand-in services:
+// the exchange file and the pictures on the happy road, then each way the
+// retrieval fails.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <regex>
+
+#include "module_run.h"
+#include "sandbox.h"
+
+namespace lumivane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kConfiguration =
+    "[General]\nVersion=1\nConfigurateur=lumivane\n\n"
+    "[Utilisateur]\nIdentifiant=demo@lumivane.test\nMotDePasse=demo\n";
+
+const std::string kEarlierExchange = "ancien contenu \xE9\r\n";
+
+const char* const kRetrieval =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+    "<Configurateur><Project>Q-77</Project><Passerelle>lumivane</Passerelle></Configurateur>";
+
+// Three lines: a picture, a picture that is not there (404), a picture.
+const char* const kQuote = R"(<?xml version="1.0" encoding="utf-8"?>
+<Sales_Header><No>DV-2026-0042</No><GeneralData_Sales_Lines>
+<Sales_Line><GeneralData><Unit_Price>412.50</Unit_Price><Quantity>2</Quantity>
+<Picture_Path>{BASE}/images/fenetre.jpg</Picture_Path><Designation>FEN-001</Designation></GeneralData>
+<Informations_supp><Information_supp><Description>Fenêtre deux vantaux</Description></Information_supp></Informations_supp></Sales_Line>
+<Sales_Line><GeneralData><Unit_Price>1290</Unit_Price><Quantity>1</Quantity>
+<Picture_Path>{BASE}/images/absente.jpg</Picture_Path><Designation>BAI-003</Designation></GeneralData>
+<Informations_supp><Information_supp><Description>Baie vitrée</Description></Information_supp></Informations_supp></Sales_Line>
+<Sales_Line><GeneralData><Unit_Price>89,90</Unit_Price><Quantity>4</Quantity>
+<Picture_Path>{BASE}/images/porte.jpg</Picture_Path><Designation>VOL-002</Designation></GeneralData>
+<Informations_supp><Information_supp><Description>Volet &amp; store</Description></Information_supp></Informations_supp></Sales_Line>
+</GeneralData_Sales_Lines></Sales_Header>)";
+
+const char* const kQuoteWithoutPictures = R"(<Sales_Header><No>DV-9</No><GeneralData_Sales_Lines>
+<L><GeneralData><Unit_Price>10</Unit_Price><Quantity>1</Quantity><Designation>X</Designation></GeneralData></L>
+</GeneralData_Sales_Lines></Sales_Header>)";
+
+const char* const kPictureMessage = "Une erreur est survenue lors du téléchargement de l'image";
+
+// The exchange file the happy road must leave, in ISO-8859-1; @JETON@,
+// @IMAGE1@ and @IMAGE3@ stand for the token and the two picture paths.
+const std::string kExpectedExchange =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+    "<Configurateur><Project>Q-77</Project><Passerelle>lumivane</Passerelle>"
+    "<Menuiserie id=\"1\"><Jeton>@JETON@</Jeton><Project>DV-2026-0042</Project>"
+    "<Libelle>Fen\xEAtre deux vantaux</Libelle><Designation>FEN-001</Designation>"
+    "<PrixUnitaire>412.50</PrixUnitaire><Quantite>2</Quantite><Image>@IMAGE1@</Image></Menuiserie>"
+    "<Menuiserie id=\"2\"><Jeton>@JETON@</Jeton><Project>DV-2026-0042</Project>"
+    "<Libelle>Baie vitr\xE9" "e</Libelle><Designation>BAI-003</Designation>"
+    "<PrixUnitaire>1290</PrixUnitaire><Quantite>1</Quantite><Image></Image></Menuiserie>"
+    "<Menuiserie id=\"3\"><Jeton>@JETON@</Jeton><Project>DV-2026-0042</Project>"
+    "<Libelle>Volet &amp; store</Libelle><Designation>VOL-002</Designation>"
+    "<PrixUnitaire>89,90</PrixUnitaire><Quantite>4</Quantite><Image>@IMAGE3@</Image></Menuiserie>"
+    "</Configurateur>\r\n";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The local time a picture name's stamp stands for, yyyymmdd_hhmmss.
+std::time_t StampTime(const std::string& stamp) {
+  std::tm t{};
+  t.tm_year = std::stoi(stamp.substr(0, 4)) - 1900;
+  t.tm_mon = std::stoi(stamp.substr(4, 2)) - 1;
+  t.tm_mday = std::stoi(stamp.substr(6, 2));
+  t.tm_hour = std::stoi(stamp.substr(9, 2));
+  t.tm_min = std::stoi(stamp.substr(11, 2));
+  t.tm_sec = std::stoi(stamp.substr(13, 2));
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+class RetrievalE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox_.SetRetrieval(kRetrieval);
+    sandbox_.SetQuote(kQuote);
+  }
+
+  // The module started, its browser opened: the user may press the buttons.
+  void StartReady(const std::string& exchange_name = "echange.xml") {
+    ModuleOptions options;
+    options.config = kConfiguration;
+    options.exchange_name = exchange_name;
+    if (exchange_name == "echange.xml") options.exchange = kEarlierExchange;
+    options.gateway_url = options.quote_service_url = sandbox_.BaseUrl();
+    run_ = std::make_unique<ModuleRun>(SharedDisplay(), options);
+    run_->Start();
+    ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
+  }
+
+  std::string Token() const {
+    std::smatch match;
+    const std::string url = run_->BrowserUrls().at(0);
+    return std::regex_search(url, match, std::regex("jeton=([^&]+)$")) ? match[1].str() : "";
+  }
+
+  Sandbox sandbox_;
+  std::unique_ptr<ModuleRun> run_;
+};
+
+TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  const std::time_t before = std::time(nullptr);
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  // The missing picture is reported once, during the retrieval.
+  auto message = run_->WaitForMessage("image");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  EXPECT_EQ(*message, kPictureMessage);
+  ASSERT_TRUE(run_->PressOk());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
+
+  auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange);
+  std::vector<std::string> images;
+  const std::regex image("<Image>([^<]*)</Image>");
+  for (std::sregex_iterator it(exchange->begin(), exchange->end(), image), end; it != end; ++it) {
+    images.push_back((*it)[1]);
+  }
+  ASSERT_EQ(images.size(), 3u) << *exchange;
+  EXPECT_EQ(*exchange, Replace(Replace(Replace(kExpectedExchange, "@JETON@", Token()), "@IMAGE1@",
+                                       images[0]),
+                               "@IMAGE3@", images[2]));
+
+  // Both pictures, byte for byte, in the images folder beside the executable,
+  // stamped with the time of the download.
+  const std::regex name(R"(^(\d{8}_\d{6})(-\d+)?_DV-2026-0042\.jpeg$)");
+  const std::pair<std::string, const char*> stored[] = {{images[0], "/images/fenetre.jpg"},
+                                                         {images[2], "/images/porte.jpg"}};
+  for (const auto& [path, served] : stored) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(fs::path(path).parent_path(), run_->ImagesFolder());
+    std::smatch parts;
+    const std::string file = fs::path(path).filename().string();
+    ASSERT_TRUE(std::regex_match(file, parts, name));
+    EXPECT_GE(StampTime(parts[1]), before - 1);
+    EXPECT_LE(StampTime(parts[1]), after);
+    EXPECT_EQ(ReadFile(path), sandbox_.Get(served));
+  }
+  EXPECT_NE(images[0], images[2]);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
+
+  // The quote was asked for with the id of the retrieval document.
+  auto quotes = sandbox_.RequestsTo("/test/B2B/WSQuotes.svc/GetDataQuote");
+  ASSERT_EQ(quotes.size(), 1u);
+  EXPECT_EQ(quotes[0]["body"],
+            R"({"QUOTE_ID" : "Q-77","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
+}
+
+// Failures after which the module closes without writing.
+struct ClosingCase {
+  const char* name;
+  const char* endpoint;
+  const char* fault;
+  const char* in_message;
+};
+void PrintTo(const ClosingCase& c, std::ostream* out) { *out << c.name; }
+
+class RetrievalClosesE2E : public RetrievalE2E, public ::testing::WithParamInterface<ClosingCase> {};
+
+TEST_P(RetrievalClosesE2E, ClosesWithoutWriting) {
+  sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  auto message = run_->WaitForMessage("Erreur lumivane");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  EXPECT_EQ(message->rfind("Erreur lumivane", 0), 0u) << *message;
+  EXPECT_NE(message->find(GetParam().in_message), std::string::npos) << *message;
+  ASSERT_TRUE(run_->PressOk());
+  EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+  EXPECT_FALSE(fs::exists(run_->ImagesFolder()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RetrievalClosesE2E,
+    ::testing::Values(ClosingCase{"Status204", "quote", R"({"status":204})", "204"},
+                      ClosingCase{"Null", "quote", R"({"kind":"null"})", "null"},
+                      ClosingCase{"NoSalesHeader", "quote", R"({"kind":"no-header"})", ""},
+                      ClosingCase{"RetrievalWithoutConfigurateur", "retrieval",
+                                  R"({"kind":"missing"})", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Failures that leave the window open with the error shown.
+struct OpenCase {
+  const char* name;
+  const char* endpoint;
+  const char* fault;
+};
+void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
+
+class RetrievalStaysOpenE2E : public RetrievalE2E, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(RetrievalStaysOpenE2E, ShowsTheErrorAndKeepsTheWindow) {
+  sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  auto message = run_->WaitForMessage("");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  EXPECT_FALSE(message->empty());
+  EXPECT_EQ(message->rfind("Erreur lumivane", 0), std::string::npos) << *message;
+  ASSERT_TRUE(run_->PressOk());
+  EXPECT_TRUE(run_->Running());
+  EXPECT_TRUE(run_->MainWindowVisible());
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+
+  ASSERT_TRUE(run_->ClickAnnuler());
+  EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, RetrievalStaysOpenE2E,
+    ::testing::Values(OpenCase{"QuoteStatus500", "quote", R"({"status":500})"},
+                      OpenCase{"RetrievalMalformed", "retrieval", R"({"kind":"malformed"})"},
+                      OpenCase{"QuoteConnectionDropped", "quote", R"({"kind":"drop"})"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RetrievalE2E, SecondPressAfterAnErrorStartsAfresh) {
+  sandbox_.SetFault("quote", {{"status", 500}, {"times", 1}});
+  sandbox_.SetQuote(kQuoteWithoutPictures);
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+  auto message = run_->WaitForMessage("500");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  ASSERT_TRUE(run_->PressOk());
+
+  ASSERT_TRUE(run_->ClickRecuperer());
+  EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange);
+  EXPECT_NE(exchange->find("<Menuiserie id=\"1\">"), std::string::npos) << *exchange;
+  EXPECT_EQ(sandbox_.RequestsTo("/recuperation").size(), 2u);
+}
+
+TEST_F(RetrievalE2E, ExchangeFileThatCannotBeWrittenShowsTheErrorAndKeepsTheWindow) {
+  sandbox_.SetQuote(kQuoteWithoutPictures);
+  ASSERT_NO_FATAL_FAILURE(StartReady("dossier-absent/echange.xml"));
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  auto message = run_->WaitForMessage("");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  ASSERT_TRUE(run_->PressOk());
+  EXPECT_TRUE(run_->MainWindowVisible());
+  ASSERT_TRUE(run_->ClickAnnuler());
+  EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_FALSE(fs::exists(run_->ExchangePath().parent_path()));
+}
+
+}  // namespace
+}  // namespace lumivane::testing

@@ -1,0 +1,122 @@
+// Start-up of the real executable: the command line, the configuration file
+// and the version check, as the host starts it.
+
+#include <gtest/gtest.h>
+
+#include "module_run.h"
+#include "sandbox.h"
+
+namespace lumivane::testing {
+namespace {
+
+const char* const kParametersMessage =
+    "Configurateur Tessivo - Verifiez vos paramètres !\\n1. Fichier temp.\\n2. Fichier config.";
+
+// Bytes the host left in the exchange file: nothing may touch them.
+const std::string kEarlierExchange = "<?xml version=\"1.0\"?><Configurateur>d\xE9j\xE0</Configurateur>\r\n\x01";
+
+std::string Configuration(const std::string& version) {
+  return "[General]\nVersion=" + version +
+         "\nConfigurateur=lumivane\n\n[Utilisateur]\nIdentifiant=demo@lumivane.test\nMotDePasse=demo\n";
+}
+
+// Endpoints where nothing answers: a run that should stop before the gateway
+// and asks it anyway shows a connection error instead of closing.
+ModuleOptions NoServices() {
+  ModuleOptions options;
+  options.gateway_url = ClosedLocalUrl();
+  options.quote_service_url = options.gateway_url;
+  options.exchange = kEarlierExchange;
+  return options;
+}
+
+TEST(StartupE2E, AnyArgumentCountButTwoShowsTheParametersMessageAndEnds) {
+  for (int count : {0, 1, 3}) {
+    SCOPED_TRACE(std::to_string(count) + " arguments");
+    ModuleOptions options = NoServices();
+    options.config = Configuration("1");
+    ModuleRun run(SharedDisplay(), options);
+    std::vector<std::string> arguments{run.ExchangePath().string(), run.ConfigPath().string(),
+                                       "troisieme"};
+    arguments.resize(static_cast<std::size_t>(count));
+    run.StartWith(arguments);
+
+    auto message = run.WaitForMessage("Verifiez");
+    ASSERT_TRUE(message) << run.Diagnostics();
+    EXPECT_EQ(*message, kParametersMessage);
+    EXPECT_FALSE(run.MainWindowVisible());
+    ASSERT_TRUE(run.PressOk());
+    EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+    EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+    EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
+  }
+}
+
+TEST(StartupE2E, QuotedPathWithBlanksIsOneArgument) {
+  ModuleOptions options = NoServices();
+  options.config_name = "dossier du devis/config lumivane.ini";  // not written: missing
+  ModuleRun run(SharedDisplay(), options);
+  // As a host's command line would give it: both paths in double quotes.
+  run.StartCommand({"/bin/sh", "-c",
+                    "exec \"" + run.Executable().string() + "\" \"" + run.ExchangePath().string() +
+                        "\" \"" + run.ConfigPath().string() + "\""});
+
+  auto message = run.WaitForMessage("n'existe pas");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(*message, "Le configurateur Lumivane n'est pas configuré. Le fichier : " +
+                          run.ConfigPath().string() + " n'existe pas.");
+  ASSERT_TRUE(run.PressOk());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+}
+
+TEST(StartupE2E, MissingConfigurationFileIsReportedAndTheModuleEnds) {
+  ModuleRun run(SharedDisplay(), NoServices());
+  run.Start();
+
+  auto message = run.WaitForMessage("Le configurateur Lumivane");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(*message, "Le configurateur Lumivane n'est pas configuré. Le fichier : " +
+                          run.ConfigPath().string() + " n'existe pas.");
+  ASSERT_TRUE(run.PressOk());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+  EXPECT_TRUE(run.BrowserUrls().empty());
+  EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
+}
+
+TEST(StartupE2E, OtherConfiguratorVersionIsReportedAndTheModuleEnds) {
+  ModuleOptions options = NoServices();
+  options.config = Configuration("2");
+  ModuleRun run(SharedDisplay(), options);
+  run.Start();
+
+  auto message = run.WaitForMessage("Votre Configurateur");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(*message,
+            "Votre Configurateur lumivane est en Version 1 et devrait être en Version 2.");
+  ASSERT_TRUE(run.PressOk());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+  EXPECT_TRUE(run.BrowserUrls().empty());
+  EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
+}
+
+TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
+  Sandbox sandbox;
+  ModuleOptions options;
+  options.gateway_url = options.quote_service_url = sandbox.BaseUrl();
+  options.config = Configuration("1");
+  options.exchange = kEarlierExchange;
+  ModuleRun run(SharedDisplay(), options);
+  run.Start();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_TRUE(run.Messages().empty()) << run.Diagnostics();
+  EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
+  EXPECT_TRUE(sandbox.RequestsTo("/recuperation").empty());
+}
+
+}  // namespace
+}  // namespace lumivane::testing
