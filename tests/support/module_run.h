@@ -44,7 +44,8 @@ class ModuleRun {
   void Start();
   // The module with these arguments.
   void StartWith(const std::vector<std::string>& arguments);
-  // Any command line (e.g. /bin/sh -c ...) in the module's environment.
+  // Any command line in the module's environment. Windows are looked up by
+  // the started process's id: a shell must exec the module.
   void StartCommand(const std::vector<std::string>& argv);
 
   const std::filesystem::path& Folder() const { return dir_.Path(); }
