@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include "platform/endpoints.h"
+#include "quote/xml_text.h"
 
 namespace lumivane::quote {
 
@@ -20,8 +21,7 @@ std::string Texte(const pugi::xml_node& element) { return element.text().get(); 
 
 std::string LireDevisId(const std::string& retrieval_document) {
   pugi::xml_document doc;
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer(retrieval_document.data(), retrieval_document.size(), kReadOptions);
+  const pugi::xml_parse_result parsed = ChargerXml(doc, retrieval_document, kReadOptions);
   if (!parsed) {
     throw XmlError(std::string("document de récupération illisible : ") + parsed.description());
   }

@@ -4,6 +4,7 @@
 
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "quote/xml_text.h"
 
 namespace lumivane::result {
 
@@ -76,8 +77,7 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
                                               const Telecharger& telecharger) {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
-      doc.load_buffer(retrieval_document.data(), retrieval_document.size(),
-                      pugi::parse_full | pugi::parse_ws_pcdata);
+      quote::ChargerXml(doc, retrieval_document, pugi::parse_full | pugi::parse_ws_pcdata);
   if (!parsed) {
     throw quote::XmlError(std::string("document de récupération illisible : ") +
                           parsed.description());

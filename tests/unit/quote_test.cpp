@@ -58,6 +58,9 @@ TEST(LireDevisId, ReadsProjectOfTheTopLevelConfigurateur) {
   EXPECT_EQ(LireDevisId("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
                         "<Configurateur><Project>\xE9t\xE9</Project></Configurateur>"),
             "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(LireDevisId("<?xml version='1.0' encoding='cp1252'?>"
+                        "<Configurateur><Project>\x80\xE9</Project></Configurateur>"),
+            "\xE2\x82\xAC\xC3\xA9");
 }
 
 TEST(LireDevisId, MalformedDocumentThrowsWithAFrenchText) {

@@ -121,6 +121,14 @@ TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
                                vide, "j", nullptr),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur>\xC3\xA9t\xC3\xA9"
             "</Configurateur>");
+  // So is one declared windows-1252, euro sign (0x80) and quotes (0x92) included.
+  const auto cp1252 = ConstruireResultat(
+      "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>"
+      "<Configurateur><Project>l\x92\xE9t\xE9 \x80</Project></Configurateur>",
+      vide, "j", nullptr);
+  EXPECT_EQ(OctetsFichierEchange(*cp1252),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur><Project>"
+            "l&#8217;\xE9t\xE9 &#8364;</Project></Configurateur>\r\n");
 }
 
 TEST(ResultDocument, WithoutTopLevelConfigurateurNothingIsBuiltOrDownloaded) {
