@@ -31,7 +31,7 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
       document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_ws_pcdata_single,
                            pugi::encoding_auto);
   if (!parsed) {
-    throw GatewayAnswerError(std::string("réponse illisible de la passerelle : ") + parsed.description());
+    throw GatewayAnswerError(std::string("Réponse illisible de la passerelle : ") + parsed.description());
   }
 
   const pugi::xml_node configurateur = document.child("Configurateur");

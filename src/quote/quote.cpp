@@ -23,7 +23,7 @@ std::string LireDevisId(const std::string& retrieval_document) {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = ChargerXml(doc, retrieval_document, kReadOptions);
   if (!parsed) {
-    throw XmlError(std::string("document de récupération illisible : ") + parsed.description());
+    throw XmlError(std::string("Document de récupération illisible : ") + parsed.description());
   }
   return Texte(doc.child("Configurateur").child("Project"));
 }
@@ -69,7 +69,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   const pugi::xml_parse_result parsed =
       doc.load_buffer(quote_text.data(), quote_text.size(), kReadOptions, pugi::encoding_utf8);
   if (!parsed) {
-    throw XmlError(std::string("devis illisible : ") + parsed.description());
+    throw XmlError(std::string("Devis illisible : ") + parsed.description());
   }
 
   const pugi::xml_node header = doc.child("Sales_Header");

@@ -79,7 +79,7 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
   const pugi::xml_parse_result parsed =
       quote::ChargerXml(doc, retrieval_document, pugi::parse_full | pugi::parse_ws_pcdata);
   if (!parsed) {
-    throw quote::XmlError(std::string("document de récupération illisible : ") +
+    throw quote::XmlError(std::string("Document de récupération illisible : ") +
                           parsed.description());
   }
   pugi::xml_node configurateur = doc.child("Configurateur");

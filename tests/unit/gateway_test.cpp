@@ -143,7 +143,7 @@ TEST_F(GatewayTest, HttpAndXmlErrorsAreThrownWithUrlsEmptied) {
     Ask();
     ADD_FAILURE() << "malformed answer accepted";
   } catch (const GatewayAnswerError& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with("réponse illisible de la passerelle : ")) << error.what();
+    EXPECT_TRUE(std::string(error.what()).starts_with("Réponse illisible de la passerelle : ")) << error.what();
   }
   EXPECT_EQ(fields_.Jeton, "T-42");
   EXPECT_EQ(fields_.UrlConnexion, "");

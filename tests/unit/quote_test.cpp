@@ -69,7 +69,7 @@ TEST(LireDevisId, MalformedDocumentThrowsWithAFrenchText) {
       LireDevisId(text);
       ADD_FAILURE() << "no error for: " << text;
     } catch (const XmlError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("document de récupération illisible : ", 0), 0u)
+      EXPECT_EQ(std::string(e.what()).rfind("Document de récupération illisible : ", 0), 0u)
           << e.what();
     }
   }
