@@ -6,49 +6,31 @@
 #include <memory>
 #include <new>
 
+#include "platform/curl_url.h"
+
 namespace lumivane::platform {
 namespace {
-
-struct CurlUrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-
-bool HasPart(CURLU* url, CURLUPart part) {
-  char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return false;
-  const bool present = text[0] != '\0';
-  curl_free(text);
-  return present;
-}
-
-std::string Part(CURLU* url, CURLUPart part) {
-  char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
-  std::string result(text);
-  curl_free(text);
-  return result;
-}
 
 // Checks a base address (scheme, host, optional port, optional final "/")
 // and returns it without the final "/". `origin` names where it came from.
 std::string CheckBase(const std::string& value, const std::string& origin) {
   const std::string expected =
-      origin + " doit être une adresse http ou https réduite au serveur, par exemple "
-               "https://serveur.exemple.fr ou http://127.0.0.1:8080";
-  std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
-  if (!url) throw std::bad_alloc();
-  if (curl_url_set(url.get(), CURLUPART_URL, value.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
-    throw EndpointError(expected + " (adresse illisible).");
-  }
-  const std::string scheme = Part(url.get(), CURLUPART_SCHEME);
+      origin +
+      " doit être une adresse http ou https réduite au serveur, par exemple "
+      "https://serveur.exemple.fr ou http://127.0.0.1:8080";
+  const CurlUrl url = ParseUrl(value);
+  if (!url) throw EndpointError(expected + " (adresse illisible).");
+  const std::string scheme = UrlPart(url.get(), CURLUPART_SCHEME);
   if (scheme != "http" && scheme != "https") {
     throw EndpointError(expected + " (protocole « " + scheme + " » non admis).");
   }
-  if (!HasPart(url.get(), CURLUPART_HOST)) throw EndpointError(expected + " (serveur manquant).");
-  if (HasPart(url.get(), CURLUPART_USER) || HasPart(url.get(), CURLUPART_PASSWORD)) {
+  if (UrlPart(url.get(), CURLUPART_HOST).empty())
+    throw EndpointError(expected + " (serveur manquant).");
+  if (!UrlPart(url.get(), CURLUPART_USER).empty() ||
+      !UrlPart(url.get(), CURLUPART_PASSWORD).empty()) {
     throw EndpointError(expected + " (identifiants non admis dans l'adresse).");
   }
-  const std::string path = Part(url.get(), CURLUPART_PATH);
+  const std::string path = UrlPart(url.get(), CURLUPART_PATH);
   if (!path.empty() && path != "/") throw EndpointError(expected + " (chemin non admis).");
   if (value.find_first_of("?#") != std::string::npos) {
     throw EndpointError(expected + " (paramètres ou fragment non admis).");

@@ -1,5 +1,7 @@
 #include "platform/http_client.h"
 
+#include "platform/curl_url.h"
+
 #include <curl/curl.h>
 
 #include <cctype>
@@ -28,33 +30,10 @@ void EnsureCurlInitialised() {
   static const CurlGlobal global;
 }
 
-struct CurlUrlDeleter {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
-
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
-
-// One part of a parsed URL, or an empty text when it is absent.
-std::string UrlPart(CURLU* url, CURLUPart part) {
-  char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || text == nullptr) return {};
-  std::string result(text);
-  curl_free(text);
-  return result;
-}
-
-CurlUrl ParseUrl(const std::string& url) {
-  CurlUrl parsed(curl_url());
-  if (!parsed) throw std::bad_alloc();
-  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
-    return nullptr;
-  }
-  return parsed;
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
