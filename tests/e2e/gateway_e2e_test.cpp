@@ -118,5 +118,66 @@ TEST_F(GatewayE2E, GatewayErrorStatusShowsTheErrorAndKeepsTheWindow) {
   EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
 }
 
+TEST_F(GatewayE2E, BrowserThatCannotBeStartedShowsTheConnectionUrlAndKeepsTheWindow) {
+  ModuleOptions options = Options(Configuration("demo"), sandbox_.BaseUrl());
+  options.browser = false;
+  ModuleRun run(SharedDisplay(), options);
+  run.Start();
+
+  auto message = run.WaitForMessage("");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  // The standard error copy hides the token in the query string.
+  EXPECT_EQ(*message,
+            "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\\n" +
+                sandbox_.BaseUrl() + "/configurateur?…");
+  EXPECT_EQ(sandbox_.RequestsTo(kTokenPath).size(), 1u);
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+  EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+}
+
+// Gateway answers that leave the window open with a message and no browser.
+struct AnswerCase {
+  const char* name;
+  const char* fault;
+  const char* message;  // the whole message, or its start when `prefix`
+  bool prefix;
+};
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.name; }
+
+class GatewayAnswerE2E : public GatewayE2E, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(GatewayAnswerE2E, ShowsTheMessageAndKeepsTheWindow) {
+  sandbox_.SetFault("gateway", nlohmann::json::parse(GetParam().fault));
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), sandbox_.BaseUrl()));
+  run.Start();
+
+  auto message = run.WaitForMessage("");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  if (GetParam().prefix) {
+    EXPECT_EQ(message->rfind(GetParam().message, 0), 0u) << *message;
+  } else {
+    EXPECT_EQ(*message, GetParam().message);
+  }
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+  EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, GatewayAnswerE2E,
+    ::testing::Values(
+        // A well-formed answer whose connection URL would open a local file.
+        AnswerCase{"ConnectionUrlNotHttp",
+                   R"({"body":"<Configurateur><Jeton>t</Jeton>)"
+                   R"(<UrlConnexion>file:///etc/passwd</UrlConnexion>)"
+                   R"(<UrlRecuperation>http://127.0.0.1:1/r</UrlRecuperation></Configurateur>"})",
+                   "L'adresse du configurateur a été refusée : seules les adresses http et https "
+                   "sont ouvertes.",
+                   false},
+        AnswerCase{"Malformed", R"({"kind":"malformed"})", "Réponse illisible de la passerelle",
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace lumivane::testing

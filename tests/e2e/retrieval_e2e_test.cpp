@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+#include <pugixml.hpp>
+
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "module_run.h"
 #include "sandbox.h"
@@ -20,6 +26,8 @@ namespace fs = std::filesystem;
 const char* const kConfiguration =
     "[General]\nVersion=1\nConfigurateur=lumivane\n\n"
     "[Utilisateur]\nIdentifiant=demo@lumivane.test\nMotDePasse=demo\n";
+
+const char* const kQuotePath = "/test/B2B/WSQuotes.svc/GetDataQuote";
 
 const std::string kEarlierExchange = "ancien contenu \xE9\r\n";
 
@@ -90,14 +98,19 @@ class RetrievalE2E : public ::testing::Test {
     sandbox_.SetQuote(kQuote);
   }
 
-  // The module started, its browser opened: the user may press the buttons.
-  void StartReady(const std::string& exchange_name = "echange.xml") {
+  // The module's folder and files, before it starts.
+  void Prepare(const std::string& exchange_name = "echange.xml") {
     ModuleOptions options;
     options.config = kConfiguration;
     options.exchange_name = exchange_name;
     if (exchange_name == "echange.xml") options.exchange = kEarlierExchange;
     options.gateway_url = options.quote_service_url = sandbox_.BaseUrl();
     run_ = std::make_unique<ModuleRun>(SharedDisplay(), options);
+  }
+
+  // The module started, its browser opened: the user may press the buttons.
+  void StartReady(const std::string& exchange_name = "echange.xml") {
+    if (!run_) Prepare(exchange_name);
     run_->Start();
     ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
   }
@@ -157,7 +170,7 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
   EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
 
   // The quote was asked for with the id of the retrieval document.
-  auto quotes = sandbox_.RequestsTo("/test/B2B/WSQuotes.svc/GetDataQuote");
+  auto quotes = sandbox_.RequestsTo(kQuotePath);
   ASSERT_EQ(quotes.size(), 1u);
   EXPECT_EQ(quotes[0]["body"],
             R"({"QUOTE_ID" : "Q-77","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
@@ -265,6 +278,106 @@ TEST_F(RetrievalE2E, ExchangeFileThatCannotBeWrittenShowsTheErrorAndKeepsTheWind
   ASSERT_TRUE(run_->ClickAnnuler());
   EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
   EXPECT_FALSE(fs::exists(run_->ExchangePath().parent_path()));
+}
+
+TEST_F(RetrievalE2E, PicturesFolderThatCannotBeCreatedShowsTheErrorAndKeepsTheWindow) {
+  Prepare();
+  // A file where the folder should be: the first line's picture comes, and
+  // has nowhere to go.
+  WriteFile(run_->ImagesFolder(), "pas un dossier\n");
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  auto message = run_->WaitForMessage("");
+  ASSERT_TRUE(message) << run_->Diagnostics();
+  EXPECT_EQ(message->rfind("Impossible de créer le dossier des images", 0), 0u) << *message;
+  ASSERT_TRUE(run_->PressOk());
+  EXPECT_TRUE(run_->Running());
+  EXPECT_TRUE(run_->MainWindowVisible());
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+  EXPECT_EQ(ReadFile(run_->ImagesFolder()), "pas un dossier\n");
+
+  ASSERT_TRUE(run_->ClickAnnuler());
+  EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+}
+
+// Every value of the quote ends in accents, the euro sign, "&", "<", ">",
+// both quotes and a CJK character: the exchange file carries them all in
+// ISO-8859-1, the ones beyond it as character references.
+TEST_F(RetrievalE2E, OddCharactersReachTheExchangeFileIntact) {
+  sandbox_.SetFault("quote", {{"kind", "odd"}});
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+
+  // The picture URLs carry the characters too, blanks included: no picture
+  // comes, each of the two lines with one says so.
+  for (int line : {1, 2}) {
+    SCOPED_TRACE("picture of line " + std::to_string(line));
+    auto message = run_->WaitForMessage("image");
+    ASSERT_TRUE(message) << run_->Diagnostics();
+    EXPECT_EQ(*message, kPictureMessage);
+    ASSERT_TRUE(run_->PressOk());
+  }
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->Messages().size(), 2u) << run_->Diagnostics();
+
+  // The quote as the service served it: the module's request, asked again.
+  auto requests = sandbox_.RequestsTo(kQuotePath);
+  ASSERT_EQ(requests.size(), 1u);
+  httplib::Client client(sandbox_.BaseUrl());
+  auto answer = client.Post(kQuotePath, requests[0]["body"].get<std::string>(), "application/json");
+  ASSERT_TRUE(answer && answer->status == 200);
+  pugi::xml_document quote;
+  ASSERT_TRUE(quote.load_string(
+      nlohmann::json::parse(answer->body)["GetDataQuoteResult"].get<std::string>().c_str()));
+  const pugi::xml_node header = quote.child("Sales_Header");
+  const pugi::xml_node line = header.child("GeneralData_Sales_Lines").first_child();
+  const pugi::xml_node general = line.child("GeneralData");
+  const std::string description =
+      line.child("Informations_supp").child("Information_supp").child_value("Description");
+  ASSERT_TRUE(description.ends_with(" é à ç € & < > \" ' 漢")) << description;
+
+  auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange);
+  // One byte per character: no UTF-8 accent (lead byte 0xC3) and nothing
+  // between 0x80 and 0x9F (UTF-8 continuations, the Windows-1252 euro).
+  EXPECT_TRUE(std::none_of(exchange->begin(), exchange->end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte == 0xC3 || (byte >= 0x80 && byte < 0xA0);
+  }));
+  EXPECT_NE(exchange->find("&#8364;"), std::string::npos);
+  EXPECT_NE(exchange->find("&#28450;"), std::string::npos);
+
+  // Read as a host would: the declaration names the encoding.
+  pugi::xml_document result;
+  const auto parsed = result.load_buffer(exchange->data(), exchange->size(),
+                                         pugi::parse_default | pugi::parse_declaration);
+  ASSERT_TRUE(parsed) << parsed.description() << "\n" << *exchange;
+  EXPECT_STREQ(result.first_child().attribute("encoding").value(), "ISO-8859-1");
+  std::vector<std::pair<std::string, std::string>> children;
+  for (pugi::xml_node child : result.child("Configurateur").child("Menuiserie").children()) {
+    children.emplace_back(child.name(), child.text().get());
+  }
+  const std::vector<std::pair<std::string, std::string>> served = {
+      {"Jeton", Token()},
+      {"Project", header.child_value("No")},
+      {"Libelle", description},
+      {"Designation", general.child_value("Designation")},
+      {"PrixUnitaire", general.child_value("Unit_Price")},
+      {"Quantite", general.child_value("Quantity")},
+      {"Image", ""}};
+  EXPECT_EQ(children, served);
+
+  // As written: the euro sign and the CJK character as decimal references,
+  // "&" and "<" escaped.
+  std::smatch libelle;
+  ASSERT_TRUE(std::regex_search(*exchange, libelle, std::regex("<Libelle>([^<]*)</Libelle>")));
+  EXPECT_TRUE(std::regex_search(
+      libelle[1].str(),
+      std::regex(" \xE9 \xE0 \xE7 &#8364; &amp; &lt; (>|&gt;) (\"|&quot;) ('|&apos;) &#28450;$")))
+      << libelle[1];
 }
 
 }  // namespace

@@ -37,10 +37,13 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
     fs::copy_file(LUMIVANE_MODULE_EXE, Executable());
   }
 
+  fs::create_directories(dir_.Path() / "bin");
   // Stands in for the desktop's xdg-open: records the URL and returns.
-  fs::path browser = dir_.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                                                    (dir_.Path() / "browser.log").string() + "'\n");
-  fs::permissions(browser, fs::perms::owner_all);
+  if (options_.browser) {
+    fs::path browser = dir_.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                                                      (dir_.Path() / "browser.log").string() + "'\n");
+    fs::permissions(browser, fs::perms::owner_all);
+  }
   fs::create_directories(dir_.Path() / "runtime");
   fs::permissions(dir_.Path() / "runtime", fs::perms::owner_all);
 
@@ -57,7 +60,9 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   environment_["LC_ALL"] = "C.UTF-8";
   environment_["XDG_RUNTIME_DIR"] = (dir_.Path() / "runtime").string();
   std::string path = environment_.count("PATH") ? environment_["PATH"] : "/usr/bin:/bin";
-  environment_["PATH"] = (dir_.Path() / "bin").string() + ":" + path;
+  // Without the stand-in, bin/ alone: the module needs no other program, and
+  // the system's xdg-open must not be found either.
+  environment_["PATH"] = (dir_.Path() / "bin").string() + (options_.browser ? ":" + path : "");
   if (!options_.gateway_url.empty()) environment_["LUMIVANE_GATEWAY_URL"] = options_.gateway_url;
   if (!options_.quote_service_url.empty()) {
     environment_["LUMIVANE_QUOTE_SERVICE_URL"] = options_.quote_service_url;

@@ -25,13 +25,16 @@ struct ModuleOptions {
   // Base URLs for LUMIVANE_GATEWAY_URL and LUMIVANE_QUOTE_SERVICE_URL.
   std::string gateway_url;
   std::string quote_service_url;
+  // Whether the stand-in xdg-open is there. Without it PATH names only an
+  // empty folder: the module finds no xdg-open at all (not the system's).
+  bool browser = true;
 };
 
 // One run of the real Module_Lumivane on an X display: a copy of the
 // executable in a folder of its own (so that its images/ folder is the
-// run's), its configuration and exchange files, and a stand-in xdg-open on
-// PATH that records the URLs it is asked to open. The module is killed when
-// the object goes.
+// run's), its configuration and exchange files, and (unless told otherwise)
+// a stand-in xdg-open on PATH that records the URLs it is asked to open. The
+// module is killed when the object goes.
 class ModuleRun {
  public:
   static constexpr const char* kMessageBoxTitle = "^Module_Lumivane$";
