@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "module_run.h"
+#include "process.h"
+#include "temp_dir.h"
 #include "sandbox.h"
 
 namespace lumivane::testing {
@@ -118,5 +120,23 @@ TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
   EXPECT_TRUE(sandbox.RequestsTo("/recuperation").empty());
 }
 
+
+// A host started without a display: the GUI cannot start, the host still
+// gets exit code 0 and its exchange file as it was.
+TEST(StartupE2E, NoDisplayEndsWithExitCodeZero) {
+  TempDir folder;
+  const auto exchange = folder.Path() / "echange.xml";
+  const auto config = folder.Path() / "config.ini";
+  WriteFile(exchange, kEarlierExchange);
+  WriteFile(config, Configuration("1"));
+  ProcessOptions options;
+  options.environment.erase("DISPLAY");
+  options.environment.erase("WAYLAND_DISPLAY");
+  options.environment["QT_QPA_PLATFORM"] = "xcb";
+  Process module =
+      Process::Start({LUMIVANE_MODULE_EXE, exchange.string(), config.string()}, options);
+  EXPECT_EQ(module.WaitForExit(kWait), 0) << module.Stderr();
+  EXPECT_EQ(ReadFile(exchange), kEarlierExchange);
+}
 }  // namespace
 }  // namespace lumivane::testing
