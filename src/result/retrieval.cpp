@@ -2,6 +2,8 @@
 
 #include "result/result.h"
 
+#include <stdexcept>
+
 namespace lumivane::result {
 
 namespace {
@@ -19,6 +21,13 @@ RetrievalOutcome Fermer(std::string message, const std::string& devis_id) {
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
                                 std::string& devis_id_out) {
+  // The gateway failed at start (its error was shown): say so plainly rather
+  // than report a request to an empty address.
+  if (inputs.url_recuperation.empty()) {
+    throw std::runtime_error(
+        "Aucune adresse de récupération du devis : la passerelle n'a pas répondu à "
+        "l'ouverture du module. Fermez le module et relancez-le depuis votre logiciel de devis.");
+  }
   // The document's text is kept: the result is built from a second parse.
   const std::string document = http2.Get(inputs.url_recuperation);
   const std::string devis_id = quote::LireDevisId(document);

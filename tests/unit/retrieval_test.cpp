@@ -79,11 +79,12 @@ class RetrievalTest : public ::testing::Test {
   }
   void TearDown() override { server_.Stop(); }
 
-  RetrievalOutcome Run() {
+  RetrievalOutcome Run() { return Run(server_.Url("/recuperation")); }
+  RetrievalOutcome Run(const std::string& url_recuperation) {
     HttpClient http1(lumivane::platform::WindowClientSettings());
     HttpClient http2(lumivane::platform::WindowClientSettings());
     PictureDownloader pictures(folder_, clock_, "/", messages_);
-    const RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
+    const RetrievalInputs inputs{url_recuperation, server_.BaseUrl(), "jet", exchange_};
     return RecupererDevis(inputs, http1, http2, pictures, devis_id_);
   }
 
@@ -192,6 +193,16 @@ TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
   retrieval_ = "<Configurateur><Project>42</Configurateur>";
   posted_.clear();
   EXPECT_THROW(Run(), lumivane::quote::XmlError);
+  EXPECT_TRUE(posted_.empty());
+  ExpectExchangeUntouched();
+
+  // No retrieval URL: the gateway failed when the module opened.
+  try {
+    Run("");
+    ADD_FAILURE() << "no error without a retrieval URL";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("passerelle"), std::string::npos) << e.what();
+  }
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
 }
