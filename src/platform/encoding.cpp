@@ -173,6 +173,10 @@ std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian) 
   return out;
 }
 
+std::string PathAsText(std::string_view path) {
+  return IsValidUtf8(path) ? std::string(path) : Latin1ToUtf8(path);
+}
+
 char32_t NextCharacter(std::string_view utf8, std::size_t& pos) {
   return DecodeUtf8(utf8, pos).value_or(kReplacementCharacter);
 }

@@ -15,6 +15,11 @@ std::string Latin9ToUtf8(std::string_view bytes);
 // surrogate without its pair.
 std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian);
 
+// A path as text: the same when it is UTF-8; otherwise each byte read as the
+// ISO-8859-1 character of that value, so that a file name from a system not
+// in UTF-8 is written back in the exchange file's code page byte for byte.
+std::string PathAsText(std::string_view path);
+
 // Decodes the UTF-8 character at `pos` and moves past it; an invalid
 // sequence gives U+FFFD and moves past its first byte.
 char32_t NextCharacter(std::string_view utf8, std::size_t& pos);
