@@ -116,6 +116,33 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string Utf16ToUtf8(std::string_view bytes, bool big_endian) {
+  const auto unit_at = [&](std::size_t i) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+  };
+  const std::size_t units = bytes.size() / 2;
+  std::string out;
+  out.reserve(units + units / 2);
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t unit = unit_at(2 * i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      AppendUtf8(out, unit);
+      continue;
+    }
+    const char16_t next = i + 1 < units ? unit_at(2 * (i + 1)) : char16_t{0};
+    if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (next - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, kReplacementCharacter);
+    }
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(out, kReplacementCharacter);
+  return out;
+}
+
 // An invalid UTF-8 sequence becomes U+FFFD, written as a reference like any
 // other character beyond U+00FF.
 std::string Utf8ToLatin1WithReferences(std::string_view utf8) {
