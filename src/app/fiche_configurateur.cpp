@@ -162,7 +162,7 @@ void TFicheConfigurateurRecupDevis::FormActivate() {
 }
 
 void TFicheConfigurateurRecupDevis::btnDevisRecupererClick() {
-  quote::PictureDownloader pictures(ports_.pictures_folder, *ports_.clock, ports_.date_separator,
+  quote::PictureDownloader pictures(ports_.pictures_folders, *ports_.clock, ports_.date_separator,
                                     *ports_.messages);
   const result::RetrievalInputs inputs{FUrlRecuperation, ports_.endpoints.quote_service_base,
                                        FJeton, FichierTemp()};

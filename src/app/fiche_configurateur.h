@@ -27,7 +27,9 @@ struct Ports {
   platform::BrowserPort* browser = nullptr;
   platform::Clock* clock = nullptr;
   platform::Endpoints endpoints;
-  std::string pictures_folder;  // "<folder of the executable>/images/"
+  // Where pictures go, in order of preference: "<folder of the executable>/images/",
+  // then the user's own pictures folder.
+  std::vector<std::string> pictures_folders;
   std::string date_separator = "/";
 };
 

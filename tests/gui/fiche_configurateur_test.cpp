@@ -130,7 +130,7 @@ class FicheTest : public ::testing::Test {
     ports.browser = &browser_;
     ports.clock = &clock_;
     ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
-    ports.pictures_folder = (dir_.Path() / "images").string() + "/";
+    ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
     auto fiche = std::make_unique<TFicheConfigurateurRecupDevis>(std::move(ports));
     fiche->setFichierTemp(exchange_);
     fiche->setFichierConfig(config_);
