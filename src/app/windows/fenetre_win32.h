@@ -1,0 +1,78 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "boite_message_win32.h"
+#include "window/declencheur_activation.h"
+#include "window/fiche_logique.h"
+
+namespace lumivane::app::win32 {
+
+// The module's window on Win32: it draws the controls at the monitor's
+// resolution, forwards its events to the window's behaviour
+// (window::FicheLogique) and carries out what that behaviour asks of the
+// screen.
+class TFicheConfigurateurRecupDevis : public window::VueFiche {
+ public:
+  // Creates the window, hidden, with its controls; `boite` shows the
+  // messages over it while it exists.
+  TFicheConfigurateurRecupDevis(HINSTANCE instance, window::Ports ports, BoiteMessageWin32& boite);
+  ~TFicheConfigurateurRecupDevis() override;
+  TFicheConfigurateurRecupDevis(const TFicheConfigurateurRecupDevis&) = delete;
+  TFicheConfigurateurRecupDevis& operator=(const TFicheConfigurateurRecupDevis&) = delete;
+
+  window::FicheLogique& logique() { return *logique_; }
+  HWND hwnd() const { return hwnd_; }
+
+  // Shows the window with the start-up's show command; the activation
+  // follows the first paint.
+  void Montrer(int commande);
+
+  // window::VueFiche
+  void DefinirTitre(const std::string& titre) override;
+  void MontrerImage() override;
+  void DefinirVersion(const std::string& texte) override;
+  void DefinirOccupe(bool occupe) override;
+  void Fermer() override;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Traiter(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  // Runs one event of the behaviour, then closes the window if it asked to.
+  template <typename Evenement>
+  void Transmettre(Evenement evenement);
+
+  int Echelle(int pixels) const;
+  void CreerPolices();
+  void Disposer();
+  void AncrerVersion();
+  void PreparerImage();
+  void Peindre();
+  void BoutonParDefaut(HWND bouton);
+
+  HINSTANCE instance_;
+  BoiteMessageWin32& boite_;
+  HWND hwnd_ = nullptr;
+  HWND lblChiffrage_ = nullptr;
+  HWND lblOu_ = nullptr;
+  HWND lblVersion_ = nullptr;
+  HWND btnDevisRecuperer_ = nullptr;
+  HWND btnAnnulerRecuperation_ = nullptr;
+  HWND focus_ = nullptr;  // the button that has, or last had, the focus
+  HFONT police_ = nullptr;       // Tahoma 8
+  HFONT policeGras_ = nullptr;   // MS Sans Serif 8, bold
+  HBITMAP image_ = nullptr;      // the picture, scaled to the box
+  SIZE tailleImage_{};
+  bool imageVisible_ = false;
+  bool occupe_ = false;
+  bool fermetureDemandee_ = false;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+  window::DeclencheurActivation activation_;
+  std::unique_ptr<window::FicheLogique> logique_;
+};
+
+}  // namespace lumivane::app::win32
