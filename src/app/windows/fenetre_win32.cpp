@@ -47,34 +47,50 @@ void Verifier(HRESULT resultat, const char* etape) {
   }
 }
 
-// The picture from the executable's resources, scaled to `taille` by WIC,
-// as a device-independent bitmap.
-HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
+// The picture in the executable's resources, decoded by WIC.
+struct ImageSource {
+  ComPtr<IWICImagingFactory> fabrique;
+  ComPtr<IWICBitmapFrameDecode> trame;
+};
+
+ImageSource OuvrirImage(HINSTANCE instance) {
   HRSRC ressource = FindResourceW(instance, MAKEINTRESOURCEW(IDR_IMAGE_LUMIVANE), RT_RCDATA);
   HGLOBAL chargee = ressource ? LoadResource(instance, ressource) : nullptr;
   auto* octets = chargee ? static_cast<BYTE*>(LockResource(chargee)) : nullptr;
   if (octets == nullptr) Verifier(E_FAIL, "ressource");
 
-  ComPtr<IWICImagingFactory> fabrique;
+  ImageSource source;
   Verifier(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_PPV_ARGS(&fabrique)),
+                            IID_PPV_ARGS(&source.fabrique)),
            "WIC");
   ComPtr<IWICStream> flux;
-  Verifier(fabrique->CreateStream(&flux), "flux");
+  Verifier(source.fabrique->CreateStream(&flux), "flux");
   Verifier(flux->InitializeFromMemory(octets, SizeofResource(instance, ressource)), "flux");
   ComPtr<IWICBitmapDecoder> decodeur;
-  Verifier(fabrique->CreateDecoderFromStream(flux.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
-                                             &decodeur),
+  Verifier(source.fabrique->CreateDecoderFromStream(flux.Get(), nullptr,
+                                                    WICDecodeMetadataCacheOnLoad, &decodeur),
            "JPEG");
-  ComPtr<IWICBitmapFrameDecode> trame;
-  Verifier(decodeur->GetFrame(0, &trame), "JPEG");
+  Verifier(decodeur->GetFrame(0, &source.trame), "JPEG");
+  return source;
+}
+
+// The picture's own size.
+SIZE TailleImageOrigine(HINSTANCE instance) {
+  UINT largeur = 0, hauteur = 0;
+  Verifier(OuvrirImage(instance).trame->GetSize(&largeur, &hauteur), "JPEG");
+  return {static_cast<LONG>(largeur), static_cast<LONG>(hauteur)};
+}
+
+// The picture scaled to `taille`, as a device-independent bitmap.
+HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
+  const ImageSource source = OuvrirImage(instance);
   ComPtr<IWICBitmapScaler> echelle;
-  Verifier(fabrique->CreateBitmapScaler(&echelle), "échelle");
-  Verifier(echelle->Initialize(trame.Get(), static_cast<UINT>(taille.cx),
+  Verifier(source.fabrique->CreateBitmapScaler(&echelle), "échelle");
+  Verifier(echelle->Initialize(source.trame.Get(), static_cast<UINT>(taille.cx),
                                static_cast<UINT>(taille.cy), WICBitmapInterpolationModeFant),
            "échelle");
   ComPtr<IWICFormatConverter> conversion;
-  Verifier(fabrique->CreateFormatConverter(&conversion), "conversion");
+  Verifier(source.fabrique->CreateFormatConverter(&conversion), "conversion");
   Verifier(conversion->Initialize(echelle.Get(), GUID_WICPixelFormat32bppBGR,
                                   WICBitmapDitherTypeNone, nullptr, 0.0,
                                   WICBitmapPaletteTypeCustom),
@@ -98,30 +114,6 @@ HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
     Verifier(copie, "pixels");
   }
   return bitmap;
-}
-
-// The picture's own size, read from the JPEG in the resources.
-SIZE TailleImageOrigine(HINSTANCE instance) {
-  HRSRC ressource = FindResourceW(instance, MAKEINTRESOURCEW(IDR_IMAGE_LUMIVANE), RT_RCDATA);
-  HGLOBAL chargee = ressource ? LoadResource(instance, ressource) : nullptr;
-  auto* octets = chargee ? static_cast<BYTE*>(LockResource(chargee)) : nullptr;
-  if (octets == nullptr) Verifier(E_FAIL, "ressource");
-  ComPtr<IWICImagingFactory> fabrique;
-  Verifier(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_PPV_ARGS(&fabrique)),
-           "WIC");
-  ComPtr<IWICStream> flux;
-  Verifier(fabrique->CreateStream(&flux), "flux");
-  Verifier(flux->InitializeFromMemory(octets, SizeofResource(instance, ressource)), "flux");
-  ComPtr<IWICBitmapDecoder> decodeur;
-  Verifier(fabrique->CreateDecoderFromStream(flux.Get(), nullptr, WICDecodeMetadataCacheOnLoad,
-                                             &decodeur),
-           "JPEG");
-  ComPtr<IWICBitmapFrameDecode> trame;
-  Verifier(decodeur->GetFrame(0, &trame), "JPEG");
-  UINT largeur = 0, hauteur = 0;
-  Verifier(trame->GetSize(&largeur, &hauteur), "JPEG");
-  return {static_cast<LONG>(largeur), static_cast<LONG>(hauteur)};
 }
 
 HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char* texte,
@@ -171,8 +163,18 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
   hwnd_ = CreateWindowExW(kStyleEtendu, kClasse, L"Configurateur Lumivane", kStyle, CW_USEDEFAULT,
                           CW_USEDEFAULT, kClient.cx, kClient.cy, nullptr, nullptr, instance, this);
   if (hwnd_ == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
+  try {
+    Construire(std::move(ports));
+  } catch (...) {
+    Liberer();
+    throw;
+  }
+}
+
+void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
   dpi_ = GetDpiForWindow(hwnd_);
 
+  HINSTANCE instance = instance_;
   lblChiffrage_ = Controle(hwnd_, instance, L"STATIC",
                            "Une fois votre chiffrage terminé veuillez : ", SS_LEFT | SS_NOPREFIX,
                            -1);
@@ -209,16 +211,22 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
 }
 
-TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() {
+TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() { Liberer(); }
+
+void TFicheConfigurateurRecupDevis::Liberer() {
   logique_.reset();
   boite_.DefinirProprietaire(nullptr);
   if (hwnd_ != nullptr) {
+    // No message reaches this object once it is gone.
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
   }
   if (image_ != nullptr) DeleteObject(image_);
   if (police_ != nullptr) DeleteObject(police_);
   if (policeGras_ != nullptr) DeleteObject(policeGras_);
+  image_ = nullptr;
+  police_ = policeGras_ = nullptr;
 }
 
 void TFicheConfigurateurRecupDevis::Montrer(int commande) {
@@ -274,7 +282,9 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
     return creee;
   };
   HFONT nouvelle = police(L"Tahoma", FW_NORMAL);
-  HFONT nouvelleGras = police(L"MS Sans Serif", FW_BOLD);
+  // The TrueType successor of the bitmap font MS Sans Serif, with its
+  // metrics: sharp at every scale.
+  HFONT nouvelleGras = police(L"Microsoft Sans Serif", FW_BOLD);
   for (HWND controle : {lblOu_, lblVersion_, btnDevisRecuperer_, btnAnnulerRecuperation_}) {
     SendMessageW(controle, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelle), FALSE);
   }

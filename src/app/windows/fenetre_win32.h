@@ -46,6 +46,8 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   template <typename Evenement>
   void Transmettre(Evenement evenement);
 
+  void Construire(window::Ports ports);
+  void Liberer();
   int Echelle(int pixels) const;
   void CreerPolices();
   void Disposer();
@@ -64,7 +66,7 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   HWND btnAnnulerRecuperation_ = nullptr;
   HWND focus_ = nullptr;  // the button that has, or last had, the focus
   HFONT police_ = nullptr;       // Tahoma 8
-  HFONT policeGras_ = nullptr;   // MS Sans Serif 8, bold
+  HFONT policeGras_ = nullptr;   // Microsoft Sans Serif 8, bold
   HBITMAP image_ = nullptr;      // the picture, scaled to the box
   SIZE tailleImage_{};
   bool imageVisible_ = false;
