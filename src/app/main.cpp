@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/endpoints.h"
 #include "platform/messages.h"
+#include "platform/process.h"
 #include "qt_message_box.h"
 
 namespace {
@@ -49,7 +50,10 @@ void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& 
   ports.clock = &clock;
   // An EndpointError reaches the guard below: its message, then exit code 0.
   ports.endpoints = platform::LoadEndpoints();
-  ports.pictures_folder = QCoreApplication::applicationDirPath().toStdString() + "/images/";
+  // As the system names it, bytes unchanged; empty when it cannot be found,
+  // and the retrieval then says so.
+  const std::string folder = platform::ExecutableFolder();
+  ports.pictures_folder = folder.empty() ? std::string() : folder + "/images/";
   ports.date_separator = platform::SystemDateSeparator();
 
   app::TFicheConfigurateurRecupDevis fiche(std::move(ports));

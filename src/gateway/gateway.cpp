@@ -4,6 +4,8 @@
 
 #include "platform/encoding.h"
 #include "platform/endpoints.h"
+#include "platform/messages.h"
+#include "xml/document.h"
 
 namespace lumivane::gateway {
 
@@ -23,29 +25,48 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
   fields.UrlRecuperation.clear();
   fields.Erreurs.clear();
 
-  const std::string body = http.Get(BuildTokenRequestUrl(gateway_base, request));
+  const std::string url = BuildTokenRequestUrl(gateway_base, request);
+  // Past this, HTTP libraries and servers refuse the request with some
+  // unrelated reason; the only cause is an overlong configuration value.
+  if (url.size() > kMaxRequestUrlBytes) {
+    throw GatewayAnswerError(
+        "Une valeur du fichier de configuration est trop longue (identifiant, mot de passe, "
+        "configurateur ou jeton) : la demande à la passerelle ferait " +
+        std::to_string(url.size()) + " octets, " + std::to_string(kMaxRequestUrlBytes) +
+        " au plus sont admis.");
+  }
+  const std::string body = http.Get(url);
+  return LireReponsePasserelle(body, http.ContentType(), fields);
+}
 
+int LireReponsePasserelle(const std::string& body, const std::string& content_type,
+                          GatewayFields& fields) {
+  fields.UrlConnexion.clear();
+  fields.UrlRecuperation.clear();
+  fields.Erreurs.clear();
+
+  constexpr const char* kIllisible = "Réponse illisible de la passerelle";
   pugi::xml_document document;
-  // A value made only of blanks is kept as it stands.
-  const pugi::xml_parse_result parsed =
-      document.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_ws_pcdata_single,
-                           pugi::encoding_auto);
-  if (!parsed) {
-    throw GatewayAnswerError(std::string("Réponse illisible de la passerelle : ") + parsed.description());
+  try {
+    xml::ChargerTexte(document, xml::DecoderDocument(body, content_type, kIllisible),
+                      xml::kLecture, kIllisible);
+  } catch (const xml::XmlError& error) {
+    throw GatewayAnswerError(error.what());
   }
 
   const pugi::xml_node configurateur = document.child("Configurateur");
   if (!configurateur) {
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'élément Configurateur.");
-    const pugi::xml_node other = document.document_element();
-    const std::string said = other.text().get();
-    if (!said.empty()) fields.Erreurs.push_back("La passerelle a répondu : " + said);
+    const std::string said = xml::Texte(document.document_element());
+    if (!said.empty()) {
+      fields.Erreurs.push_back("La passerelle a répondu : " + platform::PourMessage(said));
+    }
     return 0;
   }
 
-  fields.Jeton = configurateur.child("Jeton").text().get();
-  fields.UrlConnexion = configurateur.child("UrlConnexion").text().get();
-  fields.UrlRecuperation = configurateur.child("UrlRecuperation").text().get();
+  fields.Jeton = xml::Texte(configurateur.child("Jeton"));
+  fields.UrlConnexion = xml::Texte(configurateur.child("UrlConnexion"));
+  fields.UrlRecuperation = xml::Texte(configurateur.child("UrlRecuperation"));
 
   if (fields.UrlConnexion.empty()) {
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).");
@@ -58,7 +79,8 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
 
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
                                   const std::vector<std::string>& erreurs) {
-  std::string report = "Configurateur " + configurateur + " : GetJetonEtUrlsErreurs \n";
+  std::string report =
+      "Configurateur " + platform::PourMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
   for (const std::string& line : erreurs) report += line + "\n";
   return report;
 }

@@ -40,6 +40,18 @@ std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenReq
 int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
                    const TokenRequest& request, GatewayFields& fields);
 
+// The gateway's answer as the module reads it: the body decoded (its
+// declaration, else the Content-Type's charset, else UTF-8 or Windows-1252),
+// then Configurateur's Jeton, UrlConnexion and UrlRecuperation, each text
+// whole. 1 on success, 0 with lines in Erreurs; an unreadable answer throws
+// GatewayAnswerError.
+int LireReponsePasserelle(const std::string& body, const std::string& content_type,
+                          GatewayFields& fields);
+
+// The longest token request sent; a longer one means a configuration value is
+// far too long, and is refused with a message saying so.
+inline constexpr std::size_t kMaxRequestUrlBytes = 64u * 1024u;
+
 // "Configurateur " + configurateur + " : GetJetonEtUrlsErreurs \n" + each line + "\n".
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
                                   const std::vector<std::string>& erreurs);

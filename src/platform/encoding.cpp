@@ -64,6 +64,8 @@ std::optional<char32_t> DecodeUtf8(std::string_view bytes, std::size_t& pos) {
   return code;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
     out += static_cast<char>(code);
@@ -81,6 +83,8 @@ void AppendUtf8(std::string& out, char32_t code) {
     out += static_cast<char>(0x80 | (code & 0x3F));
   }
 }
+
+namespace {
 
 // Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page leaves
 // undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 control of the same
@@ -114,6 +118,63 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
     }
   }
   return out;
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+std::string Latin9ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (const char c : bytes) {
+    char32_t code = static_cast<unsigned char>(c);
+    switch (code) {
+      case 0xA4: code = 0x20AC; break;
+      case 0xA6: code = 0x0160; break;
+      case 0xA8: code = 0x0161; break;
+      case 0xB4: code = 0x017D; break;
+      case 0xB8: code = 0x017E; break;
+      case 0xBC: code = 0x0152; break;
+      case 0xBD: code = 0x0153; break;
+      case 0xBE: code = 0x0178; break;
+      default: break;
+    }
+    AppendUtf8(out, code);
+  }
+  return out;
+}
+
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  const auto unit = [&](std::size_t i) -> char16_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    const char16_t first = unit(i);
+    if (first >= 0xDC00 && first <= 0xDFFF) return std::nullopt;
+    if (first < 0xD800 || first > 0xDBFF) {
+      AppendUtf8(out, first);
+      continue;
+    }
+    if (i + 2 >= bytes.size()) return std::nullopt;
+    const char16_t second = unit(i + 2);
+    if (second < 0xDC00 || second > 0xDFFF) return std::nullopt;
+    AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(first) - 0xD800) << 10) + (second - 0xDC00));
+    i += 2;
+  }
+  return out;
+}
+
+char32_t NextCharacter(std::string_view utf8, std::size_t& pos) {
+  return DecodeUtf8(utf8, pos).value_or(kReplacementCharacter);
 }
 
 // An invalid UTF-8 sequence becomes U+FFFD, written as a reference like any

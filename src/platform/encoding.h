@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -7,6 +8,17 @@ namespace lumivane::platform {
 
 bool IsValidUtf8(std::string_view bytes);
 std::string Windows1252ToUtf8(std::string_view bytes);
+std::string Latin1ToUtf8(std::string_view bytes);
+// ISO-8859-15: ISO-8859-1 with the euro sign, Š, š, Ž, ž, Œ, œ and Ÿ.
+std::string Latin9ToUtf8(std::string_view bytes);
+// UTF-16 without its byte-order mark; nothing for an odd byte count or a
+// surrogate without its pair.
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian);
+
+// Decodes the UTF-8 character at `pos` and moves past it; an invalid
+// sequence gives U+FFFD and moves past its first byte.
+char32_t NextCharacter(std::string_view utf8, std::size_t& pos);
+void AppendUtf8(std::string& out, char32_t code);
 
 // UTF-8 text as ISO-8859-1 bytes; a character beyond U+00FF becomes the
 // numeric character reference &#N; so that nothing is lost in XML text.

@@ -1,81 +1,142 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QString>
 #include <cerrno>
-#include <cstring>
+#include <random>
+
+#include "platform/messages.h"
+#include "platform/system_error.h"
 
 namespace lumivane::platform {
 
 namespace {
 
-QString ToQString(const std::string& path) { return QString::fromStdString(path); }
+// Paths are used as the bytes they are: a host may hand over a path that is
+// not UTF-8, and the file it names is the one to write.
 
-[[noreturn]] void ThrowWriteError(const std::string& path, const std::string& reason) {
-  throw FileError("Impossible d'écrire le fichier " + path + " : " + reason);
+[[noreturn]] void ThrowWriteError(const std::string& path, int code) {
+  throw FileError("Impossible d'écrire le fichier " + PourMessage(path) + " : " +
+                  SystemErrorText(code));
 }
+
+[[noreturn]] void ThrowReadError(const std::string& path, int code) {
+  throw FileError("Impossible de lire le fichier " + PourMessage(path) + " : " +
+                  SystemErrorText(code));
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Closes the descriptor and removes the temporary file unless released.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& folder) {
+    // A short name of its own, so that a target whose name is near the
+    // system's limit can still be replaced.
+    std::random_device random;
+    std::uniform_int_distribution<unsigned> digit(0, 35);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = folder + "/.lumivane-";
+      for (int i = 0; i < 8; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
+      name += ".tmp";
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        path_ = std::move(name);
+        return;
+      }
+      if (errno != EEXIST) return;
+    }
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  // Closes the descriptor; false (errno set) when the system reports an error.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  void Release() { path_.clear(); }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  // QSaveFile writes into a temporary file in the target's folder and only
-  // renames it over the target on commit(); when anything fails before that,
-  // its destructor removes the temporary file and the target stays untouched.
-  QSaveFile file(ToQString(path));
-  if (!file.open(QIODevice::WriteOnly)) {
-    ThrowWriteError(path, file.errorString().toStdString());
+  const std::string folder = FolderOf(path);
+  TemporaryFile temporary(folder);
+  if (temporary.fd() < 0) ThrowWriteError(path, errno);
+
+  // A file replaced keeps its permissions.
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::fchmod(temporary.fd(), existing.st_mode & 07777);
   }
-  const qint64 size = static_cast<qint64>(bytes.size());
-  qint64 done = 0;
-  while (done < size) {
-    const qint64 n = file.write(bytes.data() + done, size - done);
-    if (n <= 0) {
-      const std::string reason = file.errorString().toStdString();
-      file.cancelWriting();
-      ThrowWriteError(path, reason);
+
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(temporary.fd(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowWriteError(path, errno);
     }
-    done += n;
-  }
-  if (!file.flush()) {
-    const std::string reason = file.errorString().toStdString();
-    file.cancelWriting();
-    ThrowWriteError(path, reason);
+    done += static_cast<std::size_t>(n);
   }
   // The data must be on disk before the rename makes it the target's content.
-  if (::fsync(file.handle()) != 0) {
-    const std::string reason = std::strerror(errno);
-    file.cancelWriting();
-    ThrowWriteError(path, reason);
-  }
-  if (!file.commit()) {
-    ThrowWriteError(path, file.errorString().toStdString());
+  if (::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
+  if (!temporary.Close()) ThrowWriteError(path, errno);
+  if (::rename(temporary.path().c_str(), path.c_str()) != 0) ThrowWriteError(path, errno);
+  temporary.Release();
+
+  // The new name itself reaches the disk with its folder. The file is in
+  // place already; a folder that cannot be synced (some network file
+  // systems) changes nothing the user could act on.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
   }
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  QFile file(ToQString(path));
-  if (!file.open(QIODevice::ReadOnly)) {
-    throw FileError("Impossible de lire le fichier " + path + " : " +
-                    file.errorString().toStdString());
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowReadError(path, errno);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int code = errno;
+      ::close(fd);
+      ThrowReadError(path, code);
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
   }
-  const QByteArray data = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    throw FileError("Impossible de lire le fichier " + path + " : " +
-                    file.errorString().toStdString());
-  }
-  return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+  ::close(fd);
+  return bytes;
 }
 
 bool FileExists(const std::string& path) {
-  if (path.empty()) {
-    return false;
-  }
-  const QFileInfo info(ToQString(path));
-  return info.exists() && !info.isDir();
+  if (path.empty()) return false;
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 }  // namespace lumivane::platform

@@ -1,6 +1,7 @@
 #include "platform/http_client.h"
 
 #include "platform/curl_url.h"
+#include "platform/messages.h"
 
 #include <curl/curl.h>
 
@@ -75,6 +76,7 @@ HttpSettings WindowClientSettings() {
   HttpSettings settings;
   settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
   settings.user_agent = "Mozilla/3.0 (compatible; Indy Library)";
+  settings.max_body_bytes = kMaxDocumentBytes;
   return settings;
 }
 
@@ -153,7 +155,7 @@ struct HttpClient::Impl {
   }
 
   std::string Perform(const std::string& url, HeaderList headers) {
-    const std::string shown = UrlForDisplay(url);
+    const std::string shown = PourMessage(UrlForDisplay(url));
     if (!HasHttpScheme(url)) {
       response_code = 0;
       throw HttpError("Adresse refusée, seuls http et https sont admis : " + shown);
@@ -192,7 +194,7 @@ struct HttpClient::Impl {
         const std::string target = last != nullptr ? last : "";
         if (HasHttpScheme(target)) return "Réponse du serveur illisible (pas une réponse HTTP) : " + shown;
         return "Redirection refusée, seuls http et https sont admis : " + shown + " vers " +
-               UrlForDisplay(target);
+               PourMessage(UrlForDisplay(target));
       }
       case CURLE_TOO_MANY_REDIRECTS:
         return "Trop de redirections (plus de " + std::to_string(settings.max_redirects) + ") : " + shown;
@@ -283,6 +285,15 @@ std::string HttpClient::Post(const std::string& url, const std::string& body,
 }
 
 long HttpClient::ResponseCode() const { return impl_->response_code; }
+
+std::string HttpClient::ContentType() const {
+  char* type = nullptr;
+  if (curl_easy_getinfo(impl_->handle.get(), CURLINFO_CONTENT_TYPE, &type) != CURLE_OK ||
+      type == nullptr) {
+    return {};
+  }
+  return type;
+}
 
 void HttpClient::SetBasicAuthentication(bool enabled) {
   CURL* h = impl_->handle.get();

@@ -37,6 +37,11 @@ struct HttpSettings {
   std::string extra_ca_file;
 };
 
+// Largest answer the window's clients accept: the gateway's answer, the
+// retrieval document and the quote service's answer (a quote of 100,000
+// lines is about 39 MB).
+inline constexpr std::size_t kMaxDocumentBytes = 64u * 1024u * 1024u;
+
 // The settings of the window's two clients.
 HttpSettings WindowClientSettings();
 
@@ -59,6 +64,8 @@ class HttpClient {
                    const std::string& content_type, const std::string& charset);
   // Status code of the last answer (0 before any answer).
   long ResponseCode() const;
+  // Content-Type header of the last answer; empty when it had none.
+  std::string ContentType() const;
   // Basic authentication with an empty user name and password on later requests.
   void SetBasicAuthentication(bool enabled);
 

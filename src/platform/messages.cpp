@@ -1,6 +1,9 @@
 #include "platform/messages.h"
 
 #include <cstdio>
+#include <vector>
+
+#include "platform/encoding.h"
 #include <string_view>
 
 namespace lumivane::platform {
@@ -54,13 +57,52 @@ std::string WithoutQueryStrings(std::string_view text) {
 
 }  // namespace
 
+std::string PourMessage(std::string_view value) {
+  // Character boundaries of UTF-8 text; bytes that are not UTF-8 count one each.
+  std::vector<std::size_t> starts;
+  std::size_t pos = 0;
+  while (pos < value.size() && starts.size() < kMaxValueInMessage) {
+    starts.push_back(pos);
+    NextCharacter(value, pos);
+  }
+  if (pos >= value.size()) return std::string(value);
+  // Count the characters from the end, as many as keep the total at the limit.
+  constexpr std::size_t kHead = kMaxValueInMessage / 2;
+  constexpr std::size_t kTail = kMaxValueInMessage - kHead - 1;
+  std::size_t tail_start = value.size();
+  for (std::size_t kept = 0; kept < kTail && tail_start > starts[kHead]; ++kept) {
+    --tail_start;
+    while (tail_start > starts[kHead] &&
+           (static_cast<unsigned char>(value[tail_start]) & 0xC0) == 0x80) {
+      --tail_start;
+    }
+  }
+  return std::string(value.substr(0, starts[kHead])) + "\u2026" +
+         std::string(value.substr(tail_start));
+}
+
 std::string StderrLine(const std::string& text) {
   std::string line = "Module_Lumivane: ";
-  for (const char c : WithoutQueryStrings(text)) {
+  const std::string clean = WithoutQueryStrings(text);
+  std::size_t pos = 0;
+  while (pos < clean.size()) {
+    const std::size_t start = pos;
+    const char32_t c = NextCharacter(clean, pos);
+    char escaped[16];
     if (c == '\n') {
       line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
+      line += escaped;
+    } else if (c >= 0x80 && c <= 0x9F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+      line += escaped;
     } else {
-      line += c;
+      line.append(clean, start, pos - start);
     }
   }
   return line;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/http_client.h"
@@ -13,6 +14,9 @@ namespace lumivane::quote {
 inline constexpr const char* kPictureErrorMessage =
     "Une erreur est survenue lors du téléchargement de l'image";
 inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
+// Longest picture file name, in bytes: within every file system the module
+// runs on, with room for the folder in a path.
+inline constexpr std::size_t kMaxPictureNameBytes = 150;
 
 // Downloads line pictures into one folder during one retrieval.
 class PictureDownloader {
@@ -27,6 +31,9 @@ class PictureDownloader {
 
   const std::string& folder() const { return folder_; }
 
+  // Removes the pictures this downloader stored (a retrieval that failed).
+  void SupprimerImagesEnregistrees();
+
  private:
   std::string folder_;  // ends with '/'
   platform::Clock& clock_;
@@ -34,7 +41,14 @@ class PictureDownloader {
   platform::MessagePort& messages_;
   platform::HttpSettings settings_;
   std::set<std::string> used_names_;
+  std::vector<std::string> stored_;
 };
+
+// <stamp><rang>_<number>.jpeg, the number made safe for a file name and
+// shortened (its start kept) so that the name holds at most
+// kMaxPictureNameBytes bytes.
+std::string NomImage(const std::string& stamp, const std::string& rang,
+                     const std::string& numero);
 
 // "yyyy<sep>mm<sep>dd_hhmmss" with every "/" removed.
 std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator);

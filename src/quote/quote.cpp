@@ -4,27 +4,21 @@
 #include <pugixml.hpp>
 
 #include "platform/endpoints.h"
-#include "quote/xml_text.h"
+#include "xml/document.h"
 
 namespace lumivane::quote {
 
 namespace {
 
-// Whitespace-only text is kept when it is an element's only content, so that
-// a value made of blanks reaches the result as received; blanks between
-// elements are dropped.
-constexpr unsigned kReadOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
-
-std::string Texte(const pugi::xml_node& element) { return element.text().get(); }
+using xml::Texte;
 
 }  // namespace
 
-std::string LireDevisId(const std::string& retrieval_document) {
+std::string LireDevisId(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  const pugi::xml_parse_result parsed = ChargerXml(doc, retrieval_document, kReadOptions);
-  if (!parsed) {
-    throw XmlError(std::string("Document de récupération illisible : ") + parsed.description());
-  }
+  xml::ChargerTexte(doc,
+                    xml::DecoderDocument(retrieval_document, content_type, kDocumentIllisible),
+                    xml::kLecture, kDocumentIllisible);
   return Texte(doc.child("Configurateur").child("Project"));
 }
 
@@ -66,11 +60,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   // The quote text is already decoded: whatever its declaration names, its
   // characters are UTF-8.
   pugi::xml_document doc;
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer(quote_text.data(), quote_text.size(), kReadOptions, pugi::encoding_utf8);
-  if (!parsed) {
-    throw XmlError(std::string("Devis illisible : ") + parsed.description());
-  }
+  xml::ChargerTexte(doc, quote_text, xml::kLecture, "Devis illisible");
 
   const pugi::xml_node header = doc.child("Sales_Header");
   if (!header) {

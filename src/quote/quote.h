@@ -5,16 +5,17 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "xml/document.h"
 
 namespace lumivane::quote {
 
 inline constexpr const char* kServiceKey = "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51";
 
-// A document that is not well-formed XML.
-class XmlError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A document that is not well-formed XML, or not in an encoding the module
+// reads.
+using XmlError = xml::XmlError;
+
+inline constexpr const char* kDocumentIllisible = "Document de récupération illisible";
 
 struct LigneDevis {
   int Numero = 0;  // 1-based position among the quote's lines
@@ -30,8 +31,11 @@ struct Devis {
   std::vector<LigneDevis> Lignes;
 };
 
-// Text of Configurateur/Project of the retrieval document; empty when absent.
-std::string LireDevisId(const std::string& retrieval_document);
+// Text of Configurateur/Project of the retrieval document (its bytes as
+// received, decoded by their declaration, else `content_type`'s charset);
+// empty when absent.
+std::string LireDevisId(const std::string& retrieval_document,
+                        const std::string& content_type = {});
 
 // {"QUOTE_ID" : "<id>","key" : "<key>"} with the id escaped as a JSON string.
 std::string CorpsRequeteDevis(const std::string& devis_id);

@@ -2,59 +2,205 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
 #include "platform/encoding.h"
 #include "platform/files.h"
-#include "quote/xml_text.h"
+#include "platform/messages.h"
+#include "xml/document.h"
 
 namespace lumivane::result {
 
 namespace {
 
 constexpr const char* kEncodage = "ISO-8859-1";
+constexpr const char* kInutilisable = "Document de récupération inutilisable";
 
-// True when the UTF-8 text holds a character beyond U+00FF: every such
-// character starts with a byte of 0xC4 or more.
-bool HorsLatin1(const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (static_cast<unsigned char>(*p) >= 0xC4) {
-      return true;
+// Characters XML 1.0 cannot carry, written or escaped: the C0 controls but
+// TAB, LF and CR, and the two non-characters U+FFFE and U+FFFF.
+bool HorsXml(char32_t c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+// Letters of XML names that ISO-8859-1 holds (the exchange file's code page).
+bool DebutDeNom(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
+         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0xFF);
+}
+
+bool SuiteDeNom(char32_t c) {
+  return DebutDeNom(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7;
+}
+
+[[noreturn]] void Refuser(const std::string& detail) {
+  throw xml::XmlError(std::string(kInutilisable) + " : " + detail +
+                      " Rien n'a été écrit dans le fichier d'échange.");
+}
+
+// A name is written as it stands in the exchange file: it must be a name
+// there too, in characters ISO-8859-1 holds.
+void VerifierNom(const char* name, const char* kind) {
+  const std::string_view text(name);
+  std::size_t pos = 0;
+  bool first = true;
+  while (pos < text.size()) {
+    const char32_t c = platform::NextCharacter(text, pos);
+    if (c > 0xFF && c != 0xFFFD) {
+      Refuser(std::string("le nom ") + kind + " « " + platform::PourMessage(text) +
+              " » contient un caractère que le fichier d'échange (ISO-8859-1) ne peut pas "
+              "écrire.");
     }
+    if (c > 0xFF || !(first ? DebutDeNom(c) : SuiteDeNom(c))) {
+      Refuser(std::string("le nom ") + kind + " « " + platform::PourMessage(text) +
+              " » n'est pas un nom XML valide.");
+    }
+    first = false;
+  }
+  if (first) Refuser(std::string("un nom ") + kind + " est vide.");
+}
+
+bool ContientCaracterePour(const char* text, bool (*test)(char32_t)) {
+  const std::string_view view(text);
+  std::size_t pos = 0;
+  while (pos < view.size()) {
+    if (test(platform::NextCharacter(view, pos))) return true;
   }
   return false;
 }
 
-// A CDATA section cannot carry a character reference: the ones whose text
-// the exchange file's code page cannot hold become plain text, escaped.
-void CdataEnTexte(pugi::xml_node node) {
-  for (pugi::xml_node child = node.first_child(); child;) {
-    const pugi::xml_node next = child.next_sibling();
-    if (child.type() == pugi::node_cdata && HorsLatin1(child.value())) {
-      node.insert_child_before(pugi::node_pcdata, child).set_value(child.value());
-      node.remove_child(child);
-    } else if (child.type() == pugi::node_element) {
-      CdataEnTexte(child);
-    }
-    child = next;
+// A CDATA section cannot carry a character reference: one holding characters
+// the code page lacks, or a CR (which a reader would turn into LF), becomes
+// plain text, escaped.
+bool CdataAConvertir(char32_t c) { return c > 0xFF || c == '\r'; }
+
+void VerifierElement(pugi::xml_node element) {
+  VerifierNom(element.name(), "d'élément");
+  std::vector<std::string_view> names;
+  for (const pugi::xml_attribute& attribute : element.attributes()) {
+    VerifierNom(attribute.name(), "d'attribut");
+    names.emplace_back(attribute.name());
+  }
+  std::sort(names.begin(), names.end());
+  if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
+    Refuser("l'élément « " + platform::PourMessage(element.name()) +
+            " » porte deux fois l'attribut « " + platform::PourMessage(*twice) + " ».");
   }
 }
 
+void VerifierInstruction(pugi::xml_node pi) {
+  VerifierNom(pi.name(), "d'instruction de traitement");
+  const std::string_view name(pi.name());
+  if (name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' &&
+      (name[2] | 0x20) == 'l') {
+    Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
+  }
+}
+
+// The declaration names the exchange file's code page; version and
+// standalone are kept when they are the usual ones.
 void DeclarerEncodage(pugi::xml_document& doc) {
-  for (pugi::xml_node node : doc.children()) {
-    if (node.type() != pugi::node_declaration) {
+  pugi::xml_node declaration = doc.first_child();
+  std::string version = "1.0";
+  std::string standalone;
+  if (declaration.type() == pugi::node_declaration) {
+    for (const pugi::xml_attribute& attribute : declaration.attributes()) {
+      const std::string_view name = attribute.name();
+      const std::string_view value = attribute.value();
+      if (name == "version") {
+        const bool valid = value.size() > 2 && value.starts_with("1.") &&
+                           value.find_first_not_of("0123456789", 2) == std::string_view::npos;
+        if (!valid) {
+          Refuser("la version XML « " + platform::PourMessage(value) +
+                  " » n'est pas prise en charge.");
+        }
+        version = value;
+      } else if (name == "standalone" && (value == "yes" || value == "no")) {
+        standalone = value;
+      } else if (name != "version" && name != "encoding") {
+        Refuser("la déclaration XML porte une indication inconnue « " +
+                platform::PourMessage(name) + " ».");
+      }
+    }
+    while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());
+  } else {
+    declaration = doc.prepend_child(pugi::node_declaration);
+  }
+  declaration.append_attribute("version").set_value(version.c_str());
+  declaration.append_attribute("encoding").set_value(kEncodage);
+  if (!standalone.empty()) declaration.append_attribute("standalone").set_value(standalone.c_str());
+}
+
+// Checks that the parsed document can be written back as a well-formed
+// exchange file, and prepares what needs it. Iterative: a document may nest
+// as deep as it likes.
+void PreparerDocument(pugi::xml_document& doc) {
+  int elements = 0;
+  for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+    switch (node.type()) {
+      case pugi::node_element:
+        ++elements;
+        break;
+      case pugi::node_declaration:
+        if (node != doc.first_child()) {
+          Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
+        }
+        break;
+      case pugi::node_doctype:
+        // Its entities would not be expanded and its content not checked.
+        Refuser("le document contient une déclaration de type de document (DOCTYPE), que le "
+                "module ne recopie pas.");
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+        Refuser("du texte se trouve hors de l'élément racine.");
+      default:
+        break;
+    }
+  }
+  if (elements != 1) Refuser("le document doit avoir un seul élément racine.");
+
+  std::vector<pugi::xml_node> cdata_sections;
+  pugi::xml_node node = doc.first_child();
+  while (node) {
+    switch (node.type()) {
+      case pugi::node_element:
+        VerifierElement(node);
+        break;
+      case pugi::node_pi:
+        VerifierInstruction(node);
+        break;
+      case pugi::node_declaration:
+        if (node.parent() != doc) {
+          Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
+        }
+        break;
+      case pugi::node_doctype:
+        Refuser("le document contient une déclaration de type de document (DOCTYPE), que le "
+                "module ne recopie pas.");
+      case pugi::node_cdata:
+        if (ContientCaracterePour(node.value(), &CdataAConvertir)) cdata_sections.push_back(node);
+        break;
+      default:
+        break;
+    }
+    // Depth first, without recursion.
+    if (node.first_child()) {
+      node = node.first_child();
       continue;
     }
-    if (pugi::xml_attribute encoding = node.attribute("encoding")) {
-      encoding.set_value(kEncodage);
-    } else if (pugi::xml_attribute version = node.attribute("version")) {
-      node.insert_attribute_after("encoding", version).set_value(kEncodage);
-    } else {
-      node.prepend_attribute("encoding").set_value(kEncodage);
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      if (node == doc) node = pugi::xml_node();
     }
-    return;
+    if (node) node = node.next_sibling();
   }
-  pugi::xml_node declaration = doc.prepend_child(pugi::node_declaration);
-  declaration.append_attribute("version").set_value("1.0");
-  declaration.append_attribute("encoding").set_value(kEncodage);
+
+  for (pugi::xml_node cdata : cdata_sections) {
+    pugi::xml_node parent = cdata.parent();
+    parent.insert_child_before(pugi::node_pcdata, cdata).set_value(cdata.value());
+    parent.remove_child(cdata);
+  }
 }
 
 void AjouterEnfant(pugi::xml_node parent, const char* name, const std::string& text) {
@@ -74,20 +220,21 @@ struct StringWriter : pugi::xml_writer {
 
 std::optional<std::string> ConstruireResultat(const std::string& retrieval_document,
                                               const quote::Devis& devis, const std::string& jeton,
-                                              const Telecharger& telecharger) {
+                                              const Telecharger& telecharger,
+                                              const std::string& content_type) {
   pugi::xml_document doc;
-  const pugi::xml_parse_result parsed =
-      quote::ChargerXml(doc, retrieval_document, pugi::parse_full | pugi::parse_ws_pcdata);
-  if (!parsed) {
-    throw quote::XmlError(std::string("Document de récupération illisible : ") +
-                          parsed.description());
-  }
+  xml::ChargerTexte(doc,
+                    xml::DecoderDocument(retrieval_document, content_type,
+                                         quote::kDocumentIllisible),
+                    pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
   pugi::xml_node configurateur = doc.child("Configurateur");
   if (!configurateur) {
     return std::nullopt;
   }
+  // Before any picture is downloaded: a document that cannot be written
+  // stores nothing.
+  PreparerDocument(doc);
   DeclarerEncodage(doc);
-  CdataEnTexte(doc);
 
   for (const quote::LigneDevis& ligne : devis.Lignes) {
     std::string image;
@@ -111,14 +258,32 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
 }
 
 std::string OctetsFichierEchange(const std::string& document_utf8) {
-  return platform::Utf8ToLatin1WithReferences(document_utf8) + "\r\n";
+  // Every character ISO-8859-1 holds is one byte; any other becomes a
+  // character reference. Characters XML 1.0 cannot carry are left out, and a
+  // CR is written as a reference so that readers do not turn it into LF; so
+  // are the C1 controls, which XML 1.1 documents may only hold that way.
+  // Names were checked before: only texts, attribute values, comments and
+  // processing instructions can hold what is changed here.
+  std::string out;
+  out.reserve(document_utf8.size() + 2);
+  std::size_t pos = 0;
+  while (pos < document_utf8.size()) {
+    const char32_t c = platform::NextCharacter(document_utf8, pos);
+    if (HorsXml(c)) continue;
+    if (c <= 0xFF && c != '\r' && !(c >= 0x7F && c <= 0x9F)) {
+      out += static_cast<char>(c);
+    } else {
+      out += "&#" + std::to_string(static_cast<std::uint32_t>(c)) + ';';
+    }
+  }
+  return out + "\r\n";
 }
 
 bool EcrireResultat(const std::string& retrieval_document, const quote::Devis& devis,
                     const std::string& jeton, const std::string& fichier_temp,
-                    const Telecharger& telecharger) {
+                    const Telecharger& telecharger, const std::string& content_type) {
   const std::optional<std::string> document =
-      ConstruireResultat(retrieval_document, devis, jeton, telecharger);
+      ConstruireResultat(retrieval_document, devis, jeton, telecharger, content_type);
   if (!document) {
     return false;
   }

@@ -15,20 +15,24 @@ using Telecharger = std::function<std::optional<std::string>(const std::string& 
 // under Configurateur. `telecharger` is called for each line with a picture
 // URL, in line order, before that line's element is added. Returns nothing
 // when the document has no top-level Configurateur (no download is made then).
-// Throws quote::XmlError when the text is not well-formed.
+// The document's bytes are decoded as received (its declaration, else
+// `content_type`'s charset). Throws quote::XmlError when the text cannot be
+// read, or cannot be written back as a well-formed exchange file (a name
+// ISO-8859-1 cannot hold, a DOCTYPE, two roots...): nothing is downloaded then.
 std::optional<std::string> ConstruireResultat(const std::string& retrieval_document,
                                               const quote::Devis& devis,
                                               const std::string& jeton,
-                                              const Telecharger& telecharger);
+                                              const Telecharger& telecharger,
+                                              const std::string& content_type = {});
 
-// The exchange file's bytes: ISO-8859-1, characters beyond as references,
-// then CR LF.
+// The exchange file's bytes: ISO-8859-1, characters beyond as references, a
+// CR as a reference, characters XML 1.0 cannot carry left out, then CR LF.
 std::string OctetsFichierEchange(const std::string& document_utf8);
 
 // Builds the result and replaces the exchange file with it. False (nothing
 // written) when the retrieval document has no Configurateur.
 bool EcrireResultat(const std::string& retrieval_document, const quote::Devis& devis,
                     const std::string& jeton, const std::string& fichier_temp,
-                    const Telecharger& telecharger);
+                    const Telecharger& telecharger, const std::string& content_type = {});
 
 }  // namespace lumivane::result

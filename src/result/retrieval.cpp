@@ -30,7 +30,8 @@ RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpCli
   }
   // The document's text is kept: the result is built from a second parse.
   const std::string document = http2.Get(inputs.url_recuperation);
-  const std::string devis_id = quote::LireDevisId(document);
+  const std::string content_type = http2.ContentType();
+  const std::string devis_id = quote::LireDevisId(document, content_type);
   devis_id_out = devis_id;
 
   const quote::ReponseDevis reponse =
@@ -55,9 +56,16 @@ RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpCli
         devis_id);
   }
 
-  const bool written = EcrireResultat(
-      document, devis, inputs.jeton, inputs.fichier_temp,
-      [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); });
+  bool written = false;
+  try {
+    written = EcrireResultat(
+        document, devis, inputs.jeton, inputs.fichier_temp,
+        [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
+        content_type);
+  } catch (...) {
+    pictures.SupprimerImagesEnregistrees();
+    throw;
+  }
   if (!written) {
     return Fermer(
         "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "

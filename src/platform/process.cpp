@@ -1,0 +1,28 @@
+#include "platform/process.h"
+
+#include <unistd.h>
+
+#include <string>
+
+namespace lumivane::platform {
+
+std::string ExecutableFolder() {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    if (target.size() >= 1u << 16) return {};
+    target.resize(target.size() * 2);
+  }
+  // An executable removed while it runs is named "<path> (deleted)": its
+  // folder is still the right one.
+  const std::size_t slash = target.rfind('/');
+  if (target.empty() || target.front() != '/' || slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : target.substr(0, slash);
+}
+
+}  // namespace lumivane::platform

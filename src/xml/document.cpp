@@ -1,0 +1,194 @@
+#include "xml/document.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/encoding.h"
+
+namespace lumivane::xml {
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  });
+  return out;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+enum class Encodage { Utf8, Utf16, Ascii, Latin1, Latin9, Windows1252, Inconnu };
+
+// Names and usual aliases, letter case ignored.
+Encodage Reconnaitre(std::string_view name) {
+  const std::string n = Lower(name);
+  if (n == "utf-8" || n == "utf8") return Encodage::Utf8;
+  if (n == "utf-16" || n == "utf16" || n == "utf-16le" || n == "utf-16be" || n == "ucs-2")
+    return Encodage::Utf16;
+  if (n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "iso646-us" ||
+      n == "us" || n == "iso-ir-6" || n == "cp367" || n == "ibm367")
+    return Encodage::Ascii;
+  if (n == "iso-8859-1" || n == "iso8859-1" || n == "iso_8859-1" || n == "iso_8859-1:1987" ||
+      n == "latin1" || n == "latin-1" || n == "l1" || n == "cp819" || n == "ibm819" ||
+      n == "iso-ir-100" || n == "csisolatin1" || n == "8859-1")
+    return Encodage::Latin1;
+  if (n == "iso-8859-15" || n == "iso8859-15" || n == "iso_8859-15" || n == "latin9" ||
+      n == "latin-9" || n == "l9" || n == "csisolatin9" || n == "8859-15")
+    return Encodage::Latin9;
+  if (n == "windows-1252" || n == "cp1252" || n == "x-cp1252" || n == "cp-1252" ||
+      n == "win-1252" || n == "ms-ansi")
+    return Encodage::Windows1252;
+  return Encodage::Inconnu;
+}
+
+// The quoted value of a pseudo-attribute `key` between `begin` and `end`.
+std::optional<std::string> PseudoAttribut(std::string_view text, std::string_view key) {
+  std::size_t at = 0;
+  while ((at = text.find(key, at)) != std::string_view::npos) {
+    std::size_t p = at + key.size();
+    // A whole word only: "encoding" not inside another name.
+    const bool word_start = at == 0 || IsBlank(text[at - 1]) || text[at - 1] == ';';
+    while (p < text.size() && IsBlank(text[p])) ++p;
+    if (!word_start || p >= text.size() || text[p] != '=') {
+      at += key.size();
+      continue;
+    }
+    ++p;
+    while (p < text.size() && IsBlank(text[p])) ++p;
+    if (p >= text.size()) return std::nullopt;
+    const char quote = text[p];
+    if (quote != '"' && quote != '\'') {
+      // Content-Type parameters may be unquoted tokens.
+      std::size_t end = p;
+      while (end < text.size() && !IsBlank(text[end]) && text[end] != ';') ++end;
+      return std::string(text.substr(p, end - p));
+    }
+    const std::size_t close = text.find(quote, p + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    return std::string(text.substr(p + 1, close - p - 1));
+  }
+  return std::nullopt;
+}
+
+[[noreturn]] void Refuser(const std::string& what, const std::string& detail) {
+  throw XmlError(what + " : " + detail);
+}
+
+std::string NomAffiche(std::string_view name) {
+  // The name comes from the server: shown short and as printable text.
+  std::string shown;
+  for (const char c : name.substr(0, 40)) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += (byte < 0x20 || byte >= 0x7F) ? '?' : c;
+  }
+  return shown;
+}
+
+std::string Decoder(std::string_view bytes, Encodage encodage, const std::string& nom,
+                    const std::string& what) {
+  switch (encodage) {
+    case Encodage::Utf8:
+      if (!platform::IsValidUtf8(bytes)) {
+        Refuser(what, "le texte annoncé en " + nom +
+                          " n'est pas de l'UTF-8 valide ; il n'a pas été lu pour ne pas altérer "
+                          "ses caractères.");
+      }
+      return std::string(bytes);
+    case Encodage::Ascii:
+      if (std::any_of(bytes.begin(), bytes.end(),
+                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        Refuser(what, "le texte annoncé en " + nom +
+                          " contient des caractères hors ASCII ; il n'a pas été lu pour ne pas "
+                          "altérer ses caractères.");
+      }
+      return std::string(bytes);
+    case Encodage::Latin1:
+      return platform::Latin1ToUtf8(bytes);
+    case Encodage::Latin9:
+      return platform::Latin9ToUtf8(bytes);
+    case Encodage::Windows1252:
+      return platform::Windows1252ToUtf8(bytes);
+    case Encodage::Utf16:
+      Refuser(what, "l'encodage " + nom + " est annoncé sans marque d'ordre des octets.");
+    case Encodage::Inconnu:
+      break;
+  }
+  Refuser(what, "l'encodage « " + nom +
+                    " » n'est pas pris en charge (UTF-8, UTF-16, US-ASCII, ISO-8859-1, "
+                    "ISO-8859-15 et Windows-1252 sont lus).");
+}
+
+}  // namespace
+
+std::string EncodageDeclare(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  if (!bytes.starts_with("<?xml") || bytes.size() < 6 || !IsBlank(bytes[5])) return {};
+  const std::size_t end = bytes.find("?>");
+  if (end == std::string_view::npos) return {};
+  return PseudoAttribut(bytes.substr(5, end - 5), "encoding").value_or(std::string());
+}
+
+std::string CharsetContentType(std::string_view content_type) {
+  const std::string lower = Lower(content_type);
+  const std::size_t params = lower.find(';');
+  if (params == std::string::npos) return {};
+  // Positions are the same in the lowered copy: the value keeps its case.
+  const std::optional<std::string> value =
+      PseudoAttribut(std::string_view(lower).substr(params), "charset");
+  if (!value) return {};
+  const std::size_t at = lower.find(*value, params);
+  return std::string(content_type.substr(at, value->size()));
+}
+
+std::string DecoderDocument(std::string_view bytes, std::string_view content_type,
+                            const std::string& what) {
+  // A byte-order mark says all.
+  if (bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom)) {
+    const bool big_endian = bytes.starts_with(kUtf16BeBom);
+    std::optional<std::string> text = platform::Utf16ToUtf8(bytes.substr(2), big_endian);
+    if (!text) {
+      Refuser(what, "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
+                    "pour ne pas altérer ses caractères.");
+    }
+    return std::move(*text);
+  }
+  if (bytes.starts_with(kUtf8Bom)) {
+    return Decoder(bytes.substr(kUtf8Bom.size()), Encodage::Utf8, "UTF-8", what);
+  }
+  if (const std::string declared = EncodageDeclare(bytes); !declared.empty()) {
+    return Decoder(bytes, Reconnaitre(declared), NomAffiche(declared), what);
+  }
+  if (const std::string charset = CharsetContentType(content_type); !charset.empty()) {
+    return Decoder(bytes, Reconnaitre(charset), NomAffiche(charset), what);
+  }
+  if (platform::IsValidUtf8(bytes)) return std::string(bytes);
+  return platform::Windows1252ToUtf8(bytes);
+}
+
+void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
+                  const std::string& what) {
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
+  if (!parsed) {
+    throw XmlError(what + " : " + parsed.description() + " (octet " +
+                   std::to_string(parsed.offset) + ")");
+  }
+}
+
+std::string Texte(const pugi::xml_node& element) {
+  std::string text;
+  for (const pugi::xml_node& child : element.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+      text += child.value();
+    }
+  }
+  return text;
+}
+
+}  // namespace lumivane::xml

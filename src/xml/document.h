@@ -1,0 +1,47 @@
+#pragma once
+
+#include <pugixml.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace lumivane::xml {
+
+// A document that cannot be read: not well-formed, or in an encoding the
+// module does not read. The text says which document and why, in French.
+class XmlError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A received document's bytes as UTF-8 text. The encoding is, in this order:
+// the byte-order mark or the encoding the XML declaration names; else the
+// charset of the HTTP Content-Type; else UTF-8 when the bytes are valid UTF-8;
+// else Windows-1252. UTF-8, UTF-16 (with a byte-order mark), US-ASCII,
+// ISO-8859-1, ISO-8859-15 and Windows-1252 are read; any other encoding, or
+// bytes that do not fit the one named, throw XmlError("<what> : …").
+std::string DecoderDocument(std::string_view bytes, std::string_view content_type,
+                            const std::string& what);
+
+// The encoding named by the declaration at the start of `bytes` (as written,
+// without quotes); empty when there is none.
+std::string EncodageDeclare(std::string_view bytes);
+
+// The charset parameter of a Content-Type header value; empty when absent.
+std::string CharsetContentType(std::string_view content_type);
+
+// Parses UTF-8 text (its declaration is not consulted). Throws
+// XmlError("<what> : <pugixml's description>") when it is not well-formed.
+void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
+                  const std::string& what);
+
+// Options for reading values: every text piece kept, blanks included, so that
+// an element's text is exactly what was sent.
+inline constexpr unsigned kLecture = pugi::parse_default | pugi::parse_ws_pcdata;
+
+// An element's text: all of its direct text and CDATA pieces joined, in order;
+// comments and processing instructions between them are skipped. Empty for an
+// absent element.
+std::string Texte(const pugi::xml_node& element);
+
+}  // namespace lumivane::xml
