@@ -10,12 +10,14 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRect>
 #include <QScreen>
 #include <QShowEvent>
 #include <QString>
 #include <QTimer>
-#include <algorithm>
 #include <utility>
+
+#include "window/disposition.h"
 
 // The picture lives in a static library: its resources are registered by
 // hand (outside any namespace, as Qt requires).
@@ -27,24 +29,26 @@ TFicheConfigurateurRecupDevis* FicheConfigurateurRecupDevis = nullptr;
 
 namespace {
 
-constexpr int kVersionRight = 327;  // right edge of lblVersion, whatever its text
+namespace disposition = window::disposition;
 
-QLabel* Label(QWidget* parent, const char* text, int left, int top, int width, int height) {
+QRect Q(const window::Rect& r) { return {r.gauche, r.haut, r.largeur, r.hauteur}; }
+
+QLabel* Label(QWidget* parent, const char* text, const window::Rect& place) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
-  label->setGeometry(left, top, width, height);
+  label->setGeometry(Q(place));
   label->setTextFormat(Qt::PlainText);
   return label;
 }
 
 // Captions are never cut: where the font that stands in for the described one
 // is wider, the label grows to the right, as a self-sizing label does.
-void NeverCut(QLabel* label) {
-  label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+void NeverCut(QLabel* label, const window::Rect& place) {
+  label->setGeometry(Q(window::SansCoupure(place, label->sizeHint().width())));
 }
 
-QPushButton* Button(QWidget* parent, const char* text, int left, int top, int width, int height) {
+QPushButton* Button(QWidget* parent, const char* text, const window::Rect& place) {
   auto* button = new QPushButton(QString::fromUtf8(text), parent);
-  button->setGeometry(left, top, width, height);
+  button->setGeometry(Q(place));
   // Enter presses the focused button; a plain widget has no default button.
   button->setAutoDefault(true);
   return button;
@@ -59,31 +63,36 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
   EnregistrerRessources();
 
   setWindowTitle(QStringLiteral("Configurateur Lumivane"));
-  setFixedSize(351, 234);
+  setFixedSize(disposition::kClientLargeur, disposition::kClientHauteur);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
   setPalette(palette);
   setAutoFillBackground(true);
-  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  setFont(QFont(QStringLiteral("Tahoma"), disposition::kPointsPolice));
 
-  lblChiffrage = Label(this, "Une fois votre chiffrage terminé veuillez : ", 22, 136, 239, 13);
-  lblChiffrage->setFont(QFont(QStringLiteral("MS Sans Serif"), 8, QFont::Bold));
-  lblOu = Label(this, "ou ", 169, 175, 15, 13);
-  NeverCut(lblChiffrage);
-  NeverCut(lblOu);
-  lblVersion = Label(this, "Version ", 289, 216, 38, 13);
+  lblChiffrage = Label(this, "Une fois votre chiffrage terminé veuillez : ",
+                       disposition::lblChiffrage);
+  lblChiffrage->setFont(
+      QFont(QStringLiteral("MS Sans Serif"), disposition::kPointsPolice, QFont::Bold));
+  lblOu = Label(this, "ou ", disposition::lblOu);
+  NeverCut(lblChiffrage, disposition::lblChiffrage);
+  NeverCut(lblOu, disposition::lblOu);
+  lblVersion = Label(this, "Version ", disposition::lblVersion);
   lblVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
+  // Stretched proportionally to fit the box, centred in it.
   imgLumivane = new QLabel(this);
-  imgLumivane->setGeometry(16, 8, 320, 120);
+  imgLumivane->setGeometry(Q(disposition::imgLumivane));
   imgLumivane->setAlignment(Qt::AlignCenter);
-  imgLumivane->setPixmap(
-      QPixmap(QStringLiteral(":/lumivane.jpg"))
-          .scaled(imgLumivane->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  const QPixmap image(QStringLiteral(":/lumivane.jpg"));
+  const window::Rect place =
+      window::ImageAjustee(disposition::imgLumivane, image.width(), image.height());
+  imgLumivane->setPixmap(image.scaled(place.largeur, place.hauteur, Qt::IgnoreAspectRatio,
+                                      Qt::SmoothTransformation));
   imgLumivane->setVisible(false);
 
-  btnDevisRecuperer = Button(this, "Récupérer le devis", 22, 158, 125, 50);
-  btnAnnulerRecuperation = Button(this, "Annuler", 202, 158, 125, 50);
+  btnDevisRecuperer = Button(this, "Récupérer le devis", disposition::btnDevisRecuperer);
+  btnAnnulerRecuperation = Button(this, "Annuler", disposition::btnAnnulerRecuperation);
   setTabOrder(btnDevisRecuperer, btnAnnulerRecuperation);
   btnDevisRecuperer->setFocus();
 
@@ -165,8 +174,8 @@ void TFicheConfigurateurRecupDevis::keyPressEvent(QKeyEvent* event) {
 
 void TFicheConfigurateurRecupDevis::AncrerVersion() {
   // The label sizes itself to its text and grows to the left.
-  const int width = lblVersion->sizeHint().width();
-  lblVersion->setGeometry(kVersionRight - width, lblVersion->y(), width, lblVersion->height());
+  lblVersion->setGeometry(
+      Q(window::AncreADroite(disposition::lblVersion, lblVersion->sizeHint().width())));
 }
 
 }  // namespace lumivane::app

@@ -13,6 +13,7 @@
 #include "recorders.h"
 #include "temp_dir.h"
 #include "window/declencheur_activation.h"
+#include "window/disposition.h"
 
 namespace lumivane::window {
 namespace {
@@ -141,6 +142,28 @@ TEST(DeclencheurActivationTest, RunsOnceAfterTheFirstPaint) {
   EXPECT_TRUE(declencheur.Lancer());
   EXPECT_FALSE(declencheur.Lancer());
   EXPECT_FALSE(declencheur.Planifier());
+}
+
+TEST(DispositionTest, PlacesAtEveryResolution) {
+  namespace d = disposition;
+  EXPECT_EQ(AEchelle(d::kClientLargeur, 96), 351);
+  EXPECT_EQ(AEchelle(d::kClientLargeur, 144), 527);
+  EXPECT_EQ(AEchelle(d::kClientHauteur, 144), 351);
+  EXPECT_EQ(AEchelle(d::btnAnnulerRecuperation, 144), (Rect{303, 237, 188, 75}));
+
+  // The 700 x 190 picture fills the box's width and is centred in its height.
+  EXPECT_EQ(ImageAjustee(d::imgLumivane, 700, 190), (Rect{16, 24, 320, 87}));
+  EXPECT_EQ(ImageAjustee(AEchelle(d::imgLumivane, 144), 700, 190), (Rect{24, 37, 480, 130}));
+  // A tall one fills the height and is centred in the width; none is lost.
+  EXPECT_EQ(ImageAjustee(d::imgLumivane, 100, 400), (Rect{161, 8, 30, 120}));
+  EXPECT_EQ(ImageAjustee(d::imgLumivane, 0, 0).largeur, 1);
+
+  // lblVersion keeps its right edge at 327 whatever its text; captions are
+  // never cut.
+  EXPECT_EQ(AncreADroite(d::lblVersion, 120), (Rect{207, 216, 120, 13}));
+  EXPECT_EQ(AncreADroite(d::lblVersion, 20).droite(), 327);
+  EXPECT_EQ(SansCoupure(d::lblOu, 10), d::lblOu);
+  EXPECT_EQ(SansCoupure(d::lblOu, 20), (Rect{169, 175, 20, 13}));
 }
 
 TEST_F(FicheLogiqueTest, SessionOpensTheConfigurator) {

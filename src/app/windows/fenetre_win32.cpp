@@ -4,7 +4,6 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cwchar>
 #include <exception>
 #include <stdexcept>
@@ -12,28 +11,21 @@
 
 #include "ressources.h"
 #include "systeme_win32.h"
+#include "window/disposition.h"
 
 namespace lumivane::app::win32 {
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using window::Rect;
+namespace disposition = window::disposition;
 
 constexpr wchar_t kClasse[] = L"TFicheConfigurateurRecupDevis";
 constexpr UINT kMessageActivation = WM_APP + 1;
 constexpr UINT_PTR kMinuterieSecours = 1;
 constexpr int kIdRecuperer = 101;
 constexpr int kIdAnnuler = 102;
-
-// The window's description, in pixels at 96 dpi within the client area.
-constexpr SIZE kClient{351, 234};
-constexpr RECT kChiffrage{22, 136, 22 + 239, 136 + 13};
-constexpr RECT kOu{169, 175, 169 + 15, 175 + 13};
-constexpr RECT kVersion{289, 216, 289 + 38, 216 + 13};  // right edge stays at 327
-constexpr RECT kImage{16, 8, 16 + 320, 8 + 120};
-constexpr RECT kRecuperer{22, 158, 22 + 125, 158 + 50};
-constexpr RECT kAnnuler{202, 158, 202 + 125, 158 + 50};
-constexpr int kPointsPolice = 8;
 
 // bsDialog: fixed size, a close box, no minimise or maximise button.
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -161,7 +153,8 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
   }
 
   hwnd_ = CreateWindowExW(kStyleEtendu, kClasse, L"Configurateur Lumivane", kStyle, CW_USEDEFAULT,
-                          CW_USEDEFAULT, kClient.cx, kClient.cy, nullptr, nullptr, instance, this);
+                          CW_USEDEFAULT, disposition::kClientLargeur,
+                          disposition::kClientHauteur, nullptr, nullptr, instance, this);
   if (hwnd_ == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
   try {
     Construire(std::move(ports));
@@ -265,14 +258,14 @@ void TFicheConfigurateurRecupDevis::Transmettre(Evenement evenement) {
   if (fermetureDemandee_ && hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-int TFicheConfigurateurRecupDevis::Echelle(int pixels) const {
-  return MulDiv(pixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+Rect TFicheConfigurateurRecupDevis::Echelle(const Rect& rect) const {
+  return window::AEchelle(rect, static_cast<int>(dpi_));
 }
 
 void TFicheConfigurateurRecupDevis::CreerPolices() {
   const auto police = [this](const wchar_t* nom, int graisse) {
     LOGFONTW description{};
-    description.lfHeight = -MulDiv(kPointsPolice, static_cast<int>(dpi_), 72);
+    description.lfHeight = -MulDiv(disposition::kPointsPolice, static_cast<int>(dpi_), 72);
     description.lfWeight = graisse;
     description.lfCharSet = DEFAULT_CHARSET;
     description.lfQuality = CLEARTYPE_QUALITY;
@@ -297,62 +290,49 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
 
 void TFicheConfigurateurRecupDevis::Disposer() {
   // The client area, at the window's resolution.
-  RECT cadre{0, 0, Echelle(kClient.cx), Echelle(kClient.cy)};
+  const int dpi = static_cast<int>(dpi_);
+  RECT cadre{0, 0, window::AEchelle(disposition::kClientLargeur, dpi),
+             window::AEchelle(disposition::kClientHauteur, dpi)};
   AdjustWindowRectExForDpi(&cadre, kStyle, FALSE, kStyleEtendu, dpi_);
   SetWindowPos(hwnd_, nullptr, 0, 0, cadre.right - cadre.left, cadre.bottom - cadre.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  const auto placer = [this](HWND controle, const RECT& r, int largeur) {
-    MoveWindow(controle, Echelle(r.left), Echelle(r.top), largeur, Echelle(r.bottom - r.top),
-               TRUE);
-  };
-  // Captions are never cut: where the font that stands in for the described
-  // one is wider, the label grows to the right, as a self-sizing label does.
-  const auto entiere = [this](HWND controle, const RECT& r, HFONT police) {
-    return std::max(Echelle(r.right - r.left), LargeurTexte(controle, police));
-  };
-  placer(lblChiffrage_, kChiffrage, entiere(lblChiffrage_, kChiffrage, policeGras_));
-  placer(lblOu_, kOu, entiere(lblOu_, kOu, police_));
-  placer(btnDevisRecuperer_, kRecuperer, Echelle(kRecuperer.right - kRecuperer.left));
-  placer(btnAnnulerRecuperation_, kAnnuler, Echelle(kAnnuler.right - kAnnuler.left));
+  Placer(lblChiffrage_, window::SansCoupure(Echelle(disposition::lblChiffrage),
+                                            LargeurTexte(lblChiffrage_, policeGras_)));
+  Placer(lblOu_, window::SansCoupure(Echelle(disposition::lblOu), LargeurTexte(lblOu_, police_)));
+  Placer(btnDevisRecuperer_, Echelle(disposition::btnDevisRecuperer));
+  Placer(btnAnnulerRecuperation_, Echelle(disposition::btnAnnulerRecuperation));
   AncrerVersion();
   PreparerImage();
   InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
+void TFicheConfigurateurRecupDevis::Placer(HWND controle, const Rect& rect) {
+  MoveWindow(controle, rect.gauche, rect.haut, rect.largeur, rect.hauteur, TRUE);
+}
+
 void TFicheConfigurateurRecupDevis::AncrerVersion() {
-  // The label sizes itself to its text and grows to the left.
-  const int largeur = LargeurTexte(lblVersion_, police_);
-  MoveWindow(lblVersion_, Echelle(kVersion.right) - largeur, Echelle(kVersion.top), largeur,
-             Echelle(kVersion.bottom - kVersion.top), TRUE);
+  Placer(lblVersion_, window::AncreADroite(Echelle(disposition::lblVersion),
+                                           LargeurTexte(lblVersion_, police_)));
 }
 
 void TFicheConfigurateurRecupDevis::PreparerImage() {
-  // Stretched proportionally to fit the box.
-  const double boiteL = Echelle(kImage.right - kImage.left);
-  const double boiteH = Echelle(kImage.bottom - kImage.top);
-  const double facteur = std::min(boiteL / tailleImage_.cx, boiteH / tailleImage_.cy);
-  const SIZE taille{std::max(1L, std::lround(tailleImage_.cx * facteur)),
-                    std::max(1L, std::lround(tailleImage_.cy * facteur))};
-  HBITMAP nouvelle = ImageMiseALEchelle(instance_, taille);
+  const Rect place = window::ImageAjustee(Echelle(disposition::imgLumivane), tailleImage_.cx,
+                                          tailleImage_.cy);
+  HBITMAP nouvelle = ImageMiseALEchelle(instance_, {place.largeur, place.hauteur});
   if (image_ != nullptr) DeleteObject(image_);
   image_ = nouvelle;
+  placeImage_ = place;
 }
 
 void TFicheConfigurateurRecupDevis::Peindre() {
   PAINTSTRUCT peinture;
   HDC dc = BeginPaint(hwnd_, &peinture);
   if (imageVisible_ && image_ != nullptr) {
-    BITMAP description{};
-    GetObjectW(image_, sizeof(description), &description);
-    // Centred in the box.
-    const int gauche =
-        Echelle(kImage.left) + (Echelle(kImage.right - kImage.left) - description.bmWidth) / 2;
-    const int haut =
-        Echelle(kImage.top) + (Echelle(kImage.bottom - kImage.top) - description.bmHeight) / 2;
     HDC memoire = CreateCompatibleDC(dc);
     HGDIOBJ avant = SelectObject(memoire, image_);
-    BitBlt(dc, gauche, haut, description.bmWidth, description.bmHeight, memoire, 0, 0, SRCCOPY);
+    BitBlt(dc, placeImage_.gauche, placeImage_.haut, placeImage_.largeur, placeImage_.hauteur,
+           memoire, 0, 0, SRCCOPY);
     SelectObject(memoire, avant);
     DeleteDC(memoire);
   }

@@ -7,6 +7,7 @@
 
 #include "boite_message_win32.h"
 #include "window/declencheur_activation.h"
+#include "window/disposition.h"
 #include "window/fiche_logique.h"
 
 namespace lumivane::app::win32 {
@@ -48,7 +49,8 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
 
   void Construire(window::Ports ports);
   void Liberer();
-  int Echelle(int pixels) const;
+  window::Rect Echelle(const window::Rect& rect) const;
+  void Placer(HWND controle, const window::Rect& rect);
   void CreerPolices();
   void Disposer();
   void AncrerVersion();
@@ -68,7 +70,8 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   HFONT police_ = nullptr;       // Tahoma 8
   HFONT policeGras_ = nullptr;   // Microsoft Sans Serif 8, bold
   HBITMAP image_ = nullptr;      // the picture, scaled to the box
-  SIZE tailleImage_{};
+  SIZE tailleImage_{};            // the picture's own size
+  window::Rect placeImage_;       // where it is drawn, at the window's resolution
   bool imageVisible_ = false;
   bool occupe_ = false;
   bool fermetureDemandee_ = false;
