@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/endpoints.h"
 #include "platform/messages.h"
+#include "platform/process.h"
 #include "systeme_win32.h"
 
 namespace {
@@ -57,7 +58,10 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
   ports.clock = &horloge;
   // An EndpointError reaches the guard: its message, then exit code 0.
   ports.endpoints = platform::LoadEndpoints();
-  ports.pictures_folder = DossierExecutable() + "\\images";
+  // Empty when the executable's folder cannot be found: the retrieval then
+  // says so. The downloader ends the folder with its own separator.
+  const std::string dossier = platform::ExecutableFolder();
+  ports.pictures_folder = dossier.empty() ? std::string() : dossier + "\\images";
   ports.date_separator = platform::SystemDateSeparator();
 
   TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), boite);

@@ -39,21 +39,6 @@ std::vector<std::string> ArgumentsUtf8() {
   return arguments;
 }
 
-std::string DossierExecutable() {
-  std::wstring chemin(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD longueur =
-        GetModuleFileNameW(nullptr, chemin.data(), static_cast<DWORD>(chemin.size()));
-    if (longueur == 0) throw std::runtime_error("Le dossier du module est introuvable.");
-    if (longueur < chemin.size()) {
-      chemin.resize(longueur);
-      break;
-    }
-    chemin.resize(chemin.size() * 2);
-  }
-  return Utf8(chemin.substr(0, chemin.find_last_of(L"\\/")));
-}
-
 bool NavigateurShell::Open(const std::string& url) {
   const auto reponse = reinterpret_cast<INT_PTR>(
       ShellExecuteW(nullptr, L"open", Utf16(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL));

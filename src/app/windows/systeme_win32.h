@@ -1,9 +1,9 @@
 #pragma once
 
 // What the Windows shell needs of the system and does not find in the
-// platform layer yet: UTF-8/UTF-16 conversion, the command line, the
-// executable's folder and the browser. Stand-ins, to be replaced by the
-// platform layer's own functions once it has them.
+// platform layer yet: UTF-8/UTF-16 conversion, the command line and the
+// browser. Stand-ins, to be replaced by the platform layer's own functions
+// once it has them.
 
 #include <windows.h>
 
@@ -20,9 +20,6 @@ std::string Utf8(const std::wstring& texte);
 // The arguments after the program name, split the way the system splits a
 // command line (blanks; double quotes around a path with blanks), in UTF-8.
 std::vector<std::string> ArgumentsUtf8();
-
-// The folder of the running executable, in UTF-8, without a final separator.
-std::string DossierExecutable();
 
 // Opens an address with the shell's "open" verb.
 class NavigateurShell : public platform::BrowserPort {
