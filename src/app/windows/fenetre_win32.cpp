@@ -135,8 +135,8 @@ int LargeurTexte(HWND controle, HFONT police) {
 
 TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
                                                              window::Ports ports,
-                                                             BoiteMessageWin32& boite)
-    : instance_(instance), boite_(boite) {
+                                                             BoiteMessageWin32* boite)
+    : instance_(instance), messages_(*ports.messages), boite_(boite) {
   WNDCLASSEXW classe{};
   classe.cbSize = sizeof(classe);
   classe.lpfnWndProc = &Procedure;
@@ -168,19 +168,19 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
   dpi_ = GetDpiForWindow(hwnd_);
 
   HINSTANCE instance = instance_;
-  lblChiffrage_ = Controle(hwnd_, instance, L"STATIC",
+  lblChiffrage = Controle(hwnd_, instance, L"STATIC",
                            "Une fois votre chiffrage terminé veuillez : ", SS_LEFT | SS_NOPREFIX,
                            -1);
-  lblOu_ = Controle(hwnd_, instance, L"STATIC", "ou ", SS_LEFT | SS_NOPREFIX, -1);
-  lblVersion_ = Controle(hwnd_, instance, L"STATIC", "Version ", SS_RIGHT | SS_NOPREFIX, -1);
+  lblOu = Controle(hwnd_, instance, L"STATIC", "ou ", SS_LEFT | SS_NOPREFIX, -1);
+  lblVersion = Controle(hwnd_, instance, L"STATIC", "Version ", SS_RIGHT | SS_NOPREFIX, -1);
   // Tab order: "Récupérer le devis", then "Annuler". BS_NOTIFY tells when a
   // button takes the focus, so that the focused one looks like the default.
-  btnDevisRecuperer_ = Controle(hwnd_, instance, L"BUTTON", "Récupérer le devis",
+  btnDevisRecuperer = Controle(hwnd_, instance, L"BUTTON", "Récupérer le devis",
                                 BS_DEFPUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdRecuperer);
-  btnAnnulerRecuperation_ = Controle(hwnd_, instance, L"BUTTON", "Annuler",
+  btnAnnulerRecuperation = Controle(hwnd_, instance, L"BUTTON", "Annuler",
                                      BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdAnnuler);
 
-  focus_ = btnDevisRecuperer_;
+  focus_ = btnDevisRecuperer;
   tailleImage_ = TailleImageOrigine(instance);
   CreerPolices();
   Disposer();
@@ -199,7 +199,7 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
                travail.top + (travail.bottom - travail.top - hauteur) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  boite_.DefinirProprietaire(hwnd_);
+  if (boite_ != nullptr) boite_->DefinirProprietaire(hwnd_);
   // The controls exist: the behaviour sets lblVersion and runs FormCreate.
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
 }
@@ -208,7 +208,7 @@ TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() { Liberer(); }
 
 void TFicheConfigurateurRecupDevis::Liberer() {
   logique_.reset();
-  boite_.DefinirProprietaire(nullptr);
+  if (boite_ != nullptr) boite_->DefinirProprietaire(nullptr);
   if (hwnd_ != nullptr) {
     // No message reaches this object once it is gone.
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -230,6 +230,10 @@ void TFicheConfigurateurRecupDevis::Montrer(int commande) {
   UpdateWindow(hwnd_);
 }
 
+bool TFicheConfigurateurRecupDevis::MessageDeFenetre(MSG& message) {
+  return hwnd_ != nullptr && IsDialogMessageW(hwnd_, &message);
+}
+
 void TFicheConfigurateurRecupDevis::DefinirTitre(const std::string& titre) {
   SetWindowTextW(hwnd_, Utf16(titre).c_str());
 }
@@ -240,7 +244,7 @@ void TFicheConfigurateurRecupDevis::MontrerImage() {
 }
 
 void TFicheConfigurateurRecupDevis::DefinirVersion(const std::string& texte) {
-  SetWindowTextW(lblVersion_, Utf16(texte).c_str());
+  SetWindowTextW(lblVersion, Utf16(texte).c_str());
   AncrerVersion();
 }
 
@@ -278,10 +282,10 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
   // The TrueType successor of the bitmap font MS Sans Serif, with its
   // metrics: sharp at every scale.
   HFONT nouvelleGras = police(L"Microsoft Sans Serif", FW_BOLD);
-  for (HWND controle : {lblOu_, lblVersion_, btnDevisRecuperer_, btnAnnulerRecuperation_}) {
+  for (HWND controle : {lblOu, lblVersion, btnDevisRecuperer, btnAnnulerRecuperation}) {
     SendMessageW(controle, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelle), FALSE);
   }
-  SendMessageW(lblChiffrage_, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelleGras), FALSE);
+  SendMessageW(lblChiffrage, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelleGras), FALSE);
   if (police_ != nullptr) DeleteObject(police_);
   if (policeGras_ != nullptr) DeleteObject(policeGras_);
   police_ = nouvelle;
@@ -297,11 +301,11 @@ void TFicheConfigurateurRecupDevis::Disposer() {
   SetWindowPos(hwnd_, nullptr, 0, 0, cadre.right - cadre.left, cadre.bottom - cadre.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  Placer(lblChiffrage_, window::SansCoupure(Echelle(disposition::lblChiffrage),
-                                            LargeurTexte(lblChiffrage_, policeGras_)));
-  Placer(lblOu_, window::SansCoupure(Echelle(disposition::lblOu), LargeurTexte(lblOu_, police_)));
-  Placer(btnDevisRecuperer_, Echelle(disposition::btnDevisRecuperer));
-  Placer(btnAnnulerRecuperation_, Echelle(disposition::btnAnnulerRecuperation));
+  Placer(lblChiffrage, window::SansCoupure(Echelle(disposition::lblChiffrage),
+                                            LargeurTexte(lblChiffrage, policeGras_)));
+  Placer(lblOu, window::SansCoupure(Echelle(disposition::lblOu), LargeurTexte(lblOu, police_)));
+  Placer(btnDevisRecuperer, Echelle(disposition::btnDevisRecuperer));
+  Placer(btnAnnulerRecuperation, Echelle(disposition::btnAnnulerRecuperation));
   AncrerVersion();
   PreparerImage();
   InvalidateRect(hwnd_, nullptr, TRUE);
@@ -312,8 +316,8 @@ void TFicheConfigurateurRecupDevis::Placer(HWND controle, const Rect& rect) {
 }
 
 void TFicheConfigurateurRecupDevis::AncrerVersion() {
-  Placer(lblVersion_, window::AncreADroite(Echelle(disposition::lblVersion),
-                                           LargeurTexte(lblVersion_, police_)));
+  Placer(lblVersion, window::AncreADroite(Echelle(disposition::lblVersion),
+                                           LargeurTexte(lblVersion, police_)));
 }
 
 void TFicheConfigurateurRecupDevis::PreparerImage() {
@@ -340,7 +344,7 @@ void TFicheConfigurateurRecupDevis::Peindre() {
 }
 
 void TFicheConfigurateurRecupDevis::BoutonParDefaut(HWND bouton) {
-  for (HWND b : {btnDevisRecuperer_, btnAnnulerRecuperation_}) {
+  for (HWND b : {btnDevisRecuperer, btnAnnulerRecuperation}) {
     SendMessageW(b, BM_SETSTYLE, (b == bouton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON) | BS_NOTIFY,
                  TRUE);
   }
@@ -362,9 +366,9 @@ LRESULT CALLBACK TFicheConfigurateurRecupDevis::Procedure(HWND hwnd, UINT messag
   try {
     return fiche->Traiter(hwnd, message, wparam, lparam);
   } catch (const std::exception& erreur) {
-    fiche->boite_.ShowMessage(erreur.what());
+    fiche->messages_.ShowMessage(erreur.what());
   } catch (...) {
-    fiche->boite_.ShowMessage("");
+    fiche->messages_.ShowMessage("");
   }
   return 0;
 }
@@ -439,7 +443,7 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
       break;
     case WM_DESTROY:
       hwnd_ = nullptr;
-      boite_.DefinirProprietaire(nullptr);
+      if (boite_ != nullptr) boite_->DefinirProprietaire(nullptr);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -18,19 +18,27 @@ namespace lumivane::app::win32 {
 // screen.
 class TFicheConfigurateurRecupDevis : public window::VueFiche {
  public:
-  // Creates the window, hidden, with its controls; `boite` shows the
-  // messages over it while it exists.
-  TFicheConfigurateurRecupDevis(HINSTANCE instance, window::Ports ports, BoiteMessageWin32& boite);
+  // Creates the window, hidden, with its controls. The messages go to
+  // ports.messages; `boite`, when given, shows them over the window while it
+  // exists.
+  TFicheConfigurateurRecupDevis(HINSTANCE instance, window::Ports ports,
+                                BoiteMessageWin32* boite = nullptr);
   ~TFicheConfigurateurRecupDevis() override;
   TFicheConfigurateurRecupDevis(const TFicheConfigurateurRecupDevis&) = delete;
   TFicheConfigurateurRecupDevis& operator=(const TFicheConfigurateurRecupDevis&) = delete;
 
   window::FicheLogique& logique() { return *logique_; }
+  // The window, until it is closed.
   HWND hwnd() const { return hwnd_; }
+  bool ImageVisible() const { return imageVisible_; }
 
   // Shows the window with the start-up's show command; the activation
   // follows the first paint.
   void Montrer(int commande);
+
+  // The keyboard of the window, for the event loop: Tab between the buttons,
+  // Enter on the focused one, Escape ignored. True when `message` was used.
+  bool MessageDeFenetre(MSG& message);
 
   // window::VueFiche
   void DefinirTitre(const std::string& titre) override;
@@ -38,6 +46,12 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   void DefinirVersion(const std::string& texte) override;
   void DefinirOccupe(bool occupe) override;
   void Fermer() override;
+
+  HWND lblChiffrage = nullptr;
+  HWND lblOu = nullptr;
+  HWND lblVersion = nullptr;
+  HWND btnDevisRecuperer = nullptr;
+  HWND btnAnnulerRecuperation = nullptr;
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -59,13 +73,9 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   void BoutonParDefaut(HWND bouton);
 
   HINSTANCE instance_;
-  BoiteMessageWin32& boite_;
+  platform::MessagePort& messages_;
+  BoiteMessageWin32* boite_;
   HWND hwnd_ = nullptr;
-  HWND lblChiffrage_ = nullptr;
-  HWND lblOu_ = nullptr;
-  HWND lblVersion_ = nullptr;
-  HWND btnDevisRecuperer_ = nullptr;
-  HWND btnAnnulerRecuperation_ = nullptr;
   HWND focus_ = nullptr;  // the button that has, or last had, the focus
   HFONT police_ = nullptr;       // Tahoma 8
   HFONT policeGras_ = nullptr;   // Microsoft Sans Serif 8, bold

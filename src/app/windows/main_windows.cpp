@@ -64,15 +64,14 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
   ports.pictures_folder = dossier.empty() ? std::string() : dossier + "\\images";
   ports.date_separator = platform::SystemDateSeparator();
 
-  TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), boite);
+  TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), &boite);
   fiche.logique().setFichierTemp(arguments[0]);
   fiche.logique().setFichierConfig(arguments[1]);
   fiche.Montrer(commande);
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    // Tab between the buttons, Enter on the focused one.
-    if (fiche.hwnd() != nullptr && IsDialogMessageW(fiche.hwnd(), &message)) continue;
+    if (fiche.MessageDeFenetre(message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
