@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/messages.h"
 
@@ -15,9 +16,18 @@ struct Configuration {
   std::string JetonPasserelle;  // Update/DevisId
 };
 
+// The five values held by the bytes of a configuration file; a key that is
+// absent gives its default ("0" for Version, empty text for the others).
+// Accepts any bytes: UTF-8 (with or without byte-order mark), UTF-16 with its
+// byte-order mark, anything else as Windows-1252.
+Configuration LireConfiguration(std::string_view bytes);
+
 // Reads the configuration file at `path` into `fields`. Returns true when no
 // file exists there: the message has then been shown and no field changed.
 // Returns false after a read, every field set (absent keys give defaults).
+// Throws std::runtime_error naming the path when something is there but it
+// cannot be read, is not a regular file or is larger than 1 MiB; the fields
+// are then left as they were.
 bool ChargerConfiguration(const std::string& path, Configuration& fields,
                           platform::MessagePort& messages);
 

@@ -148,33 +148,44 @@ std::string Latin9ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool big_endian) {
-  if (bytes.size() % 2 != 0) return std::nullopt;
-  const auto unit = [&](std::size_t i) -> char16_t {
-    const auto a = static_cast<unsigned char>(bytes[i]);
-    const auto b = static_cast<unsigned char>(bytes[i + 1]);
-    return static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
-  };
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    const char16_t first = unit(i);
-    if (first >= 0xDC00 && first <= 0xDFFF) return std::nullopt;
-    if (first < 0xD800 || first > 0xDBFF) {
-      AppendUtf8(out, first);
-      continue;
-    }
-    if (i + 2 >= bytes.size()) return std::nullopt;
-    const char16_t second = unit(i + 2);
-    if (second < 0xDC00 || second > 0xDFFF) return std::nullopt;
-    AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(first) - 0xD800) << 10) + (second - 0xDC00));
-    i += 2;
-  }
-  return out;
+std::string PathAsText(std::string_view path) {
+  return IsValidUtf8(path) ? std::string(path) : Latin1ToUtf8(path);
 }
 
 char32_t NextCharacter(std::string_view utf8, std::size_t& pos) {
   return DecodeUtf8(utf8, pos).value_or(kReplacementCharacter);
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole) {
+  if (whole != nullptr) *whole = true;
+  const auto unit_at = [&](std::size_t i) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+  };
+  const std::size_t units = bytes.size() / 2;
+  std::string out;
+  out.reserve(units + units / 2);
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t unit = unit_at(2 * i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      AppendUtf8(out, unit);
+      continue;
+    }
+    const char16_t next = i + 1 < units ? unit_at(2 * (i + 1)) : char16_t{0};
+    if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (next - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, kReplacementCharacter);
+      if (whole != nullptr) *whole = false;
+    }
+  }
+  if (bytes.size() % 2 != 0) {
+    AppendUtf8(out, kReplacementCharacter);
+    if (whole != nullptr) *whole = false;
+  }
+  return out;
 }
 
 // An invalid UTF-8 sequence becomes U+FFFD, written as a reference like any

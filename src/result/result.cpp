@@ -24,6 +24,29 @@ bool HorsXml(char32_t c) {
   return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
 }
 
+// The text without the characters XML 1.0 cannot carry (pugixml would write
+// them as references, which XML 1.0 forbids just as much).
+std::string SansHorsXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t start = pos;
+    if (!HorsXml(platform::NextCharacter(text, pos))) out.append(text, start, pos - start);
+  }
+  return out;
+}
+
+template <typename Node>
+void NettoyerValeur(Node node) {
+  const std::string_view value = node.value();
+  const bool clean = std::none_of(value.begin(), value.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0xEF;  // a C0 control, or maybe U+FFFE / U+FFFF
+  });
+  if (!clean) node.set_value(SansHorsXml(value).c_str());
+}
+
 // Letters of XML names that ISO-8859-1 holds (the exchange file's code page).
 bool DebutDeNom(char32_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
@@ -78,8 +101,9 @@ bool CdataAConvertir(char32_t c) { return c > 0xFF || c == '\r'; }
 void VerifierElement(pugi::xml_node element) {
   VerifierNom(element.name(), "d'élément");
   std::vector<std::string_view> names;
-  for (const pugi::xml_attribute& attribute : element.attributes()) {
+  for (pugi::xml_attribute attribute : element.attributes()) {
     VerifierNom(attribute.name(), "d'attribut");
+    NettoyerValeur(attribute);
     names.emplace_back(attribute.name());
   }
   std::sort(names.begin(), names.end());
@@ -169,6 +193,11 @@ void PreparerDocument(pugi::xml_document& doc) {
         break;
       case pugi::node_pi:
         VerifierInstruction(node);
+        NettoyerValeur(node);
+        break;
+      case pugi::node_pcdata:
+      case pugi::node_comment:
+        NettoyerValeur(node);
         break;
       case pugi::node_declaration:
         if (node.parent() != doc) {
@@ -179,6 +208,7 @@ void PreparerDocument(pugi::xml_document& doc) {
         Refuser("le document contient une déclaration de type de document (DOCTYPE), que le "
                 "module ne recopie pas.");
       case pugi::node_cdata:
+        NettoyerValeur(node);
         if (ContientCaracterePour(node.value(), &CdataAConvertir)) cdata_sections.push_back(node);
         break;
       default:
@@ -206,7 +236,7 @@ void PreparerDocument(pugi::xml_document& doc) {
 void AjouterEnfant(pugi::xml_node parent, const char* name, const std::string& text) {
   // Always a text child, even an empty one: the element is written with its
   // start and end tags.
-  parent.append_child(name).text().set(text.c_str());
+  parent.append_child(name).text().set(SansHorsXml(text).c_str());
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -249,7 +279,7 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
     AjouterEnfant(menuiserie, "Designation", ligne.Designation);
     AjouterEnfant(menuiserie, "PrixUnitaire", ligne.Unit_Price);
     AjouterEnfant(menuiserie, "Quantite", ligne.Quantity);
-    AjouterEnfant(menuiserie, "Image", image);
+    AjouterEnfant(menuiserie, "Image", platform::PathAsText(image));
   }
 
   StringWriter writer;

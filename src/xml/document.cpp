@@ -151,12 +151,13 @@ std::string DecoderDocument(std::string_view bytes, std::string_view content_typ
   // A byte-order mark says all.
   if (bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom)) {
     const bool big_endian = bytes.starts_with(kUtf16BeBom);
-    std::optional<std::string> text = platform::Utf16ToUtf8(bytes.substr(2), big_endian);
-    if (!text) {
+    bool whole = false;
+    std::string text = platform::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
+    if (!whole) {
       Refuser(what, "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
                     "pour ne pas altérer ses caractères.");
     }
-    return std::move(*text);
+    return text;
   }
   if (bytes.starts_with(kUtf8Bom)) {
     return Decoder(bytes.substr(kUtf8Bom.size()), Encodage::Utf8, "UTF-8", what);

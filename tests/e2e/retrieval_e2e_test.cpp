@@ -176,6 +176,28 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
             R"({"QUOTE_ID" : "Q-77","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
 }
 
+// A host may hand over paths that are not UTF-8 (an ISO-8859-1 file system,
+// an old archive): the exchange file named is the one written, and the
+// pictures go to the images folder beside the executable, wherever it is.
+TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
+  ModuleOptions options;
+  options.config = kConfiguration;
+  options.exchange_name = "\xE9" "change.xml";
+  options.module_folder = "module-\xE9t\xE9";
+  options.gateway_url = options.quote_service_url = sandbox_.BaseUrl();
+  run_ = std::make_unique<ModuleRun>(SharedDisplay(), options);
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+  ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
+  ASSERT_TRUE(run_->PressOk());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+
+  const auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange) << run_->Diagnostics();
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
+  EXPECT_NE(exchange->find(run_->ImagesFolder().string()), std::string::npos) << *exchange;
+}
+
 // Failures after which the module closes without writing.
 struct ClosingCase {
   const char* name;

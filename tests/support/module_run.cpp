@@ -30,7 +30,7 @@ std::vector<std::string> MessagesIn(const std::vector<std::string>& lines) {
 ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
     : options_(std::move(options)), xdotool_(display.Name()) {
   namespace fs = std::filesystem;
-  fs::create_directories(dir_.Path() / "module");
+  fs::create_directories(dir_.Path() / options_.module_folder);
   std::error_code linked;
   fs::create_hard_link(LUMIVANE_MODULE_EXE, Executable(), linked);
   if (linked) {
@@ -69,8 +69,8 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   }
 }
 
-std::filesystem::path ModuleRun::Executable() const { return dir_.Path() / "module" / "Module_Lumivane"; }
-std::filesystem::path ModuleRun::ImagesFolder() const { return dir_.Path() / "module" / "images"; }
+std::filesystem::path ModuleRun::Executable() const { return dir_.Path() / options_.module_folder / "Module_Lumivane"; }
+std::filesystem::path ModuleRun::ImagesFolder() const { return dir_.Path() / options_.module_folder / "images"; }
 std::filesystem::path ModuleRun::ConfigPath() const { return dir_.Path() / options_.config_name; }
 std::filesystem::path ModuleRun::ExchangePath() const { return dir_.Path() / options_.exchange_name; }
 std::optional<std::string> ModuleRun::ExchangeBytes() const { return ReadFile(ExchangePath()); }

@@ -22,6 +22,9 @@ struct ModuleOptions {
   // Paths of both files, relative to the run's folder.
   std::string config_name = "config.ini";
   std::string exchange_name = "echange.xml";
+  // Folder of the executable (and so of its images/), relative to the run's
+  // folder; any bytes, not only UTF-8.
+  std::string module_folder = "module";
   // Base URLs for LUMIVANE_GATEWAY_URL and LUMIVANE_QUOTE_SERVICE_URL.
   std::string gateway_url;
   std::string quote_service_url;

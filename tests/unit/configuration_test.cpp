@@ -1,12 +1,14 @@
 #include "config/configuration.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumivane::config {
@@ -48,6 +50,17 @@ class ConfigurationTest : public ::testing::Test {
   std::string path_;
   RecorderMessages messages_;
 };
+
+std::string Utf16Bytes(std::u16string_view text, bool bigEndian) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
 
 const std::string kFull =
     "[General]\r\nVersion=1\r\nConfigurateur=lumivane\r\n"
@@ -131,6 +144,7 @@ TEST_F(ConfigurationTest, ValuesAreTextAsWritten) {
 
 TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
   Write(
+      "Version=9\n"
       "; commentaire\n"
       "# autre commentaire\n"
       "  [ general ]  \n"
@@ -138,15 +152,21 @@ TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
       "version=2\n"
       "[Utilisateur]\n"
       "Identifiant=premier\n"
+      "MotDePasse: deux-points\n"
       "    MotDePasse = indenté = encore\n"
       "[General]\n"
       "Version=3\n"
       "ConfigURATEUR = lumivane\n"
       "[UTILISATEUR]\n"
       "identifiant=second\n"
-      ";MotDePasse=commenté\n");
+      ";MotDePasse=commenté\n"
+      "[Update\n"
+      "DevisId=sans-crochet\n");
   const auto fields = Load();
+  // Keys before the first section, after a section line without "]" and in
+  // "name: value" form belong to no section read here.
   EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.JetonPasserelle, "");
   EXPECT_EQ(fields.Configurateur, "lumivane");
   EXPECT_EQ(fields.Identifiant, "premier");
   // An indented line is a key line of its own; the value runs to the end.
@@ -157,10 +177,38 @@ TEST_F(ConfigurationTest, LongValueAndLongLinesAreReadWhole) {
   const std::string longValue(300, 'k');
   Write("[Utilisateur]\nIdentifiant=" + longValue + "\n; " + std::string(400, 'c') +
         "\nMotDePasse=" + longValue + "x\n[Update]\nDevisId=D1\n");
-  const auto fields = Load();
+  auto fields = Load();
   EXPECT_EQ(fields.Identifiant, longValue);
   EXPECT_EQ(fields.MotDePasse, longValue + "x");
   EXPECT_EQ(fields.JetonPasserelle, "D1");
+
+  // The "=" or the "]" far into the line, and a value of 100 000 bytes.
+  const std::string pad(250, ' ');
+  const std::string hugeValue(100000, 'h');
+  Write("[" + pad + "Utilisateur" + pad + "]\nMotDePasse" + pad + "=" + pad + "secret\n" +
+        "Identifiant=" + hugeValue + "\n[General]\n" + pad + "Version" + pad + "=1\n");
+  fields = Load();
+  EXPECT_EQ(fields.MotDePasse, "secret");
+  EXPECT_TRUE(fields.Identifiant == hugeValue) << fields.Identifiant.size();
+  EXPECT_EQ(fields.Version, "1");
+}
+
+TEST_F(ConfigurationTest, LinesEndWithLfCrLfOrCrAlone) {
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    Write("; commentaire" + eol + "[General]" + eol + "Version=1" + eol + "Configurateur=lumivane" +
+          eol + eol + "[Utilisateur]" + eol + "Identifiant=a@b" + eol + "MotDePasse=pw");
+    const auto fields = Load();
+    EXPECT_EQ(fields.Version, "1") << ::testing::PrintToString(eol);
+    EXPECT_EQ(fields.Configurateur, "lumivane") << ::testing::PrintToString(eol);
+    EXPECT_EQ(fields.Identifiant, "a@b") << ::testing::PrintToString(eol);
+    EXPECT_EQ(fields.MotDePasse, "pw") << ::testing::PrintToString(eol);
+  }
+  // Ends mixed in one file.
+  Write("[General]\rVersion=1\r\nConfigurateur=x\n\r[Update]\r\rDevisId=D\r\n");
+  const auto fields = Load();
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "x");
+  EXPECT_EQ(fields.JetonPasserelle, "D");
 }
 
 TEST_F(ConfigurationTest, EncodingsAreReadAsUtf8) {
@@ -178,6 +226,18 @@ TEST_F(ConfigurationTest, EncodingsAreReadAsUtf8) {
   fields = Load();
   EXPECT_EQ(fields.Version, "1");
   EXPECT_EQ(fields.Configurateur, "Hélène");
+
+  // UTF-16 with its byte-order mark, as Notepad writes "Unicode" files.
+  const std::u16string text =
+      u"\uFEFF[General]\r\nVersion=1\r\nConfigurateur=Hélène €\r\n"
+      u"[Utilisateur]\r\nMotDePasse=\U0001F600 ok\r\n";
+  for (const bool bigEndian : {false, true}) {
+    Write(Utf16Bytes(text, bigEndian));
+    fields = Load();
+    EXPECT_EQ(fields.Version, "1") << bigEndian;
+    EXPECT_EQ(fields.Configurateur, "Hélène €") << bigEndian;
+    EXPECT_EQ(fields.MotDePasse, "😀 ok") << bigEndian;
+  }
 }
 
 TEST_F(ConfigurationTest, UnreadableFileThrowsWithItsName) {
@@ -194,6 +254,55 @@ TEST_F(ConfigurationTest, UnreadableFileThrowsWithItsName) {
     EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
   }
   EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST(LireConfigurationTest, ReadsBytesWithoutAFile) {
+  const auto fields = LireConfiguration(kFull);
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.MotDePasse, "secret");
+  EXPECT_EQ(fields.JetonPasserelle, "D-42");
+  // Fragments and lone marks give the defaults.
+  for (const std::string& bytes :
+       {std::string(), std::string("\0", 1), std::string("["), std::string("[]"), std::string("="),
+        std::string("\r"), std::string("\xFF\xFE"), std::string("\xFE\xFF\xD8"),
+        std::string("\xEF\xBB\xBF"), std::string("[General]\n=1")}) {
+    const auto defaults = LireConfiguration(bytes);
+    EXPECT_EQ(defaults.Version, "0") << ::testing::PrintToString(bytes);
+    EXPECT_EQ(defaults.Configurateur + defaults.Identifiant + defaults.MotDePasse +
+                  defaults.JetonPasserelle,
+              "")
+        << ::testing::PrintToString(bytes);
+  }
+}
+
+TEST_F(ConfigurationTest, DevicesFifosAndFilesOverOneMebibyteAreUnreadable) {
+  const auto expectUnreadable = [this](const std::string& path) {
+    Configuration fields{"7", "autre", "a@b", "pw", "J"};
+    try {
+      ChargerConfiguration(path, fields, messages_);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(error.what(), "Le fichier de configuration " + path + " n'a pas pu être lu.");
+    }
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_EQ(fields.Version, "7");
+    EXPECT_EQ(fields.MotDePasse, "pw");
+  };
+
+  // Exactly 1 MiB is read; one byte more is refused.
+  const std::string head = "[General]\nVersion=1\n;";
+  const std::size_t mebibyte = 1024 * 1024;
+  Write(head + std::string(mebibyte - head.size() - 1, 'c') + "\n");
+  EXPECT_EQ(Load().Version, "1");
+  Write(head + std::string(mebibyte - head.size(), 'c') + "\n");
+  expectUnreadable(path_);
+
+  expectUnreadable("/dev/zero");
+  expectUnreadable("/dev/null");
+  // A FIFO without a writer: opening it for reading would wait forever.
+  const std::string fifo = (folder_ / "fifo.ini").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  expectUnreadable(fifo);
 }
 
 }  // namespace

@@ -47,6 +47,19 @@ TEST(EncodingTest, Windows1252MapsEveryByte) {
             "€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008DŽ\u008F\u0090‘’“”•–—˜™š›œ\u009DžŸ");
 }
 
+TEST(EncodingTest, Utf16DecodesBothByteOrdersAndReplacesBrokenUnits) {
+  // "é€😀" as code units 00E9 20AC D83D DE00.
+  EXPECT_EQ(Utf16ToUtf8("\xE9\x00\xAC\x20\x3D\xD8\x00\xDE"s, false), "é€😀");
+  EXPECT_EQ(Utf16ToUtf8("\x00\xE9\x20\xAC\xD8\x3D\xDE\x00"s, true), "é€😀");
+  EXPECT_EQ(Utf16ToUtf8("a\0\0\0"s, false), "a\0"s);
+  EXPECT_EQ(Utf16ToUtf8(""s, false), "");
+  // A high surrogate alone, at the end, a low one alone, and an odd last byte.
+  EXPECT_EQ(Utf16ToUtf8("\x3D\xD8" "a\0"s, false), "\uFFFDa");
+  EXPECT_EQ(Utf16ToUtf8("a\0\x3D\xD8"s, false), "a\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8("\x00\xDE\x3D\xD8\x3D\xD8\x00\xDE"s, false), "\uFFFD\uFFFD😀");
+  EXPECT_EQ(Utf16ToUtf8("a\0b"s, false), "a\uFFFD");
+}
+
 TEST(EncodingTest, Latin1WithReferencesRoundTrips) {
   // Everything Latin-1 holds comes back byte for byte.
   for (int byte = 0; byte < 256; ++byte) {

@@ -165,5 +165,45 @@ TEST_F(GatewayTest, HttpAndXmlErrorsAreThrownWithUrlsEmptied) {
   EXPECT_EQ(fields_.UrlRecuperation, "");
 }
 
+// Each value is read whole and in the encoding the answer declares: a token
+// split by a comment or a CDATA section, or sent in Windows-1252, arrives
+// unchanged.
+TEST_F(GatewayTest, ValuesAreReadWholeInTheirEncoding) {
+  Answer("<?xml version=\"1.0\" encoding=\"windows-1252\"?><Configurateur>"
+         "<Jeton>T\x80-<!-- c -->4<![CDATA[<2>]]>\x92</Jeton>"
+         "<UrlConnexion>https://c.exemple/?a=1<![CDATA[&b=2]]></UrlConnexion>"
+         "<UrlRecuperation>R</UrlRecuperation></Configurateur>");
+  EXPECT_EQ(Ask(), 1);
+  EXPECT_EQ(fields_.Jeton, "T\xE2\x82\xAC-4<2>\xE2\x80\x99");
+  EXPECT_EQ(fields_.UrlConnexion, "https://c.exemple/?a=1&b=2");
+
+  // No declaration: the charset of the Content-Type decides.
+  GatewayFields fields;
+  EXPECT_EQ(LireReponsePasserelle("<Configurateur><Jeton>\xA4</Jeton><UrlConnexion>C"
+                                  "</UrlConnexion><UrlRecuperation>R</UrlRecuperation>"
+                                  "</Configurateur>",
+                                  "text/xml; charset=iso-8859-15", fields),
+            1);
+  EXPECT_EQ(fields.Jeton, "\xE2\x82\xAC");
+  EXPECT_THROW(LireReponsePasserelle("<?xml version='1.0' encoding='big5'?><Configurateur/>", "",
+                                     fields),
+               GatewayAnswerError);
+}
+
+// A password of a megabyte is not sent: the message says a value of the
+// configuration is too long, rather than blaming memory or the network.
+TEST_F(GatewayTest, OverlongConfigurationValueIsNamedAsSuch) {
+  try {
+    Ask({"demo", std::string(1 << 20, 'x'), "lumivane", ""});
+    ADD_FAILURE() << "sent";
+  } catch (const GatewayAnswerError& error) {
+    EXPECT_NE(std::string(error.what()).find("valeur du fichier de configuration est trop longue"),
+              std::string::npos)
+        << error.what();
+  }
+  const std::lock_guard lock(mutex_);
+  EXPECT_TRUE(targets_.empty());
+}
+
 }  // namespace
 }  // namespace lumivane::gateway

@@ -231,6 +231,17 @@ TEST_F(HttpClientTest, TransferFailuresSayWhatFailed) {
                 "Connexion interrompue");
 }
 
+// The window's clients take at most 64 MiB per answer: a server that sends
+// without end is cut off there, not when memory runs out.
+TEST_F(HttpClientTest, WindowClientsCapEveryAnswer) {
+  HttpClient client(WindowClientSettings());
+  ExpectFailure([&] { client.Get(server_.Url(std::string("/bytes/1000000000") + kSecretQuery)); },
+                "Réponse trop volumineuse (plus de 67108864 octets)");
+  EXPECT_LT(bytes_sent_.load(), 100000000u);
+  EXPECT_EQ(client.Get(server_.Url("/echo")), "écho");
+  EXPECT_EQ(client.ContentType(), "text/plain; charset=utf-8");
+}
+
 TEST(HttpClientConnectionTest, RefusedConnectionIsReported) {
   // A bound socket that does not listen: connections to it are refused.
   const int sock = socket(AF_INET, SOCK_STREAM, 0);

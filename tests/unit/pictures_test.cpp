@@ -128,6 +128,39 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
 }
 
+// A quote number of 5,000 characters still gives names a file system takes:
+// at most 150 bytes, the number's start kept, never a character cut in two,
+// the "-2" rule unchanged.
+TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures = Downloader(folder.string());
+  const std::string numero = "\xC3\xA9" + std::string(4998, '7');  // "é777…"
+  const auto first = pictures.TelechargerImage(server_.Url("/image.png"), numero);
+  const auto second = pictures.TelechargerImage(server_.Url("/image.png"), numero);
+  ASSERT_TRUE(first && second);
+  const std::string a = fs::path(*first).filename().string();
+  const std::string b = fs::path(*second).filename().string();
+  EXPECT_EQ(a, "20200609_143005_\xC3\xA9" + std::string(127, '7') + ".jpeg");
+  EXPECT_EQ(b, "20200609_143005-2_\xC3\xA9" + std::string(125, '7') + ".jpeg");
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
+
+  EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
+            "s_" + std::string(143, 'x') + ".jpeg");
+  EXPECT_EQ(lumivane::quote::NomImage("s", "", "\xE2\x82\xAC\xE2\x82\xAC").size(), 13u);
+}
+
+// An executable whose folder cannot be found stores no picture anywhere else
+// (not at the root), and says so.
+TEST_F(PicturesTest, NoFolderIsAnErrorBeforeAnyDownload) {
+  PictureDownloader pictures = Downloader("");
+  try {
+    pictures.TelechargerImage(server_.Url("/image.png"), "42");
+    FAIL() << "no error";
+  } catch (const lumivane::platform::FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("introuvable"), std::string::npos) << e.what();
+  }
+}
+
 TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {
   dir_.Write("fichier", "pas un dossier");
   const std::string folder = (dir_.Path() / "fichier" / "images").string() + "/";

@@ -139,6 +139,74 @@ TEST(ResultDocument, WithoutTopLevelConfigurateurNothingIsBuiltOrDownloaded) {
   EXPECT_THROW(ConstruireResultat("<Configurateur>", TroisLignes(), "j", downloads.Fn()), XmlError);
 }
 
+// Whatever the services send, the exchange file is well-formed XML 1.0: the
+// characters it cannot carry are left out, CR and C1 controls are written as
+// references, and a comment keeps what the code page lacks as plain text.
+TEST(ResultDocument, ExchangeBytesHoldOnlyWhatXml10Allows) {
+  Devis devis{"Q\x01-7", {}};
+  LigneDevis ligne;
+  ligne.Numero = 1;
+  ligne.Description = "a\rb\x1F\tc\xEF\xBF\xBF";  // CR, US, TAB, U+FFFF
+  ligne.Designation = "x\xC2\x85y";                // NEL, a C1 control
+  devis.Lignes.push_back(ligne);
+  const auto document = ConstruireResultat(
+      "<Configurateur a=\"&#1;v\">t&#2;<!-- \xE2\x82\xAC --><?pi \x03?></Configurateur>", devis,
+      "j\x7F", nullptr);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(OctetsFichierEchange(*document),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+            "<Configurateur a=\"v\">t<!-- &#8364; --><?pi?>"
+            "<Menuiserie id=\"1\"><Jeton>j&#127;</Jeton><Project>Q-7</Project>"
+            "<Libelle>a&#13;b\tc</Libelle><Designation>x&#133;y</Designation>"
+            "<PrixUnitaire></PrixUnitaire><Quantite></Quantite><Image></Image></Menuiserie>"
+            "</Configurateur>\r\n");
+}
+
+// A retrieval document the exchange file could not carry as it is ends the
+// retrieval with a message, before any picture is downloaded.
+TEST(ResultDocument, DocumentsThatCannotBeWrittenBackAreRefusedBeforeAnyDownload) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<Configurateur><\xC5\x92uvre/></Configurateur>", "ISO-8859-1"},
+      {"<Configurateur \xC5\x92=\"1\"/>", "ISO-8859-1"},
+      {"<Configurateur><?\xC5\x92 x?></Configurateur>", "ISO-8859-1"},
+      {"<Configurateur a=\"1\" a=\"2\"/>", "deux fois"},
+      {"<!DOCTYPE Configurateur [<!ENTITY e \"v\">]><Configurateur>&e;</Configurateur>",
+       "DOCTYPE"},
+      {"<Configurateur/><Autre/>", "un seul"},
+      {"<Configurateur/><?xml version=\"1.0\"?>", "déclaration"},
+      {"<?xml version=\"2.0\"?><Configurateur/>", "2.0"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    FakeDownloads downloads;
+    try {
+      ConstruireResultat(text, TroisLignes(), "j", downloads.Fn());
+      ADD_FAILURE() << "no error";
+    } catch (const XmlError& error) {
+      EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(downloads.urls.empty());
+  }
+}
+
+// A document nested a million levels deep is copied whole: nothing walks it
+// by recursion.
+TEST(ResultDocument, DeepNestingIsCopiedWhole) {
+  constexpr int kDepth = 1000000;
+  std::string text = "<Configurateur>";
+  text.reserve(8 * kDepth);
+  for (int i = 0; i < kDepth; ++i) text += "<a>";
+  text += "\xE2\x82\xAC";
+  for (int i = 0; i < kDepth; ++i) text += "</a>";
+  text += "</Configurateur>";
+  const auto document = ConstruireResultat(text, Devis{"7", {}}, "j", nullptr);
+  ASSERT_TRUE(document);
+  const std::string bytes = OctetsFichierEchange(*document);
+  EXPECT_EQ(bytes.size(), text.size() + 43 - 3 + 7 + 2);
+  EXPECT_NE(bytes.find("<a>&#8364;</a>"), std::string::npos);
+  EXPECT_EQ(lumivane::quote::LireDevisId(text), "");
+}
+
 TEST(EcrireResultat, ReplacesTheExchangeFileOrLeavesItAlone) {
   lumivane::testing::TempDir dir;
   const std::string path = (dir.Path() / "echange.xml").string();

@@ -214,4 +214,26 @@ TEST_F(RetrievalTest, PictureThatCannotBeStoredEndsTheRetrievalBeforeTheExchange
   ExpectExchangeUntouched();
 }
 
+// Pictures stored before the exchange file failed are of no use: they go, so
+// that each retry does not leave one more set behind.
+TEST_F(RetrievalTest, FailedExchangeFileRemovesThePicturesOfTheRun) {
+  std::filesystem::create_directories(dir_.Path() / "images");
+  lumivane::testing::WriteFile(dir_.Path() / "images" / "autre.jpeg", "d'un autre lancement");
+  exchange_ = (dir_.Path() / "absent" / "echange.xml").string();
+  try {
+    Run();
+    ADD_FAILURE() << "no error";
+  } catch (const lumivane::platform::FileError& error) {
+    // In French, with the system's code.
+    EXPECT_NE(std::string(error.what()).find("introuvable (code 2)"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_EQ(pictures_served_, 1);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"autre.jpeg"});
+}
+
 }  // namespace
