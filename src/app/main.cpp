@@ -44,7 +44,7 @@ void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& 
 
   platform::XdgOpenBrowser browser;
   platform::SystemClock clock;
-  app::Ports ports;
+  window::Ports ports;
   ports.messages = &messages;
   ports.browser = &browser;
   ports.clock = &clock;
