@@ -46,9 +46,15 @@ void ReadQuote(const std::string& quote_text, const std::string& from) {
 void Run(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
 
-  try {
-    CheckText(lumivane::quote::LireDevisId(input), "quote id");
-  } catch (const std::exception&) {
+  // The retrieval document's Content-Type counts when it has no declaration.
+  for (const char* content_type :
+       {"", "text/xml; charset=ISO-8859-1", "text/xml; charset=windows-1252",
+        "application/xml; charset=utf-16"}) {
+    try {
+      CheckText(lumivane::quote::LireDevisId(input, content_type),
+                std::string("quote id (Content-Type \"") + content_type + "\")");
+    } catch (const std::exception&) {
+    }
   }
 
   const std::string quote_text = lumivane::quote::ExtraireTexteDevis(input);

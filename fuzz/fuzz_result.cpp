@@ -3,7 +3,7 @@
 //
 // Input: strings as FuzzedDataProvider reads them (a string ends at a
 // backslash followed by any other character; "\\" is one backslash):
-//   retrieval document, token, quote number, then per line:
+//   retrieval document, its Content-Type, token, quote number, then per line:
 //   Unit_Price, Quantity, Picture_Path, Designation, Description and the path
 //   the picture download answers (empty: the download failed).
 //
@@ -49,6 +49,7 @@ struct Line {
 void Run(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   const std::string retrieval_document = in.ConsumeRandomLengthString();
+  const std::string content_type = in.ConsumeRandomLengthString();
   const std::string jeton = Text(in);
   lumivane::quote::Devis devis;
   devis.Numero = Text(in);
@@ -84,8 +85,8 @@ void Run(const std::uint8_t* data, std::size_t size) {
 
   std::string bytes;
   try {
-    const std::optional<std::string> document =
-        lumivane::result::ConstruireResultat(retrieval_document, devis, jeton, telecharger);
+    const std::optional<std::string> document = lumivane::result::ConstruireResultat(
+        retrieval_document, devis, jeton, telecharger, content_type);
     if (!document) {
       Check(downloads == 0, "pictures downloaded for a document without Configurateur");
       return;
