@@ -29,6 +29,7 @@ namespace {
 
 using lumivane::fuzz::Check;
 using lumivane::fuzz::Fail;
+using lumivane::fuzz::IsUtf8;
 using lumivane::fuzz::Printable;
 
 constexpr std::size_t kMaxLines = 12;
@@ -99,8 +100,15 @@ void Run(const std::uint8_t* data, std::size_t size) {
   std::vector<lumivane::fuzz::MenuiserieTexts> expected;
   for (const Line& line : lines) {
     const lumivane::quote::LigneDevis& e = line.entry;
-    expected.push_back({jeton, devis.Numero, e.Description, e.Designation, e.Unit_Price, e.Quantity,
-                        e.Picture_Path.empty() ? std::string() : line.stored_path});
+    // A stored picture's path is the file system's bytes: when they are not
+    // UTF-8, each byte stands for the ISO-8859-1 character of that value, so
+    // that the exchange file names the file byte for byte.
+    const std::string& path = line.stored_path;
+    const std::string image = e.Picture_Path.empty() ? std::string()
+                              : IsUtf8(path)         ? path
+                                                     : lumivane::fuzz::Latin1ToUtf8(path);
+    expected.push_back(
+        {jeton, devis.Numero, e.Description, e.Designation, e.Unit_Price, e.Quantity, image});
   }
   if (const auto problem = lumivane::fuzz::ExchangeFileProblem(bytes, expected)) Fail(*problem);
 }

@@ -110,6 +110,12 @@ std::string EncodeUtf8(std::u32string_view text) {
   return out;
 }
 
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::u32string text;
+  for (const char c : bytes) text += static_cast<char32_t>(static_cast<unsigned char>(c));
+  return EncodeUtf8(text);
+}
+
 bool IsXmlChar(char32_t c) {
   // Char ::= #x9 | #xA | #xD | [#x20-#xD7FF] | [#xE000-#xFFFD] | [#x10000-#x10FFFF]
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||

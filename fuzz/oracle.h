@@ -20,6 +20,9 @@ std::u32string DecodeUtf8Lenient(std::string_view bytes);
 
 std::string EncodeUtf8(std::u32string_view text);
 
+// Each byte as the ISO-8859-1 character of that value, in UTF-8.
+std::string Latin1ToUtf8(std::string_view bytes);
+
 // True for the characters an XML 1.0 document can carry.
 bool IsXmlChar(char32_t c);
 

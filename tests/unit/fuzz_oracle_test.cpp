@@ -36,6 +36,7 @@ TEST(FuzzOracleTest, XmlTextKeepsWhatXml10CarriesAndNothingElse) {
   EXPECT_EQ(XmlTextOf("\0"s), "");
   EXPECT_EQ(XmlTextOf("Fen\xEAtre"), "Fen\uFFFDtre");
   EXPECT_EQ(XmlTextOf("\xF0\x90\x80\x80"), "\U00010000");
+  EXPECT_EQ(Latin1ToUtf8("Fen\xEAtre\x80\x01"), "Fenêtre\u0080\x01");
 }
 
 // An exchange file with one new line: Latin-1 bytes, references beyond it.
