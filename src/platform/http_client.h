@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/cancellation.h"
 
 namespace lumivane::platform {
 
@@ -45,12 +49,22 @@ inline constexpr std::size_t kMaxDocumentBytes = 64u * 1024u * 1024u;
 // The settings of the window's two clients.
 HttpSettings WindowClientSettings();
 
+// Connections kept alive between clients that take turns (never two at once):
+// the window's two clients, so that the retrieval document's GET and the
+// quote's POST share one connection when they go to the same server. Cookies
+// stay each client's own.
+class SharedConnections;
+std::shared_ptr<SharedConnections> MakeSharedConnections();
+
 // Blocking HTTP client over one libcurl easy handle, with its own cookie
 // store: cookies received are sent back on this client's later requests only.
-// Only http and https are allowed, for the URL and for redirects.
+// Only http and https are allowed, for the URL and for redirects. A request
+// under way stops within 100 ms once the cancellation token is set, throwing
+// OperationAnnulee.
 class HttpClient {
  public:
-  explicit HttpClient(HttpSettings settings = {});
+  explicit HttpClient(HttpSettings settings = {},
+                      std::shared_ptr<SharedConnections> connections = nullptr);
   ~HttpClient();
   HttpClient(HttpClient&&) noexcept;
   HttpClient& operator=(HttpClient&&) noexcept;
@@ -68,6 +82,8 @@ class HttpClient {
   std::string ContentType() const;
   // Basic authentication with an empty user name and password on later requests.
   void SetBasicAuthentication(bool enabled);
+  // The token later requests watch; nullptr for none. Not owned.
+  void SetCancellation(const CancellationToken* token);
 
   const HttpSettings& settings() const;
 
@@ -75,6 +91,32 @@ class HttpClient {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// One body to fetch into a file (created or truncated, written as it
+// arrives).
+struct FileDownload {
+  std::string url;
+  std::string path;
+};
+
+struct FileDownloadResult {
+  bool ok = false;
+  std::string error;  // French, without query string, when not ok
+  long status = 0;    // HTTP status of the last answer, 0 without one
+  int attempts = 0;
+};
+
+// Fetches every download at once, at most `per_host` transfers to one host,
+// connections kept alive and reused, HTTP/2 multiplexing where the server
+// offers it; TLS state and certificates are loaded once for the batch. A
+// transient failure (connection reset, time-out, status 502, 503 or 504) is
+// tried once more after a short pause. `done` is called on this thread each
+// time a download ends for good. Throws OperationAnnulee when the token is
+// set: transfers under way are abandoned.
+std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& downloads,
+                                              const HttpSettings& settings, std::size_t per_host,
+                                              const CancellationToken* cancel,
+                                              const std::function<void(std::size_t)>& done);
 
 // The URL without its query string and fragment, for error texts.
 std::string UrlForDisplay(const std::string& url);
