@@ -20,6 +20,12 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 # The install rules below are the whole content: nothing of a subproject.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};module;/")
 
+if(NOT TARGET Module_Lumivane)
+  # A build without the module's executable (a Windows build before its
+  # window exists) has nothing to install.
+  return()
+endif()
+
 if(WIN32)
   # Beside the executable: images/ is created there on the first picture.
   install(TARGETS Module_Lumivane RUNTIME DESTINATION . COMPONENT module)

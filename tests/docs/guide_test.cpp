@@ -30,6 +30,7 @@ const std::set<std::string> kNotMessages = {
     // Window texts: captions, labels and buttons.
     "Configurateur Lumivane",
     "Brevance - Configurateur",
+    "Brevance - Configurateur lumivane",
     "Récupérer le devis",
     "Une fois votre chiffrage terminé veuillez :",
     // HTTP requests: header lines and the client's name.
@@ -39,6 +40,8 @@ const std::set<std::string> kNotMessages = {
     "Mozilla/3.0 (compatible; Indy Library)",
     // A programming error, never caught as a user's message.
     "PercentEncode: value too long",
+    // The user cancelled: the window closes without a message.
+    "Opération annulée par l'utilisateur.",
 };
 
 std::string ReadWhole(const fs::path& path) {
