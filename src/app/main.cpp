@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
 
   try {
     QCoreApplication::setApplicationName(QStringLiteral("Module_Lumivane"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+    // The build's version (project() in CMakeLists.txt), not VersionModule.
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));
     QApplication application(qt_argc, qt_argv);
     app::QtMessageBox box;
     try {
