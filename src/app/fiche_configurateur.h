@@ -1,76 +1,40 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "platform/browser.h"
-#include "platform/clock.h"
-#include "platform/endpoints.h"
-#include "platform/http_client.h"
-#include "platform/messages.h"
+#include "window/declencheur_activation.h"
+#include "window/fiche_logique.h"
 
 class QLabel;
 class QPushButton;
 
 namespace lumivane::app {
 
-// The module's version, shown in lblVersion and compared with the
-// configuration file's General/Version.
-inline constexpr const char* VersionModule = "1";
-
-// Everything the window reaches outside itself; tests swap each part.
-struct Ports {
-  platform::MessagePort* messages = nullptr;
-  platform::BrowserPort* browser = nullptr;
-  platform::Clock* clock = nullptr;
-  platform::Endpoints endpoints;
-  std::string pictures_folder;  // "<folder of the executable>/images/"
-  std::string date_separator = "/";
-};
-
-class TFicheConfigurateurRecupDevis : public QWidget {
+// The module's window on Qt: it draws the controls, forwards its events to
+// the window's behaviour (window::FicheLogique) and carries out what that
+// behaviour asks of the screen.
+class TFicheConfigurateurRecupDevis : public QWidget, public window::VueFiche {
   Q_OBJECT
 
  public:
-  explicit TFicheConfigurateurRecupDevis(Ports ports, QWidget* parent = nullptr);
+  explicit TFicheConfigurateurRecupDevis(window::Ports ports, QWidget* parent = nullptr);
   ~TFicheConfigurateurRecupDevis() override;
 
-  std::string FichierTemp() const { return FFichierTemp; }
-  void setFichierTemp(const std::string& value) { FFichierTemp = value; }
-  std::string FichierConfig() const { return FFichierConfig; }
-  void setFichierConfig(const std::string& value) { FFichierConfig = value; }
+  window::FicheLogique& logique() { return *logique_; }
 
-  // Handlers, public so that tests can run them directly.
-  void FormCreate();
-  void FormDestroy();
-  void FormActivate();
-  void btnDevisRecupererClick();
-  void btnAnnulerRecuperationClick();
+  std::string FichierTemp() const { return logique_->FichierTemp(); }
+  void setFichierTemp(const std::string& value) { logique_->setFichierTemp(value); }
+  std::string FichierConfig() const { return logique_->FichierConfig(); }
+  void setFichierConfig(const std::string& value) { logique_->setFichierConfig(value); }
 
-  bool ChargerConfiguration(const std::string& path);
-  int GetJetonEtUrls();
-  std::string GetJetonEtUrlsErreurs() const;
-
-  // Runs a handler the way the event loop does: an exception that escapes it
-  // is shown with its text, and the window stays open.
-  void Executer(const std::function<void()>& handler);
-
-  // Fields, in the order of the window's description.
-  std::string FFichierConfig;
-  std::string FFichierTemp;
-  std::string FVersion;
-  std::string FConfigurateur;
-  std::string FIdentifiant;
-  std::string FMotDePasse;
-  std::string FJetonPasserelle;
-  std::string FDevisId;
-  std::string FJeton;
-  std::string FUrlConnexion;
-  std::string FUrlRecuperation;
-  std::unique_ptr<std::vector<std::string>> FErreurs;
+  // window::VueFiche
+  void DefinirTitre(const std::string& titre) override;
+  void MontrerImage() override;
+  void DefinirVersion(const std::string& texte) override;
+  void DefinirOccupe(bool occupe) override;
+  void Fermer() override;
 
   QLabel* lblChiffrage = nullptr;
   QLabel* lblOu = nullptr;
@@ -78,8 +42,6 @@ class TFicheConfigurateurRecupDevis : public QWidget {
   QLabel* imgLumivane = nullptr;
   QPushButton* btnDevisRecuperer = nullptr;
   QPushButton* btnAnnulerRecuperation = nullptr;
-  platform::HttpClient IdHTTP1;
-  platform::HttpClient IdHTTP2;
 
  protected:
   bool event(QEvent* event) override;
@@ -87,15 +49,11 @@ class TFicheConfigurateurRecupDevis : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  // FormActivate runs once, after the window's first paint.
-  enum class Activation { NotShown, AwaitingPaint, Scheduled, Done };
-
   void PlanifierActivation();
   void AncrerVersion();
-  void Fermer();
 
-  Ports ports_;
-  Activation activation_ = Activation::NotShown;
+  window::DeclencheurActivation activation_;
+  std::unique_ptr<window::FicheLogique> logique_;
 };
 
 // The one window of the module, while start-up runs it.

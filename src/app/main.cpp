@@ -44,7 +44,7 @@ void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& 
 
   platform::XdgOpenBrowser browser;
   platform::SystemClock clock;
-  app::Ports ports;
+  window::Ports ports;
   ports.messages = &messages;
   ports.browser = &browser;
   ports.clock = &clock;
@@ -53,7 +53,9 @@ void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& 
   // As the system names it, bytes unchanged; empty when it cannot be found,
   // and the retrieval then says so.
   const std::string folder = platform::ExecutableFolder();
-  ports.pictures_folder = folder.empty() ? std::string() : folder + "/images/";
+  // When that folder cannot be written (an installed module), the user's own.
+  ports.pictures_folders = {folder.empty() ? std::string() : folder + "/images/",
+                            platform::UserPicturesFolder()};
   ports.date_separator = platform::SystemDateSeparator();
 
   app::TFicheConfigurateurRecupDevis fiche(std::move(ports));

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   NoMessages messages;
-  lumivane::app::Ports ports;
+  lumivane::window::Ports ports;
   ports.messages = &messages;
   lumivane::app::TFicheConfigurateurRecupDevis fiche(std::move(ports));
   fiche.setWindowTitle(QStringLiteral("Brevance - Configurateur lumivane"));

@@ -39,12 +39,8 @@ class TemporaryFile {
   explicit TemporaryFile(const std::string& folder) {
     // A short name of its own, so that a target whose name is near the
     // system's limit can still be replaced.
-    std::random_device random;
-    std::uniform_int_distribution<unsigned> digit(0, 35);
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = folder + "/.lumivane-";
-      for (int i = 0; i < 8; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
-      name += ".tmp";
+      std::string name = TemporaryPathIn(folder + "/");
       fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
         path_ = std::move(name);
@@ -77,7 +73,7 @@ class TemporaryFile {
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& path, const std::string& bytes) {
+void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
   const std::string folder = FolderOf(path);
   TemporaryFile temporary(folder);
   if (temporary.fd() < 0) ThrowWriteError(path, errno);
@@ -98,10 +94,11 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes) {
     done += static_cast<std::size_t>(n);
   }
   // The data must be on disk before the rename makes it the target's content.
-  if (::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
+  if (sync && ::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
   if (!temporary.Close()) ThrowWriteError(path, errno);
   if (::rename(temporary.path().c_str(), path.c_str()) != 0) ThrowWriteError(path, errno);
   temporary.Release();
+  if (!sync) return;
 
   // The new name itself reaches the disk with its folder. The file is in
   // place already; a folder that cannot be synced (some network file
@@ -137,6 +134,79 @@ bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return std::nullopt;
+    return std::string("ce n'est pas un dossier");
+  }
+  if (parents) {
+    const std::size_t slash = path.find_last_not_of('/') == std::string::npos
+                                  ? std::string::npos
+                                  : path.rfind('/', path.find_last_not_of('/'));
+    if (slash != std::string::npos && slash > 0) {
+      if (auto reason = CreateFolder(path.substr(0, slash), true)) return reason;
+    }
+  }
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return SystemErrorText(errno);
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return std::string("ce n'est pas un dossier");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckWritableFolder(const std::string& folder) {
+  const std::string probe = TemporaryPathIn(folder.empty() || folder.back() == '/' ? folder : folder + "/");
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return SystemErrorText(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::nullopt;
+}
+
+std::string TemporaryPathIn(const std::string& folder) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<unsigned> digit(0, 35);
+  std::string name = folder + ".lumivane-";
+  for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
+  return name + ".tmp";
+}
+
+void MoveFileOver(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) ThrowWriteError(to, errno);
+}
+
+void CopyFileBytes(const std::string& from, const std::string& to) {
+  ReplaceFileContents(to, ReadFileBytes(from), false);
+}
+
+void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+void RemoveEmptyFolder(const std::string& path) noexcept { ::rmdir(path.c_str()); }
+
+void SyncFiles(const std::vector<std::string>& paths, const std::string& folder) {
+  if (paths.empty()) return;
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    throw FileError("Impossible d'écrire dans le dossier " + PourMessage(folder) + " : " +
+                    SystemErrorText(errno));
+  }
+  // One flush of the whole file system holding the folder: the files and
+  // the folder's entries together, however many pictures there are.
+  const int result = ::syncfs(dir);
+  const int code = errno;
+  ::close(dir);
+  if (result != 0) {
+    throw FileError("Impossible d'écrire dans le dossier " + PourMessage(folder) + " : " +
+                    SystemErrorText(code));
+  }
 }
 
 }  // namespace lumivane::platform

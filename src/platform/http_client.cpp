@@ -503,6 +503,7 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
     job.final = true;
     if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
       job.result->ok = false;
+      job.result->file_error = true;
       job.result->error = "Impossible d'écrire le fichier " + PourMessage(job.download->path) +
                           " : " + SystemErrorText(errno);
     }
@@ -529,6 +530,7 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
     }
     job.transfer.fd = ::open(downloads[i].path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (job.transfer.fd < 0) {
+      job.result->file_error = true;
       job.result->error = "Impossible d'écrire le fichier " + PourMessage(downloads[i].path) +
                           " : " + SystemErrorText(errno);
       finish(job);
@@ -566,12 +568,14 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
         job.result->ok = true;
         finish(job);
       } else if (job.transfer.write_errno != 0) {
+        job.result->file_error = true;
         job.result->error = "Impossible d'écrire le fichier " + PourMessage(job.download->path) +
                             " : " + SystemErrorText(job.transfer.write_errno);
         finish(job);
       } else if (job.result->attempts == 1 && Transient(result, status)) {
         // The body so far is dropped; the second try starts afresh.
         if (::ftruncate(job.transfer.fd, 0) != 0 || ::lseek(job.transfer.fd, 0, SEEK_SET) != 0) {
+          job.result->file_error = true;
           job.result->error = "Impossible d'écrire le fichier " + PourMessage(job.download->path) +
                               " : " + SystemErrorText(errno);
           finish(job);

@@ -104,6 +104,7 @@ struct FileDownloadResult {
   std::string error;  // French, without query string, when not ok
   long status = 0;    // HTTP status of the last answer, 0 without one
   int attempts = 0;
+  bool file_error = false;  // the file could not be written (not the network)
 };
 
 // Fetches every download at once, at most `per_host` transfers to one host,

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace lumivane::platform {
@@ -23,6 +24,15 @@ std::string ExecutableFolder() {
   const std::size_t slash = target.rfind('/');
   if (target.empty() || target.front() != '/' || slash == std::string::npos) return {};
   return slash == 0 ? std::string("/") : target.substr(0, slash);
+}
+
+std::string UserPicturesFolder() {
+  // Only absolute paths count, as the XDG rules say.
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/lumivane/images";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share/lumivane/images";
+  return {};
 }
 
 }  // namespace lumivane::platform

@@ -1,14 +1,9 @@
 #include "quote/pictures.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "platform/system_error.h"
 
 namespace lumivane::quote {
 
@@ -20,21 +15,9 @@ std::string DeuxChiffres(int value) {
   return buffer;
 }
 
-void CreerDossierSiAbsent(const std::string& folder) {
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    return;
-  }
-  // One level only, like the folder beside the executable it stands for.
-  if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-    throw platform::FileError("Impossible de créer le dossier des images " +
-                              platform::PourMessage(folder) + " : " +
-                              platform::SystemErrorText(errno));
-  }
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    throw platform::FileError("Impossible de créer le dossier des images " +
-                              platform::PourMessage(folder) + " : ce n'est pas un dossier");
-  }
+std::string AvecSeparateur(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
 }
 
 // The first `limit` bytes of UTF-8 text, never cutting a character.
@@ -47,36 +30,95 @@ std::string Debut(const std::string& text, std::size_t limit) {
 
 }  // namespace
 
-PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
+PictureDownloader::PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
                                      std::string date_separator, platform::MessagePort& messages,
                                      platform::HttpSettings settings)
-    : folder_(std::move(folder)),
+    : folders_(std::move(folders)),
       clock_(clock),
       date_separator_(std::move(date_separator)),
       messages_(messages),
       settings_(std::move(settings)) {
-  // No folder at all: the executable's own folder could not be found, and
-  // the first picture says so.
-  if (!folder_.empty() && folder_.back() != '/') {
-    folder_ += '/';
-  }
   if (settings_.max_body_bytes == 0) {
     settings_.max_body_bytes = kMaxPictureBytes;
   }
 }
 
-std::optional<std::string> PictureDownloader::TelechargerImage(const std::string& url,
-                                                               const std::string& numero) {
-  if (folder_.empty()) {
+PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
+                                     std::string date_separator, platform::MessagePort& messages,
+                                     platform::HttpSettings settings)
+    : PictureDownloader(std::vector<std::string>{std::move(folder)}, clock,
+                        std::move(date_separator), messages, std::move(settings)) {}
+
+PictureDownloader::~PictureDownloader() {
+  SupprimerTemporaires();
+  // A folder made for pictures that all failed is not left behind.
+  if (folder_made_ && stored_.empty()) platform::RemoveEmptyFolder(folder_);
+}
+
+void PictureDownloader::ChoisirDossier() {
+  if (!folder_.empty()) return;
+  // The first folder (beside the executable) is made one level deep, like the
+  // folder it stands for; the user's own folder with whatever it lacks.
+  std::string reasons;
+  bool first = true;
+  for (const std::string& candidate : folders_) {
+    if (candidate.empty()) continue;
+    const std::string folder = AvecSeparateur(candidate);
+    const bool existed = platform::FolderExists(folder);
+    std::optional<std::string> reason = platform::CreateFolder(folder, !first);
+    if (!reason) reason = platform::CheckWritableFolder(folder);
+    first = false;
+    if (!reason) {
+      folder_ = folder;
+      folder_made_ = !existed;
+      return;
+    }
+    reasons += (reasons.empty() ? "" : ", ni le dossier ") + platform::PourMessage(folder) +
+               " : " + *reason;
+  }
+  if (reasons.empty()) {
     throw platform::FileError(
         "Le dossier du module est introuvable : les images du devis ne peuvent pas être "
         "enregistrées dans son dossier images.");
   }
-  std::string image;
-  try {
-    platform::HttpClient client(settings_);
-    image = client.Get(url);
-  } catch (const platform::HttpError&) {
+  throw platform::FileError("Impossible de créer le dossier des images " + reasons);
+}
+
+void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
+  std::vector<platform::FileDownload> batch;
+  std::set<std::string> seen;
+  for (const std::string& url : urls) {
+    if (url.empty() || downloads_.count(url) != 0 || !seen.insert(url).second) continue;
+    batch.push_back({url, {}});
+  }
+  if (batch.empty()) return;
+  ChoisirDossier();
+  for (platform::FileDownload& download : batch) {
+    download.path = platform::TemporaryPathIn(folder_);
+    downloads_[download.url].temporary = download.path;
+  }
+  const std::size_t total = batch.size();
+  const auto done = [this, total](std::size_t finished) {
+    if (progression_) progression_(finished, total);
+  };
+  const std::vector<platform::FileDownloadResult> results =
+      platform::DownloadFiles(batch, settings_, kPicturesPerHost, cancel_, done);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    Telechargee& entry = downloads_[batch[i].url];
+    entry.result = results[i];
+    if (!entry.result.ok) {
+      platform::RemoveFile(entry.temporary);
+      entry.temporary.clear();
+    }
+  }
+}
+
+std::optional<std::string> PictureDownloader::TelechargerImage(const std::string& url,
+                                                               const std::string& numero) {
+  if (downloads_.count(url) == 0) Precharger({url});
+  Telechargee& entry = downloads_.at(url);
+  if (entry.result.file_error) throw platform::FileError(entry.result.error);
+  if (!entry.result.ok) {
     messages_.ShowMessage(kPictureErrorMessage);
     return std::nullopt;
   }
@@ -87,21 +129,37 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   for (int n = 2; used_names_.count(name) != 0; ++n) {
     name = NomImage(stamp, "-" + std::to_string(n), numero);
   }
-
-  CreerDossierSiAbsent(folder_);
   const std::string path = folder_ + name;
-  platform::ReplaceFileContents(path, image);
+  if (!entry.temporary.empty()) {
+    platform::MoveFileOver(entry.temporary, path);
+    entry.temporary.clear();
+    entry.stored = path;
+  } else {
+    // The same picture for another line: a file of its own all the same.
+    platform::CopyFileBytes(entry.stored, path);
+  }
   used_names_.insert(name);
   stored_.push_back(path);
   return path;
 }
 
+void PictureDownloader::Synchroniser() { platform::SyncFiles(stored_, folder_); }
+
 void PictureDownloader::SupprimerImagesEnregistrees() {
   // Pictures of a retrieval that failed are of no use to the host, and a retry
   // would add a second set of them.
-  for (const std::string& path : stored_) ::unlink(path.c_str());
+  for (const std::string& path : stored_) platform::RemoveFile(path);
   stored_.clear();
   used_names_.clear();
+  SupprimerTemporaires();
+  downloads_.clear();
+}
+
+void PictureDownloader::SupprimerTemporaires() {
+  for (auto& [url, entry] : downloads_) {
+    if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
+    entry.temporary.clear();
+  }
 }
 
 std::string NomImage(const std::string& stamp, const std::string& rang,

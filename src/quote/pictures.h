@@ -1,10 +1,14 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/cancellation.h"
 #include "platform/clock.h"
 #include "platform/http_client.h"
 #include "platform/messages.h"
@@ -17,29 +21,74 @@ inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
 // Longest picture file name, in bytes: within every file system the module
 // runs on, with room for the folder in a path.
 inline constexpr std::size_t kMaxPictureNameBytes = 150;
+// Transfers at once to one server: a quote's pictures come in one burst of
+// small files from the maker's server.
+inline constexpr std::size_t kPicturesPerHost = 16;
 
-// Downloads line pictures into one folder during one retrieval.
+// The line pictures of one retrieval. Precharger() downloads every picture of
+// the quote at once into temporary files of the pictures folder; then, line
+// by line and in line order, TelechargerImage() gives each its name (so names
+// are those a download one after the other would give) or shows the failure
+// message. Synchroniser() makes them durable together, before the exchange
+// file is written. Pictures not claimed are removed with the downloader.
 class PictureDownloader {
  public:
+  using Progression = std::function<void(std::size_t done, std::size_t total)>;
+
+  // `folders`: where the pictures may go, in order of preference (beside the
+  // executable, then the user's own folder); the first that can be created
+  // and written serves the whole retrieval.
+  PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
+                    std::string date_separator, platform::MessagePort& messages,
+                    platform::HttpSettings settings = {});
   PictureDownloader(std::string folder, platform::Clock& clock, std::string date_separator,
                     platform::MessagePort& messages, platform::HttpSettings settings = {});
+  ~PictureDownloader();
+  PictureDownloader(PictureDownloader&&) = default;
+  PictureDownloader(const PictureDownloader&) = delete;
+  PictureDownloader& operator=(const PictureDownloader&) = delete;
 
-  // Downloads `url` and stores it as <stamp>_<numero>.jpeg in the folder.
-  // Returns the picture path; nothing (after the message) when the download
-  // failed. A folder or file that cannot be written throws FileError.
+  void SetCancellation(const platform::CancellationToken* token) { cancel_ = token; }
+  void SetProgression(Progression progression) { progression_ = std::move(progression); }
+
+  // Downloads every URL not downloaded yet (each distinct URL once). A folder
+  // that cannot be used throws FileError; the token, OperationAnnulee.
+  void Precharger(const std::vector<std::string>& urls);
+
+  // The picture of one line, stored as <stamp>_<numero>.jpeg: its path; or,
+  // after the message, nothing when its download failed. Downloads it first
+  // when Precharger() did not. A file that cannot be written throws FileError.
   std::optional<std::string> TelechargerImage(const std::string& url, const std::string& numero);
 
-  const std::string& folder() const { return folder_; }
+  // The pictures stored so far reach the disk, all in one go.
+  void Synchroniser();
 
   // Removes the pictures this downloader stored (a retrieval that failed).
   void SupprimerImagesEnregistrees();
 
+  // The folder chosen, ending with '/'; empty before the first download.
+  const std::string& folder() const { return folder_; }
+
  private:
+  struct Telechargee {
+    std::string temporary;  // the body as downloaded, until claimed
+    std::string stored;     // the first line's file, once claimed
+    platform::FileDownloadResult result;
+  };
+
+  void ChoisirDossier();
+  void SupprimerTemporaires();
+
+  std::vector<std::string> folders_;
   std::string folder_;  // ends with '/'
+  bool folder_made_ = false;
   platform::Clock& clock_;
   std::string date_separator_;
   platform::MessagePort& messages_;
   platform::HttpSettings settings_;
+  const platform::CancellationToken* cancel_ = nullptr;
+  Progression progression_;
+  std::map<std::string, Telechargee> downloads_;
   std::set<std::string> used_names_;
   std::vector<std::string> stored_;
 };

@@ -287,6 +287,18 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
   return std::move(writer.text);
 }
 
+bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type) {
+  pugi::xml_document doc;
+  xml::ChargerTexte(doc,
+                    xml::DecoderDocument(retrieval_document, content_type,
+                                         quote::kDocumentIllisible),
+                    pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  if (!doc.child("Configurateur")) return false;
+  PreparerDocument(doc);
+  DeclarerEncodage(doc);
+  return true;
+}
+
 std::string OctetsFichierEchange(const std::string& document_utf8) {
   // Every character ISO-8859-1 holds is one byte; any other becomes a
   // character reference. Characters XML 1.0 cannot carry are left out, and a

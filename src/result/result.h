@@ -25,6 +25,11 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
                                               const Telecharger& telecharger,
                                               const std::string& content_type = {});
 
+// Whether the retrieval document can become the exchange file: false without
+// a top-level Configurateur; throws as ConstruireResultat does when it cannot
+// be read or written back.
+bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type = {});
+
 // The exchange file's bytes: ISO-8859-1, characters beyond as references, a
 // CR as a reference, characters XML 1.0 cannot carry left out, then CR LF.
 std::string OctetsFichierEchange(const std::string& document_utf8);

@@ -1,26 +1,27 @@
 #include "result/retrieval.h"
 
-#include "result/result.h"
-
 #include <stdexcept>
+
+#include "platform/files.h"
+#include "result/result.h"
 
 namespace lumivane::result {
 
 namespace {
 
-RetrievalOutcome Fermer(std::string message, const std::string& devis_id) {
-  RetrievalOutcome outcome;
-  outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
-  outcome.message = std::move(message);
-  outcome.devis_id = devis_id;
-  return outcome;
+Preparation Fermer(std::string message, const std::string& devis_id) {
+  Preparation preparation;
+  preparation.kind = RetrievalOutcome::Kind::ClosedWithMessage;
+  preparation.message = std::move(message);
+  preparation.devis_id = devis_id;
+  return preparation;
 }
 
 }  // namespace
 
-RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
-                                platform::HttpClient& http2, quote::PictureDownloader& pictures,
-                                std::string& devis_id_out) {
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& http1,
+                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
+                                 std::string& devis_id_out, const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
   // than report a request to an empty address.
   if (inputs.url_recuperation.empty()) {
@@ -28,11 +29,14 @@ RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpCli
         "Aucune adresse de récupération du devis : la passerelle n'a pas répondu à "
         "l'ouverture du module. Fermez le module et relancez-le depuis votre logiciel de devis.");
   }
+  if (avancement) avancement("Récupération du devis\u2026");
+  Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
-  const std::string document = http2.Get(inputs.url_recuperation);
-  const std::string content_type = http2.ContentType();
-  const std::string devis_id = quote::LireDevisId(document, content_type);
-  devis_id_out = devis_id;
+  preparation.document = http2.Get(inputs.url_recuperation);
+  preparation.content_type = http2.ContentType();
+  preparation.devis_id = quote::LireDevisId(preparation.document, preparation.content_type);
+  devis_id_out = preparation.devis_id;
+  const std::string& devis_id = preparation.devis_id;
 
   const quote::ReponseDevis reponse =
       quote::DemanderDevis(http1, inputs.quote_service_base, devis_id);
@@ -47,36 +51,79 @@ RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpCli
         "rien n'a été écrit.",
         devis_id);
   }
-
-  quote::Devis devis;
-  if (!quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), devis)) {
+  if (!quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), preparation.devis)) {
     return Fermer(
         "Erreur lumivane : le devis reçu est vide ou incomplet (en-tête ou lignes absents), "
         "rien n'a été écrit.",
         devis_id);
   }
-
-  bool written = false;
-  try {
-    written = EcrireResultat(
-        document, devis, inputs.jeton, inputs.fichier_temp,
-        [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
-        content_type);
-  } catch (...) {
-    pictures.SupprimerImagesEnregistrees();
-    throw;
-  }
-  if (!written) {
+  // Before any picture is downloaded: a document that cannot become the
+  // exchange file is known now.
+  if (!VerifierResultat(preparation.document, preparation.content_type)) {
     return Fermer(
         "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
         "rien n'a été écrit.",
         devis_id);
   }
 
+  std::vector<std::string> urls;
+  for (const quote::LigneDevis& ligne : preparation.devis.Lignes) {
+    if (!ligne.Picture_Path.empty()) urls.push_back(ligne.Picture_Path);
+  }
+  if (avancement) {
+    pictures.SetProgression([&avancement](std::size_t done, std::size_t total) {
+      avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
+    });
+  }
+  try {
+    pictures.Precharger(urls);
+  } catch (...) {
+    pictures.SupprimerImagesEnregistrees();
+    pictures.SetProgression({});
+    throw;
+  }
+  pictures.SetProgression({});
+  return preparation;
+}
+
+RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
+                                      const RetrievalInputs& inputs,
+                                      quote::PictureDownloader& pictures) {
   RetrievalOutcome outcome;
-  outcome.kind = RetrievalOutcome::Kind::Written;
-  outcome.devis_id = devis_id;
+  outcome.kind = preparation.kind;
+  outcome.message = preparation.message;
+  outcome.devis_id = preparation.devis_id;
+  if (preparation.kind != RetrievalOutcome::Kind::Written) return outcome;
+
+  const quote::Devis& devis = preparation.devis;
+  try {
+    const std::optional<std::string> document = ConstruireResultat(
+        preparation.document, devis, inputs.jeton,
+        [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
+        preparation.content_type);
+    if (!document) {
+      outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
+      outcome.message =
+          "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
+          "rien n'a été écrit.";
+      return outcome;
+    }
+    // The host reads the pictures once the exchange file is there.
+    pictures.Synchroniser();
+    platform::ReplaceFileContents(inputs.fichier_temp, OctetsFichierEchange(*document));
+  } catch (...) {
+    pictures.SupprimerImagesEnregistrees();
+    throw;
+  }
   return outcome;
+}
+
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
+                                platform::HttpClient& http2, quote::PictureDownloader& pictures,
+                                std::string& devis_id_out) {
+  const Preparation preparation =
+      PreparerRecuperation(inputs, http1, http2, pictures, devis_id_out);
+  return TerminerRecuperation(preparation, inputs, pictures);
 }
 
 }  // namespace lumivane::result

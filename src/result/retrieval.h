@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/http_client.h"
 #include "quote/pictures.h"
+#include "quote/quote.h"
 
 namespace lumivane::result {
 
@@ -24,10 +26,38 @@ struct RetrievalOutcome {
   std::string devis_id;  // for the window's FDevisId
 };
 
-// The whole retrieval of one press of "Récupérer le devis": retrieval document
-// with `http2`, quote request with `http1`, quote content, pictures, exchange
-// file. Errors that leave the window open (HTTP, XML, files) are thrown;
+// What the user sees of a retrieval under way: "Récupération du devis…",
+// then "Images : 12 / 50".
+using Avancement = std::function<void(const std::string& texte)>;
+
+// The network half of a retrieval, fit for a worker thread: the retrieval
+// document, the quote, and every picture downloaded into the pictures folder
+// (not yet named). Ready when `kind` is Written.
+struct Preparation {
+  RetrievalOutcome::Kind kind = RetrievalOutcome::Kind::Written;
+  std::string message;
+  std::string devis_id;
+  std::string document;
+  std::string content_type;
+  quote::Devis devis;
+};
+
+// Retrieval document with `http2`, quote request with `http1`, quote
+// content, pictures. Errors that leave the window open (HTTP, XML, files)
+// are thrown, OperationAnnulee when the clients' token is set;
 // `devis_id_out` is set as soon as the id is known.
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& http1,
+                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
+                                 std::string& devis_id_out, const Avancement& avancement = {});
+
+// The local half, on the window's thread: each line's picture named in line
+// order (its failure message shown then), the pictures made durable, then the
+// exchange file replaced. A failure removes this retrieval's pictures.
+RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
+                                      const RetrievalInputs& inputs,
+                                      quote::PictureDownloader& pictures);
+
+// The whole retrieval of one press of "Récupérer le devis", both halves.
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
                                 std::string& devis_id_out);

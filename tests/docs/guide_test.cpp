@@ -33,6 +33,10 @@ const std::set<std::string> kNotMessages = {
     "Brevance - Configurateur lumivane",
     "Récupérer le devis",
     "Une fois votre chiffrage terminé veuillez :",
+    "Microsoft Sans Serif",  // the Win32 window's font
+    // Progress shown in the window while a retrieval runs.
+    "Récupération du devis…",
+    "Images :",
     // HTTP requests: header lines and the client's name.
     "Accept:",
     "Content-Type:",
@@ -52,7 +56,8 @@ std::string ReadWhole(const fs::path& path) {
 }
 
 // The value of a C++ string literal's body (between the quotes), escapes
-// resolved for the common cases; \n becomes a blank, as the guide writes it.
+// resolved for the common cases (\uXXXX as UTF-8); \n becomes a blank, as
+// the guide writes it.
 std::string Unescape(const std::string& body) {
   std::string out;
   for (std::size_t i = 0; i < body.size(); ++i) {
@@ -61,6 +66,21 @@ std::string Unescape(const std::string& body) {
       continue;
     }
     const char c = body[++i];
+    if (c == 'u' && i + 4 < body.size()) {
+      const auto code = static_cast<unsigned>(std::stoul(body.substr(i + 1, 4), nullptr, 16));
+      i += 4;
+      if (code < 0x80) {
+        out += static_cast<char>(code);
+      } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+      } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+      }
+      continue;
+    }
     out += c == 'n' || c == 'r' || c == 't' ? ' ' : c;
   }
   return out;
@@ -182,10 +202,10 @@ TEST(Guide, ScannerFindsJoinedLiteralsAndSkipsCommentsCharactersAndRawStrings) {
   const auto literals = Literals(
       "// \"commented out\"\n"
       "char q = '\"'; char e = '\\''; auto raw = R\"x(Pas \"un\" message)x\";\n"
-      "Show(\"Le fichier \" /* joined */ \"est\\n lu : \" + path + \" fin\");\n");
+      "Show(\"Le fichier \" /* joined */ \"est\\n lu : \" + path + \" fin\\u2026\");\n");
   ASSERT_EQ(literals.size(), 2u);
   EXPECT_EQ(literals[0], "Le fichier est  lu : ");
-  EXPECT_EQ(literals[1], " fin");
+  EXPECT_EQ(literals[1], " fin…");
   EXPECT_EQ(Normalised(literals[0]), "Le fichier est lu :");
   EXPECT_EQ(Normalised("Délai dépassé ("), "Délai dépassé");
 

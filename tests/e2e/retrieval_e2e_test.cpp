@@ -302,17 +302,38 @@ TEST_F(RetrievalE2E, ExchangeFileThatCannotBeWrittenShowsTheErrorAndKeepsTheWind
   EXPECT_FALSE(fs::exists(run_->ExchangePath().parent_path()));
 }
 
+// A module installed where it cannot write (a system folder) stores its
+// pictures in the user's own folder, and the retrieval succeeds.
+TEST_F(RetrievalE2E, PicturesGoToTheUsersFolderWhenTheModulesCannotBeUsed) {
+  Prepare();
+  WriteFile(run_->ImagesFolder(), "pas un dossier\n");
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+  ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
+  ASSERT_TRUE(run_->PressOk());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  const auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->UserImagesFolder()), fs::directory_iterator()), 2);
+  EXPECT_NE(exchange->find("<Image>" + run_->UserImagesFolder().string() + "/"), std::string::npos)
+      << *exchange;
+}
+
 TEST_F(RetrievalE2E, PicturesFolderThatCannotBeCreatedShowsTheErrorAndKeepsTheWindow) {
   Prepare();
-  // A file where the folder should be: the first line's picture comes, and
-  // has nowhere to go.
+  // A file where each folder should be: the pictures have nowhere to go.
   WriteFile(run_->ImagesFolder(), "pas un dossier\n");
+  fs::create_directories(run_->UserImagesFolder().parent_path().parent_path());
+  WriteFile(run_->UserImagesFolder().parent_path(), "pas un dossier\n");
   ASSERT_NO_FATAL_FAILURE(StartReady());
   ASSERT_TRUE(run_->ClickRecuperer());
 
   auto message = run_->WaitForMessage("");
   ASSERT_TRUE(message) << run_->Diagnostics();
   EXPECT_EQ(message->rfind("Impossible de créer le dossier des images", 0), 0u) << *message;
+  // Both folders are named.
+  EXPECT_NE(message->find(run_->ImagesFolder().string()), std::string::npos) << *message;
+  EXPECT_NE(message->find(run_->UserImagesFolder().string()), std::string::npos) << *message;
   ASSERT_TRUE(run_->PressOk());
   EXPECT_TRUE(run_->Running());
   EXPECT_TRUE(run_->MainWindowVisible());

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -18,6 +17,7 @@
 
 #include "http_test_server.h"
 #include "process.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 namespace lumivane::app {
@@ -25,6 +25,9 @@ namespace {
 
 using lumivane::testing::HttpTestServer;
 using lumivane::testing::TempDir;
+using lumivane::testing::RecorderBrowser;
+using lumivane::testing::RecorderMessages;
+using lumivane::testing::FixedClock;
 
 // One QApplication for the whole run, offscreen.
 class QtEnvironment : public ::testing::Environment {
@@ -43,27 +46,6 @@ class QtEnvironment : public ::testing::Environment {
   std::unique_ptr<QApplication> application_;
 };
 const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-class RecorderMessages : public platform::MessagePort {
- public:
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
-
-class RecorderBrowser : public platform::BrowserPort {
- public:
-  bool Open(const std::string& url) override {
-    opened.push_back(url);
-    return starts;
-  }
-  std::vector<std::string> opened;
-  bool starts = true;
-};
-
-class FixedClock : public platform::Clock {
- public:
-  platform::LocalDateTime Now() override { return {2024, 3, 5, 9, 5, 3}; }
-};
 
 // Processes events until `done` holds or the harness's wait is over.
 bool ProcessUntil(const std::function<bool()>& done) {
@@ -98,9 +80,6 @@ class FicheTest : public ::testing::Test {
                                "</UrlConnexion><UrlRecuperation>" + server_.Url("/recuperation") +
                                "</UrlRecuperation></Configurateur>",
                            "text/xml");
-      if (gateway_fails_) response.status = 500;
-      if (gateway_refuses_)
-        response.set_content("<Erreur>Mot de passe incorrect</Erreur>", "text/xml");
     });
     server_.server().Get("/recuperation", [](const httplib::Request&, httplib::Response& response) {
       response.set_content("<Configurateur><Project>Q7</Project></Configurateur>", "text/xml");
@@ -125,12 +104,12 @@ class FicheTest : public ::testing::Test {
   }
 
   std::unique_ptr<TFicheConfigurateurRecupDevis> Make() {
-    Ports ports;
+    window::Ports ports;
     ports.messages = &messages_;
     ports.browser = &browser_;
     ports.clock = &clock_;
     ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
-    ports.pictures_folder = (dir_.Path() / "images").string() + "/";
+    ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
     auto fiche = std::make_unique<TFicheConfigurateurRecupDevis>(std::move(ports));
     fiche->setFichierTemp(exchange_);
     fiche->setFichierConfig(config_);
@@ -160,8 +139,6 @@ class FicheTest : public ::testing::Test {
   std::mutex mutex_;
   std::vector<std::string> gateway_queries_;
   std::string connexion_;
-  std::atomic<bool> gateway_fails_{false};
-  std::atomic<bool> gateway_refuses_{false};
   std::string config_;
   std::string exchange_;
   RecorderMessages messages_;
@@ -200,12 +177,12 @@ TEST_F(FicheTest, WindowAsBuilt) {
   EXPECT_EQ(fiche->lblVersion->x() + fiche->lblVersion->width(), 327);
   EXPECT_EQ(fiche->lblVersion->y(), 216);
 
-  ASSERT_NE(fiche->FErreurs, nullptr);
-  EXPECT_TRUE(fiche->FErreurs->empty());
+  ASSERT_NE(fiche->logique().FErreurs, nullptr);
+  EXPECT_TRUE(fiche->logique().FErreurs->empty());
   EXPECT_EQ(fiche->FichierTemp(), exchange_);
   EXPECT_EQ(fiche->FichierConfig(), config_);
-  EXPECT_TRUE(fiche->FVersion.empty());
-  EXPECT_TRUE(fiche->FUrlConnexion.empty());
+  EXPECT_TRUE(fiche->logique().FVersion.empty());
+  EXPECT_TRUE(fiche->logique().FUrlConnexion.empty());
 
   // Focus on "Récupérer le devis", then Tab goes to "Annuler" and back.
   EXPECT_EQ(fiche->focusWidget(), fiche->btnDevisRecuperer);
@@ -231,8 +208,8 @@ TEST_F(FicheTest, ActivationOpensTheConfiguratorOnceOnly) {
   EXPECT_EQ(browser_.opened[0], server_.Url("/configurateur?jeton=T1"));
   EXPECT_EQ(fiche->windowTitle().toStdString(), "Brevance - Configurateur lumivane");
   EXPECT_TRUE(fiche->imgLumivane->isVisible());
-  EXPECT_EQ(fiche->FJeton, "T1");
-  EXPECT_EQ(fiche->FUrlRecuperation, server_.Url("/recuperation"));
+  EXPECT_EQ(fiche->logique().FJeton, "T1");
+  EXPECT_EQ(fiche->logique().FUrlRecuperation, server_.Url("/recuperation"));
   EXPECT_EQ(GatewayRequests(), 1u);
   EXPECT_TRUE(fiche->isVisible());
 
@@ -278,105 +255,17 @@ TEST_F(FicheTest, KeyboardAndAnnulerLeaveTheExchangeFileAlone) {
   EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
 }
 
-TEST_F(FicheTest, MissingConfigurationClosesWithItsMessage) {
-  config_ = (dir_.Path() / "absent.ini").string();
-  auto fiche = Make();
-  ShowAndActivate(*fiche);
-  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_EQ(messages_.shown[0], "Le configurateur Lumivane n'est pas configuré. Le fichier : " +
-                                    config_ + " n'existe pas.");
-  EXPECT_EQ(GatewayRequests(), 0u);
-  EXPECT_TRUE(browser_.opened.empty());
-}
-
-TEST_F(FicheTest, OtherVersionClosesWithItsMessage) {
-  // A name that differs in letter case only: caption and picture unchanged.
-  WriteConfig("2", "Lumivane");
-  auto fiche = Make();
-  ShowAndActivate(*fiche);
-  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_EQ(messages_.shown[0],
-            "Votre Configurateur Lumivane est en Version 1 et devrait être en Version 2.");
-  EXPECT_EQ(fiche->windowTitle().toStdString(), "Configurateur Lumivane");
-  EXPECT_TRUE(fiche->imgLumivane->isHidden());
-  EXPECT_EQ(GatewayRequests(), 0u);
-  EXPECT_TRUE(browser_.opened.empty());
-}
-
-TEST_F(FicheTest, OnlyWebAddressesReachTheBrowser) {
-  for (const std::string url : {"file:///etc/passwd", "javascript:alert(1)", "/usr/bin/xterm"}) {
-    SCOPED_TRACE(url);
-    SetConnexion(url);
-    messages_.shown.clear();
-    auto fiche = Make();
-    ShowAndActivate(*fiche);
-    EXPECT_TRUE(browser_.opened.empty());
-    ASSERT_EQ(messages_.shown.size(), 1u);
-    EXPECT_EQ(messages_.shown[0],
-              "L'adresse du configurateur a été refusée : seules les adresses http et https sont "
-              "ouvertes.");
-    EXPECT_TRUE(fiche->isVisible());
-  }
-
-  // A browser that cannot start: the address is given to the user.
-  const auto connexion = server_.Url("/configurateur?jeton=T1");
-  SetConnexion(connexion);
-  messages_.shown.clear();
-  browser_.starts = false;
-  auto fiche = Make();
-  ShowAndActivate(*fiche);
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_EQ(messages_.shown[0],
-            "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\n" +
-                connexion);
-  EXPECT_TRUE(fiche->isVisible());
-}
-
-TEST_F(FicheTest, ErrorsOfHandlersAreShownAndTheWindowStays) {
-  // The gateway fails: its error is shown, no URL is kept, the window stays.
-  gateway_fails_ = true;
-  auto fiche = Make();
-  fiche->FUrlConnexion = "https://ancienne.example/";
-  ShowAndActivate(*fiche);
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_FALSE(messages_.shown[0].empty());
-  EXPECT_TRUE(fiche->FUrlConnexion.empty());
-  EXPECT_TRUE(fiche->FUrlRecuperation.empty());
-  EXPECT_TRUE(browser_.opened.empty());
-  EXPECT_TRUE(fiche->isVisible());
-
-  // "Récupérer le devis" without a retrieval URL fails the same way.
-  fiche->btnDevisRecuperer->click();
-  EXPECT_EQ(messages_.shown.size(), 2u);
-  EXPECT_TRUE(fiche->isVisible());
-  EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
-}
-
-TEST_F(FicheTest, RefusedGatewayClosesWithItsReport) {
-  gateway_refuses_ = true;
-  auto fiche = Make();
-  ShowAndActivate(*fiche);
-  ASSERT_TRUE(ProcessUntil([&] { return !fiche->isVisible(); }));
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  // The heading, then the gateway's lines.
-  const std::string heading = "Configurateur lumivane : GetJetonEtUrlsErreurs \n";
-  EXPECT_TRUE(messages_.shown[0].starts_with(heading)) << messages_.shown[0];
-  EXPECT_GT(messages_.shown[0].size(), heading.size());
-  EXPECT_FALSE(fiche->FErreurs->empty());
-  EXPECT_TRUE(browser_.opened.empty());
-}
-
 TEST_F(FicheTest, QuoteServiceAnsweringNullClosesWithoutWriting) {
   auto fiche = Make();
   ShowAndActivate(*fiche);
   ASSERT_EQ(browser_.opened.size(), 1u);
   fiche->btnDevisRecuperer->click();
   EXPECT_FALSE(fiche->isVisible());
-  EXPECT_EQ(fiche->FDevisId, "Q7");
+  EXPECT_EQ(fiche->logique().FDevisId, "Q7");
   // The retrieval's closing message, if it gives one, comes once.
   EXPECT_LE(messages_.shown.size(), 1u);
+  // The busy cursor is gone once the network steps are over.
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(lumivane::testing::ReadFile(exchange_), "<avant/>\r\n");
 }
 

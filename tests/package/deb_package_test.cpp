@@ -117,9 +117,7 @@ TEST_F(DebPackage, HoldsTheModuleAndItsGuideWithComputedDependencies) {
       << listing.out;
 }
 
-// Waits for the pictures' fallback to the user's data folder; until then the
-// module stops with "Impossible de créer le dossier des images".
-TEST_F(DebPackage, DISABLED_InstalledModuleRunByAnOrdinaryUserPutsThePicturesInItsDataFolder) {
+TEST_F(DebPackage, InstalledModuleRunByAnOrdinaryUserPutsThePicturesInItsDataFolder) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the module as another user";
   TempDir root;
   ASSERT_EQ(::chmod(root.Path().c_str(), 0755), 0);

@@ -79,8 +79,10 @@ module=$!
 pids+=($module)
 wait_for '[ -s "$work/browser.log" ]' 60 || { cat "$work/module.log" >&2; fail "the module did not open the configurator"; }
 window=$(xdotool search --sync --onlyvisible --name 'Configurateur lumivane' | head -n 1)
-# "Récupérer le devis": the same place in the window as on Linux.
-xdotool mousemove --window "$window" 84 183 click 1
+# "Récupérer le devis" has the focus and is the default button: Return
+# presses it, wherever the window manager (none here) puts the window.
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers Return
 wait_for '! kill -0 "$module" 2>/dev/null' 60 || { cat "$work/module.log" >&2; fail "the module did not finish"; }
 grep -q '<Menuiserie' "$work/devis.xml" 2>/dev/null || { cat "$work/module.log" >&2; fail "no exchange file"; }
 pictures=$(ls "$install_dir/images" 2>/dev/null | wc -l)

@@ -57,6 +57,8 @@ class ModuleRun {
   const std::filesystem::path& Folder() const { return dir_.Path(); }
   std::filesystem::path Executable() const;
   std::filesystem::path ImagesFolder() const;
+  // The user's own pictures folder (under the run's XDG_DATA_HOME).
+  std::filesystem::path UserImagesFolder() const { return dir_.Path() / "data" / "lumivane" / "images"; }
   std::filesystem::path ConfigPath() const;
   std::filesystem::path ExchangePath() const;
   std::optional<std::string> ExchangeBytes() const;

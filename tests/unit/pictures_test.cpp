@@ -88,14 +88,17 @@ TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
 
 TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
   const fs::path folder = dir_.Path() / "images";
-  PictureDownloader pictures = Downloader(folder.string());
-  for (const std::string& url :
-       {server_.Url("/absente.png"), server_.Url("/grande.jpeg"),
-        std::string("http://127.0.0.1:1/image.png"), std::string("C:\\images\\a.jpeg")}) {
-    messages_.shown.clear();
-    EXPECT_FALSE(pictures.TelechargerImage(url, "42")) << url;
-    EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureErrorMessage}) << url;
+  {
+    PictureDownloader pictures = Downloader(folder.string());
+    for (const std::string& url :
+         {server_.Url("/absente.png"), server_.Url("/grande.jpeg"),
+          std::string("http://127.0.0.1:1/image.png"), std::string("C:\\images\\a.jpeg")}) {
+      messages_.shown.clear();
+      EXPECT_FALSE(pictures.TelechargerImage(url, "42")) << url;
+      EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureErrorMessage}) << url;
+    }
   }
+  // The folder made for the downloads goes with them.
   EXPECT_FALSE(fs::exists(folder));
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/messages.h"
+
+namespace lumivane::app::win32 {
+
+// The user's messages: a modal information box with one OK button, titled
+// with the application name, over the window when there is one. Each text is
+// first copied to standard error.
+class BoiteMessageWin32 : public platform::MessagePort {
+ public:
+  void ShowMessage(const std::string& text) override;
+  void DefinirProprietaire(HWND proprietaire) { proprietaire_ = proprietaire; }
+
+ private:
+  HWND proprietaire_ = nullptr;
+};
+
+}  // namespace lumivane::app::win32

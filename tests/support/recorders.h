@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/browser.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+namespace lumivane::testing {
+
+// Keeps every message instead of showing it.
+class RecorderMessages : public platform::MessagePort {
+ public:
+  void ShowMessage(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+// Keeps every address instead of starting a browser; `starts` is its answer.
+class RecorderBrowser : public platform::BrowserPort {
+ public:
+  bool Open(const std::string& url) override {
+    opened.push_back(url);
+    return starts;
+  }
+  std::vector<std::string> opened;
+  bool starts = true;
+};
+
+class FixedClock : public platform::Clock {
+ public:
+  platform::LocalDateTime Now() override { return {2024, 3, 5, 9, 5, 3}; }
+};
+
+}  // namespace lumivane::testing
