@@ -17,7 +17,7 @@ if [ -z "$expected" ]; then
   exit 1
 fi
 
-actual=$(LUMIVANE_BUILD_DIR=$build "$root/scripts/demo" --sample 2>"$build/sample-demo.log") || {
+actual=$(LUMIVANE_BUILD_DIR=$build LUMIVANE_DEMO_BUILT=1 "$root/scripts/demo" --sample 2>"$build/sample-demo.log") || {
   echo "scripts/demo --sample failed:" >&2
   cat "$build/sample-demo.log" >&2
   exit 1
