@@ -5,7 +5,10 @@
 #include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
@@ -78,6 +81,8 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
   NeverCut(lblChiffrage, disposition::lblChiffrage);
   NeverCut(lblOu, disposition::lblOu);
   lblVersion = Label(this, "Version ", disposition::lblVersion);
+  lblAvancement = Label(this, "", disposition::lblAvancement);
+  lblAvancement->setVisible(false);
   lblVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
   // Stretched proportionally to fit the box, centred in it.
@@ -131,6 +136,25 @@ void TFicheConfigurateurRecupDevis::DefinirOccupe(bool occupe) {
 }
 
 void TFicheConfigurateurRecupDevis::Fermer() { close(); }
+
+void TFicheConfigurateurRecupDevis::DefinirAvancement(const std::string& texte) {
+  lblAvancement->setText(QString::fromStdString(texte));
+  lblAvancement->setVisible(!texte.empty());
+}
+
+void TFicheConfigurateurRecupDevis::ActiverRecuperer(bool actif) {
+  btnDevisRecuperer->setEnabled(actif);
+}
+
+void TFicheConfigurateurRecupDevis::closeEvent(QCloseEvent* event) {
+  // The close box, like "Annuler", stops the network step under way.
+  if (logique_) logique_->Annuler();
+  QWidget::closeEvent(event);
+}
+
+void PlanificateurQt::SurFenetre(std::function<void()> suite) {
+  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(suite), Qt::QueuedConnection);
+}
 
 bool TFicheConfigurateurRecupDevis::event(QEvent* event) {
   const bool handled = QWidget::event(event);

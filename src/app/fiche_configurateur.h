@@ -35,10 +35,13 @@ class TFicheConfigurateurRecupDevis : public QWidget, public window::VueFiche {
   void DefinirVersion(const std::string& texte) override;
   void DefinirOccupe(bool occupe) override;
   void Fermer() override;
+  void DefinirAvancement(const std::string& texte) override;
+  void ActiverRecuperer(bool actif) override;
 
   QLabel* lblChiffrage = nullptr;
   QLabel* lblOu = nullptr;
   QLabel* lblVersion = nullptr;
+  QLabel* lblAvancement = nullptr;
   QLabel* imgLumivane = nullptr;
   QPushButton* btnDevisRecuperer = nullptr;
   QPushButton* btnAnnulerRecuperation = nullptr;
@@ -47,6 +50,7 @@ class TFicheConfigurateurRecupDevis : public QWidget, public window::VueFiche {
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void PlanifierActivation();
@@ -54,6 +58,13 @@ class TFicheConfigurateurRecupDevis : public QWidget, public window::VueFiche {
 
   window::DeclencheurActivation activation_;
   std::unique_ptr<window::FicheLogique> logique_;
+};
+
+// Brings the network steps' results back to the Qt event loop of the
+// application (the window's thread).
+class PlanificateurQt : public window::Planificateur {
+ public:
+  void SurFenetre(std::function<void()> suite) override;
 };
 
 // The one window of the module, while start-up runs it.

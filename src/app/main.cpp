@@ -57,6 +57,10 @@ void Demarrer(const std::vector<std::string>& arguments, platform::MessagePort& 
   ports.pictures_folders = {folder.empty() ? std::string() : folder + "/images/",
                             platform::UserPicturesFolder()};
   ports.date_separator = platform::SystemDateSeparator();
+  // The network steps on a worker thread: the window keeps painting and
+  // "Annuler" answers at once.
+  app::PlanificateurQt planificateur;
+  ports.planificateur = &planificateur;
 
   app::TFicheConfigurateurRecupDevis fiche(std::move(ports));
   app::FicheConfigurateurRecupDevis = &fiche;

@@ -23,6 +23,8 @@ inline constexpr Rect lblVersion{289, 216, 38, 13};  // its right edge, 327, sta
 inline constexpr Rect imgLumivane{16, 8, 320, 120};
 inline constexpr Rect btnDevisRecuperer{22, 158, 125, 50};
 inline constexpr Rect btnAnnulerRecuperation{202, 158, 125, 50};
+// The progress of a retrieval, left of the version, hidden otherwise.
+inline constexpr Rect lblAvancement{22, 216, 250, 13};
 inline constexpr int kPointsPolice = 8;
 }  // namespace disposition
 

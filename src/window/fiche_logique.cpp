@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/configuration.h"
+#include "platform/http_client.h"
 #include "quote/pictures.h"
 
 namespace lumivane::window {
@@ -31,15 +32,58 @@ class Occupe {
 }  // namespace
 
 FicheLogique::FicheLogique(VueFiche& vue, Ports ports)
-    : IdHTTP1(platform::WindowClientSettings()),
-      IdHTTP2(platform::WindowClientSettings()),
+    : FicheLogique(vue, std::move(ports), platform::MakeSharedConnections()) {}
+
+// One pool for both clients of the window, so that the retrieval document's
+// GET and the quote's POST share a connection to the same server.
+FicheLogique::FicheLogique(VueFiche& vue, Ports ports,
+                           const std::shared_ptr<platform::SharedConnections>& connexions)
+    : IdHTTP1(platform::WindowClientSettings(), connexions),
+      IdHTTP2(platform::WindowClientSettings(), connexions),
       vue_(vue),
       ports_(std::move(ports)) {
+  IdHTTP1.SetCancellation(&annulation_);
+  IdHTTP2.SetCancellation(&annulation_);
   vue_.DefinirVersion(std::string("Version ") + VersionModule + " du 09/06/2020");
   FormCreate();
 }
 
-FicheLogique::~FicheLogique() { FormDestroy(); }
+FicheLogique::~FicheLogique() {
+  // The network step still running stops at once; the clients it uses go
+  // with this object.
+  annulation_.Cancel();
+  *vivante_ = false;
+  if (travail_.joinable()) travail_.join();
+  FormDestroy();
+}
+
+void FicheLogique::Lancer(std::function<void()> travail, std::function<void()> suite) {
+  // A continuation that arrives once the window is gone, or cancelled, does
+  // nothing.
+  const auto reprendre = [this, vivante = vivante_, suite = std::move(suite)] {
+    if (*vivante && !annulation_.IsCancelled()) suite();
+  };
+  if (ports_.planificateur == nullptr) {
+    travail();
+    reprendre();
+    return;
+  }
+  if (travail_.joinable()) travail_.join();  // the previous one has ended
+  travail_ = std::thread([this, travail = std::move(travail), reprendre]() mutable {
+    travail();
+    ports_.planificateur->SurFenetre(std::move(reprendre));
+  });
+}
+
+void FicheLogique::SurFenetre(std::function<void()> suite) {
+  if (ports_.planificateur == nullptr) {
+    suite();
+  } else {
+    ports_.planificateur->SurFenetre([this, vivante = vivante_, suite = std::move(suite)] {
+      if (*vivante && !annulation_.IsCancelled()) suite();
+    });
+  }
+}
 
 void FicheLogique::FormCreate() { FErreurs = std::make_unique<std::vector<std::string>>(); }
 
@@ -47,7 +91,17 @@ void FicheLogique::FormDestroy() { FErreurs.reset(); }
 
 void FicheLogique::FormActivate() {
   if (!PreparerSession()) return;
-  OuvrirConfigurateur(GetJetonEtUrls());
+  // The window stays painted and "Annuler" answers while the gateway does.
+  const gateway::TokenRequest requete = DemanderJeton();
+  gateway::GatewayFields champs;
+  champs.Jeton = FJeton;
+  auto reponse = std::make_shared<ReponsePasserelle>();
+  vue_.DefinirOccupe(true);
+  Lancer([this, requete, champs, reponse] { *reponse = InterrogerPasserelle(requete, champs); },
+         [this, reponse] {
+           vue_.DefinirOccupe(false);
+           Executer([&] { OuvrirConfigurateur(RetenirPasserelle(*reponse)); });
+         });
 }
 
 bool FicheLogique::PreparerSession() {
@@ -86,41 +140,68 @@ void FicheLogique::OuvrirConfigurateur(int resultat) {
 }
 
 void FicheLogique::btnDevisRecupererClick() {
+  if (recuperation_en_cours_) return;  // one retrieval at a time
+  recuperation_en_cours_ = true;
   const result::RetrievalInputs entrees = DemanderRecuperation();
-  ReponseRecuperation reponse;
-  {
-    const Occupe occupe(vue_);
-    reponse = Recuperer(entrees);
-  }
-  TerminerRecuperation(reponse);
+  auto reponse = std::make_shared<ReponseRecuperation>();
+  vue_.ActiverRecuperer(false);
+  vue_.DefinirOccupe(true);
+  vue_.DefinirAvancement("Récupération du devis\u2026");
+  const result::Avancement avancement = [this](const std::string& texte) {
+    SurFenetre([this, texte] { vue_.DefinirAvancement(texte); });
+  };
+  Lancer([this, entrees, reponse, avancement] { *reponse = Recuperer(entrees, avancement); },
+         [this, entrees, reponse] {
+           recuperation_en_cours_ = false;
+           vue_.DefinirOccupe(false);
+           vue_.DefinirAvancement("");
+           vue_.ActiverRecuperer(true);
+           Executer([&] { TerminerRecuperation(entrees, *reponse); });
+         });
 }
 
 result::RetrievalInputs FicheLogique::DemanderRecuperation() const {
   return {FUrlRecuperation, ports_.endpoints.quote_service_base, FJeton, FichierTemp()};
 }
 
-ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entrees) {
+ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entrees,
+                                            const result::Avancement& avancement) {
   ReponseRecuperation reponse;
   try {
-    quote::PictureDownloader pictures(ports_.pictures_folders, *ports_.clock,
-                                      ports_.date_separator, *ports_.messages);
-    reponse.issue = result::RecupererDevis(entrees, IdHTTP1, IdHTTP2, pictures, reponse.devis_id);
+    // Its messages (a picture that failed) are shown when the pictures are
+    // named, on the window's thread.
+    reponse.pictures = std::make_shared<quote::PictureDownloader>(
+        ports_.pictures_folders, *ports_.clock, ports_.date_separator, *ports_.messages);
+    reponse.pictures->SetCancellation(&annulation_);
+    reponse.preparation = result::PreparerRecuperation(entrees, IdHTTP1, IdHTTP2,
+                                                       *reponse.pictures, reponse.devis_id,
+                                                       avancement);
   } catch (...) {
     reponse.erreur = std::current_exception();
   }
   return reponse;
 }
 
-void FicheLogique::TerminerRecuperation(const ReponseRecuperation& reponse) {
+void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
+                                        const ReponseRecuperation& reponse) {
   FDevisId = reponse.devis_id;
   if (reponse.erreur) std::rethrow_exception(reponse.erreur);
-  if (reponse.issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
-    ports_.messages->ShowMessage(reponse.issue.message);
+  result::RetrievalOutcome issue = reponse.preparation.kind == result::RetrievalOutcome::Kind::Written
+                                       ? result::TerminerRecuperation(reponse.preparation, entrees,
+                                                                      *reponse.pictures)
+                                       : result::RetrievalOutcome{reponse.preparation.kind,
+                                                                  reponse.preparation.message,
+                                                                  reponse.devis_id};
+  if (issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
+    ports_.messages->ShowMessage(issue.message);
   }
   vue_.Fermer();
 }
 
-void FicheLogique::btnAnnulerRecuperationClick() { vue_.Fermer(); }
+void FicheLogique::btnAnnulerRecuperationClick() {
+  Annuler();
+  vue_.Fermer();
+}
 
 bool FicheLogique::ChargerConfiguration(const std::string& path) {
   config::Configuration fields{FVersion, FConfigurateur, FIdentifiant, FMotDePasse,

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gateway/gateway.h"
@@ -12,6 +13,7 @@
 #include "platform/endpoints.h"
 #include "platform/http_client.h"
 #include "platform/messages.h"
+#include "quote/pictures.h"
 #include "result/retrieval.h"
 
 namespace lumivane::window {
@@ -19,6 +21,15 @@ namespace lumivane::window {
 // The module's version, shown in lblVersion and compared with the
 // configuration file's General/Version.
 inline constexpr const char* VersionModule = "1";
+
+// Brings work back to the window's thread. Each shell posts to its own event
+// loop; a continuation posted once the window is gone is dropped.
+class Planificateur {
+ public:
+  virtual ~Planificateur() = default;
+  // Runs `suite` later on the window's thread; callable from any thread.
+  virtual void SurFenetre(std::function<void()> suite) = 0;
+};
 
 // Everything the window reaches outside itself; tests swap each part.
 struct Ports {
@@ -30,6 +41,9 @@ struct Ports {
   // then the user's own pictures folder.
   std::vector<std::string> pictures_folders;
   std::string date_separator = "/";
+  // Where the network steps run: on a worker thread whose results come back
+  // through it; without one (tests), in the handler itself.
+  Planificateur* planificateur = nullptr;
 };
 
 // What the window's behaviour asks of the window on screen. Messages go
@@ -47,6 +61,11 @@ class VueFiche {
   // Asks the window to close; it closes once the running handler has
   // returned, and with it the module.
   virtual void Fermer() = 0;
+  // The progress of a retrieval under way ("Images : 12 / 50"); an empty
+  // text hides it.
+  virtual void DefinirAvancement(const std::string& /*texte*/) {}
+  // "Récupérer le devis" pressable or not: one retrieval at a time.
+  virtual void ActiverRecuperer(bool /*actif*/) {}
 };
 
 // What the gateway step brings back from the network.
@@ -56,9 +75,11 @@ struct ReponsePasserelle {
   std::exception_ptr erreur;  // set when the request or its answer failed
 };
 
-// What one retrieval brings back from the network and the disk.
+// What one retrieval brings back from the network: the quote, and its
+// pictures waiting in the pictures folder for their names.
 struct ReponseRecuperation {
-  result::RetrievalOutcome issue;
+  result::Preparation preparation;
+  std::shared_ptr<quote::PictureDownloader> pictures;
   std::string devis_id;  // known as soon as the retrieval document was read
   std::exception_ptr erreur;
 };
@@ -119,10 +140,20 @@ class FicheLogique {
 
   // Steps of btnDevisRecupererClick.
   result::RetrievalInputs DemanderRecuperation() const;
-  ReponseRecuperation Recuperer(const result::RetrievalInputs& entrees);
-  // Keeps the quote id, rethrows the retrieval's error, or shows the closing
-  // message if any and closes.
-  void TerminerRecuperation(const ReponseRecuperation& reponse);
+  // The network half; `avancement` is called from where it runs.
+  ReponseRecuperation Recuperer(const result::RetrievalInputs& entrees,
+                                const result::Avancement& avancement = {});
+  // Keeps the quote id, rethrows the retrieval's error, or names the
+  // pictures, writes the exchange file, shows the closing message if any and
+  // closes.
+  void TerminerRecuperation(const result::RetrievalInputs& entrees,
+                            const ReponseRecuperation& reponse);
+
+  // "Annuler" and the close box: the network step under way stops (within
+  // half a second), leaving the exchange file and the pictures folder as
+  // they were.
+  void Annuler() { annulation_.Cancel(); }
+  bool Annulee() const { return annulation_.IsCancelled(); }
 
   // Fields, in the order of the window's description.
   std::string FFichierConfig;
@@ -142,8 +173,23 @@ class FicheLogique {
   platform::HttpClient IdHTTP2;
 
  private:
+  FicheLogique(VueFiche& vue, Ports ports,
+               const std::shared_ptr<platform::SharedConnections>& connexions);
+
+  // Runs `travail` where network steps run, then `suite` on the window's
+  // thread (unless the window was cancelled meanwhile).
+  void Lancer(std::function<void()> travail, std::function<void()> suite);
+  // Runs `suite` on the window's thread, from the worker.
+  void SurFenetre(std::function<void()> suite);
+
   VueFiche& vue_;
   Ports ports_;
+  platform::CancellationToken annulation_;
+  bool recuperation_en_cours_ = false;
+  // Read and written on the window's thread only.
+  std::shared_ptr<bool> vivante_ = std::make_shared<bool>(true);
+  // Declared last: joined first when the window goes.
+  std::thread travail_;
 };
 
 }  // namespace lumivane::window

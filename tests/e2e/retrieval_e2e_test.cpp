@@ -8,6 +8,8 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -196,6 +198,24 @@ TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
   ASSERT_TRUE(exchange) << run_->Diagnostics();
   EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
   EXPECT_NE(exchange->find(run_->ImagesFolder().string()), std::string::npos) << *exchange;
+}
+
+// During a slow retrieval the window still answers: "Annuler" stops the
+// downloads at once, and the exchange file and the pictures folder stay as
+// they were.
+TEST_F(RetrievalE2E, AnnulerDuringASlowRetrievalStopsAtOnce) {
+  sandbox_.SetFault("picture", {{"delay_ms", 20000}});
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  ASSERT_TRUE(run_->ClickRecuperer());
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  ASSERT_TRUE(run_->Running()) << run_->Diagnostics();
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(run_->ClickAnnuler());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(3));
+  EXPECT_TRUE(run_->Messages().empty()) << run_->Diagnostics();
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
+  EXPECT_FALSE(fs::exists(run_->ImagesFolder()));
 }
 
 // Failures after which the module closes without writing.

@@ -291,21 +291,25 @@ TEST_F(FicheLogiqueTest, RetrievalEndsByClosingUnlessItFails) {
   EXPECT_EQ(vue_.occupations, (std::vector<bool>{true, false, true, false}));
   EXPECT_EQ(ReadFile(exchange_), "<avant/>\r\n");
 
-  // The closing step alone: a written result closes without a message...
+  // The closing step alone: a closing outcome shows its message once and
+  // closes...
   messages_.shown.clear();
-  ReponseRecuperation ecrite;
-  ecrite.devis_id = "Q8";
-  fiche->TerminerRecuperation(ecrite);
+  ReponseRecuperation fermee;
+  fermee.devis_id = "Q8";
+  fermee.preparation.kind = lumivane::result::RetrievalOutcome::Kind::ClosedWithMessage;
+  fermee.preparation.message = "Erreur lumivane : rien";
+  fiche->TerminerRecuperation({}, fermee);
   EXPECT_EQ(vue_.fermetures, 2);
-  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Erreur lumivane : rien"}));
   EXPECT_EQ(fiche->FDevisId, "Q8");
+  messages_.shown.clear();
 
   // ...and a failure keeps the quote id already read, passes the error on
   // and leaves the window open.
   ReponseRecuperation echouee;
   echouee.devis_id = "Q9";
   echouee.erreur = std::make_exception_ptr(std::runtime_error("Fichier illisible"));
-  fiche->Executer([&] { fiche->TerminerRecuperation(echouee); });
+  fiche->Executer([&] { fiche->TerminerRecuperation({}, echouee); });
   EXPECT_EQ(fiche->FDevisId, "Q9");
   EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Fichier illisible"}));
   EXPECT_EQ(vue_.fermetures, 2);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -43,12 +46,33 @@ class PicturesTest : public ::testing::Test {
       res.status = 404;
       res.set_content("introuvable", "text/plain");
     });
+    // Picture n answers after (8 - n) * 40 ms: the last asked comes first.
+    server_.server().Get(R"(/lente/(\d))", [](const httplib::Request& req, httplib::Response& res) {
+      const int n = std::stoi(req.matches[1]);
+      std::this_thread::sleep_for(std::chrono::milliseconds((8 - n) * 40));
+      res.set_content("image " + std::to_string(n), "image/jpeg");
+    });
+    // Fails once with 503, then answers.
+    server_.server().Get("/capricieuse.jpeg", [this](const httplib::Request&, httplib::Response& res) {
+      if (capricieuse_++ == 0) {
+        res.status = 503;
+        return;
+      }
+      res.set_content("enfin", "image/jpeg");
+    });
+    server_.server().Get("/bloquee.jpeg", [this](const httplib::Request&, httplib::Response& res) {
+      for (int i = 0; i < 300 && !released_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      res.set_content("trop tard", "image/jpeg");
+    });
     server_.server().Get("/grande.jpeg", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(64 * 1024, 'g'), "image/jpeg");
     });
     server_.Start();
   }
-  void TearDown() override { server_.Stop(); }
+  void TearDown() override {
+    released_ = true;
+    server_.Stop();
+  }
 
   PictureDownloader Downloader(const std::string& folder) {
     lumivane::platform::HttpSettings settings;
@@ -68,6 +92,8 @@ class PicturesTest : public ::testing::Test {
     return names;
   }
 
+  std::atomic<int> capricieuse_{0};
+  std::atomic<bool> released_{false};
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
   FixedClock clock_;
@@ -162,6 +188,70 @@ TEST_F(PicturesTest, NoFolderIsAnErrorBeforeAnyDownload) {
   } catch (const lumivane::platform::FileError& e) {
     EXPECT_NE(std::string(e.what()).find("introuvable"), std::string::npos) << e.what();
   }
+}
+
+// All pictures come at once, in whatever order the server sends them; their
+// names follow the lines' order all the same, a picture used twice is fetched
+// once and gives two files, and a transient failure is tried once more.
+TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures = Downloader(folder.string());
+  std::vector<std::string> urls;
+  for (int n = 1; n <= 7; ++n) urls.push_back(server_.Url("/lente/" + std::to_string(n)));
+  urls.push_back(urls[0]);
+  urls.push_back(server_.Url("/capricieuse.jpeg"));
+  std::vector<std::size_t> progress;
+  pictures.SetProgression([&](std::size_t done, std::size_t total) {
+    EXPECT_EQ(total, 8u);
+    progress.push_back(done);
+  });
+  pictures.Precharger(urls);
+  EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  // Temporary files only, until the lines claim them.
+  EXPECT_EQ(Files(folder).size(), 8u);
+
+  std::vector<std::string> names;
+  for (const std::string& url : urls) {
+    const auto path = pictures.TelechargerImage(url, "42");
+    ASSERT_TRUE(path) << url;
+    names.push_back(fs::path(*path).filename().string());
+  }
+  pictures.Synchroniser();
+  EXPECT_EQ(names[0], "20200609_143005_42.jpeg");
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    EXPECT_EQ(names[i], "20200609_143005-" + std::to_string(i + 1) + "_42.jpeg");
+  }
+  for (int n = 1; n <= 7; ++n) {
+    EXPECT_EQ(lumivane::testing::ReadFile(folder / names[n - 1]), "image " + std::to_string(n));
+  }
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / names[7]), "image 1");
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / names[8]), "enfin");
+  EXPECT_EQ(capricieuse_.load(), 2);
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(Files(folder).size(), 9u);  // no temporary file left
+}
+
+// "Annuler" during the downloads: they stop at once, and the folder is left
+// as it was.
+TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
+  const fs::path folder = dir_.Path() / "images";
+  fs::create_directories(folder);
+  dir_.Write("images/autre.jpeg", "d'avant");
+  lumivane::platform::CancellationToken cancel;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    PictureDownloader pictures = Downloader(folder.string());
+    pictures.SetCancellation(&cancel);
+    std::thread annuler([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      cancel.Cancel();
+    });
+    EXPECT_THROW(pictures.Precharger({server_.Url("/image.png"), server_.Url("/bloquee.jpeg")}),
+                 lumivane::platform::OperationAnnulee);
+    annuler.join();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(Files(folder), std::vector<std::string>{"autre.jpeg"});
 }
 
 TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {
