@@ -1,4 +1,7 @@
+#include <sys/utsname.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -13,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/endpoints.h"
 #include "platform/messages.h"
+#include "platform/journal.h"
 #include "platform/process.h"
 #include "qt_message_box.h"
 
@@ -30,6 +34,7 @@ QtMessageHandler handler_qt_precedent = nullptr;
 void GestionnaireQt(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
     platform::WriteMessageToStderr(message.toStdString());
+    platform::journal::Note("fin : code 0, l'interface n'a pas pu démarrer");
     ::_exit(0);
   }
   if (handler_qt_precedent != nullptr) handler_qt_precedent(type, context, message);
@@ -86,7 +91,29 @@ void MontrerErreur(platform::MessagePort* messages, const std::string& text) {
 
 }  // namespace
 
+#ifndef LUMIVANE_VERSION
+#define LUMIVANE_VERSION "dev"
+#endif
+
+// The run's first line in the support journal.
+void NoterDebut(const std::vector<std::string>& arguments) {
+  utsname system{};
+  std::string systeme = "Linux";
+  if (::uname(&system) == 0) {
+    systeme = std::string(system.sysname) + " " + system.release + " " + system.machine;
+  }
+  std::string event = std::string("début : Module_Lumivane ") + LUMIVANE_VERSION +
+                      " (Linux, g++ " + __VERSION__ + "), " + systeme + ", dossier " +
+                      platform::ExecutableFolder() + ", " + std::to_string(arguments.size()) +
+                      " arguments";
+  if (arguments.size() == 2) {
+    event += ", échange " + arguments[0] + ", configuration " + arguments[1];
+  }
+  platform::journal::Note(event);
+}
+
 int main(int argc, char** argv) {
+  const auto start = std::chrono::steady_clock::now();
   // A host that closes its end of our standard error must not kill us.
   std::signal(SIGPIPE, SIG_IGN);
   handler_qt_precedent = qInstallMessageHandler(GestionnaireQt);
@@ -96,10 +123,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
+  platform::journal::Open(platform::journal::DefaultPath());
+  NoterDebut(arguments);
 
   try {
     QCoreApplication::setApplicationName(QStringLiteral("Module_Lumivane"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0.0"));
+    // The build's version (project() in CMakeLists.txt), not VersionModule.
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));
     QApplication application(qt_argc, qt_argv);
     app::QtMessageBox box;
     try {
@@ -114,5 +144,8 @@ int main(int argc, char** argv) {
   } catch (...) {
     MontrerErreur(nullptr, "");
   }
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  platform::journal::Note("fin : code 0, " + std::to_string(ms.count()) + " ms");
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/journal.h"
 #include "platform/system_error.h"
 
 namespace lumivane::platform {
@@ -231,6 +232,25 @@ struct Transfer {
   }
 };
 
+// One line of the journal per request: the address without its query
+// string, then the status, the size and the time, or what failed.
+void NoteRequest(const char* method, const std::string& url, long status, std::size_t bytes,
+                 std::chrono::steady_clock::time_point start, const std::string& failure,
+                 int attempts = 1) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+  std::string event = std::string("http : ") + method + " " + UrlForDisplay(url) + " : ";
+  if (failure.empty()) {
+    event += std::to_string(status) + ", " + std::to_string(bytes) + " octets";
+  } else {
+    event += failure;
+  }
+  event += ", " + std::to_string(ms) + " ms";
+  if (attempts > 1) event += ", " + std::to_string(attempts) + " essais";
+  journal::Note(event);
+}
+
 // Everything but the URL, the method and the headers.
 void ConfigureHandle(CURL* h, const HttpSettings& settings, Transfer* transfer) {
   SetOption(h, CURLOPT_NOSIGNAL, 1L);
@@ -348,6 +368,7 @@ struct HttpClient::Impl {
   Transfer transfer;
   long response_code = 0;
   const CancellationToken* cancel = nullptr;
+  const char* method = "GET";
 
   std::string Perform(const std::string& url, HeaderList headers) {
     const std::string shown = PourMessage(UrlForDisplay(url));
@@ -362,13 +383,27 @@ struct HttpClient::Impl {
     SetOption(h, CURLOPT_HTTPHEADER, headers.get());
     transfer.Reset();
 
-    const CURLcode result = Run();
+    const auto start = std::chrono::steady_clock::now();
+    CURLcode result = CURLE_OK;
+    try {
+      result = Run();
+    } catch (const OperationAnnulee&) {
+      NoteRequest(method, url, 0, 0, start, "annulée");
+      throw;
+    }
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
     response_code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response_code);
 
-    if (result != CURLE_OK) throw HttpError(transfer.DescribeFailure(result, shown));
-    if (response_code >= 400) throw HttpError(transfer.DescribeStatus(response_code, shown), response_code);
+    std::string failure;
+    if (result != CURLE_OK) {
+      failure = transfer.DescribeFailure(result, shown);
+    } else if (response_code >= 400) {
+      failure = transfer.DescribeStatus(response_code, shown);
+    }
+    NoteRequest(method, url, response_code, transfer.received, start, failure);
+    if (result != CURLE_OK) throw HttpError(failure);
+    if (response_code >= 400) throw HttpError(failure, response_code);
     return std::exchange(transfer.body, {});
   }
 
@@ -412,6 +447,7 @@ HttpClient& HttpClient::operator=(HttpClient&&) noexcept = default;
 
 std::string HttpClient::Get(const std::string& url) {
   SetOption(impl_->handle.get(), CURLOPT_HTTPGET, 1L);
+  impl_->method = "GET";
   return impl_->Perform(url, nullptr);
 }
 
@@ -432,6 +468,7 @@ std::string HttpClient::Post(const std::string& url, const std::string& body,
   SetOption(h, CURLOPT_POST, 1L);
   SetOption(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   SetOption(h, CURLOPT_POSTFIELDS, body.data());
+  impl_->method = "POST";
   return impl_->Perform(url, std::move(headers));
 }
 
@@ -470,6 +507,7 @@ struct Job {
   bool active = false;
   bool final = false;
   std::chrono::steady_clock::time_point retry_at{};
+  std::chrono::steady_clock::time_point started{};
 };
 
 }  // namespace
@@ -501,6 +539,8 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
   std::size_t finished = 0;
   const auto finish = [&](Job& job) {
     job.final = true;
+    NoteRequest("GET", job.download->url, job.result->status, job.transfer.received, job.started,
+                job.result->ok ? std::string() : job.result->error, job.result->attempts);
     if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
       job.result->ok = false;
       job.result->file_error = true;
@@ -522,6 +562,7 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
     Job& job = jobs[i];
     job.download = &downloads[i];
     job.result = &results[i];
+    job.started = Clock::now();
     const std::string shown = PourMessage(UrlForDisplay(downloads[i].url));
     if (!HasHttpScheme(downloads[i].url)) {
       job.result->error = "Adresse refusée, seuls http et https sont admis : " + shown;

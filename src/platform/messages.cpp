@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/journal.h"
 #include <string_view>
 
 namespace lumivane::platform {
@@ -109,6 +110,7 @@ std::string StderrLine(const std::string& text) {
 }
 
 void WriteMessageToStderr(const std::string& text) {
+  journal::NoteMessage(text);
   const auto line = StderrLine(text) + "\n";
   // A copy for whoever watches the process; the user reads the message box.
   // A closed or full standard error (hosts often start the module without

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/journal.h"
 #include "result/result.h"
 
 namespace lumivane::result {
@@ -10,6 +11,7 @@ namespace lumivane::result {
 namespace {
 
 Preparation Fermer(std::string message, const std::string& devis_id) {
+  platform::journal::Note("fichier d'échange inchangé : " + message);
   Preparation preparation;
   preparation.kind = RetrievalOutcome::Kind::ClosedWithMessage;
   preparation.message = std::move(message);
@@ -30,6 +32,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
         "l'ouverture du module. Fermez le module et relancez-le depuis votre logiciel de devis.");
   }
   if (avancement) avancement("Récupération du devis\u2026");
+  platform::journal::Note("récupération du devis demandée");
   Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
   preparation.document = http2.Get(inputs.url_recuperation);
@@ -75,6 +78,8 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
+  platform::journal::Note("images : " + std::to_string(urls.size()) + " lignes avec image, " +
+                          std::to_string(quote::kPicturesPerHost) + " téléchargements à la fois par serveur");
   try {
     pictures.Precharger(urls);
   } catch (...) {
@@ -83,6 +88,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
     throw;
   }
   pictures.SetProgression({});
+  if (!urls.empty()) platform::journal::Note("images : dossier " + pictures.folder());
   return preparation;
 }
 
@@ -102,6 +108,7 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
         [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
         preparation.content_type);
     if (!document) {
+      platform::journal::Note("fichier d'échange inchangé : pas d'élément Configurateur");
       outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
       outcome.message =
           "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
@@ -110,7 +117,14 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
     }
     // The host reads the pictures once the exchange file is there.
     pictures.Synchroniser();
-    platform::ReplaceFileContents(inputs.fichier_temp, OctetsFichierEchange(*document));
+    const std::string bytes = OctetsFichierEchange(*document);
+    platform::ReplaceFileContents(inputs.fichier_temp, bytes);
+    platform::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
+                            std::to_string(bytes.size()) + " octets");
+  } catch (const std::exception& error) {
+    platform::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
+    pictures.SupprimerImagesEnregistrees();
+    throw;
   } catch (...) {
     pictures.SupprimerImagesEnregistrees();
     throw;

@@ -5,6 +5,7 @@
 
 #include "config/configuration.h"
 #include "platform/http_client.h"
+#include "platform/journal.h"
 #include "quote/pictures.h"
 
 namespace lumivane::window {
@@ -132,10 +133,15 @@ void FicheLogique::OuvrirConfigurateur(int resultat) {
   }
   // Only a web address goes to the browser: the gateway's answer must not
   // make the module open a local file or run a program.
+  const std::string adresse = platform::UrlForDisplay(FUrlConnexion);
   if (!platform::IsHttpUrl(FUrlConnexion)) {
+    platform::journal::Note("navigateur : adresse refusée " + adresse);
     ports_.messages->ShowMessage(kNavigateurRefuse);
   } else if (!ports_.browser->Open(FUrlConnexion)) {
+    platform::journal::Note("navigateur : " + adresse + " non lancé");
     ports_.messages->ShowMessage(kNavigateurEnEchec + FUrlConnexion);
+  } else {
+    platform::journal::Note("navigateur : " + adresse + " lancé");
   }
 }
 
@@ -199,6 +205,7 @@ void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
 }
 
 void FicheLogique::btnAnnulerRecuperationClick() {
+  platform::journal::Note("\"Annuler\" : fin sans rien écrire");
   Annuler();
   vue_.Fermer();
 }
@@ -207,6 +214,11 @@ bool FicheLogique::ChargerConfiguration(const std::string& path) {
   config::Configuration fields{FVersion, FConfigurateur, FIdentifiant, FMotDePasse,
                                FJetonPasserelle};
   if (config::ChargerConfiguration(path, fields, *ports_.messages)) return true;
+  // Never the password; the host's quote id only as present or not, since it
+  // travels to the gateway as a token would.
+  platform::journal::Note("configuration : Version=" + fields.Version + ", Configurateur=" +
+                          fields.Configurateur + ", Identifiant=" + fields.Identifiant +
+                          ", DevisId " + (fields.JetonPasserelle.empty() ? "absent" : "présent"));
   FVersion = std::move(fields.Version);
   FConfigurateur = std::move(fields.Configurateur);
   FIdentifiant = std::move(fields.Identifiant);

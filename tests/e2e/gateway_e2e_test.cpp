@@ -93,6 +93,19 @@ TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
   EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
   EXPECT_TRUE(run.BrowserUrls().empty());
   EXPECT_EQ(run.ExchangeBytes(), "avant\r\n");
+
+  // The support journal tells the run, the message word for word, and never
+  // the password nor the request's query.
+  const auto journal = ReadFile(run.JournalPath());
+  ASSERT_TRUE(journal) << run.Diagnostics();
+  for (const char* part : {"début : Module_Lumivane", "Identifiant=demo@lumivane.test",
+                           "http : GET " , "message : Configurateur lumivane : GetJetonEtUrlsErreurs",
+                           "fin : code 0"}) {
+    EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
+  }
+  for (const char* secret : {"pas-le-bon", "mdp", "?", "MotDePasse"}) {
+    EXPECT_EQ(journal->find(secret), std::string::npos) << secret << "\n" << *journal;
+  }
 }
 
 TEST_F(GatewayE2E, UnreachableGatewayShowsTheErrorAndKeepsTheWindow) {

@@ -176,6 +176,27 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
   ASSERT_EQ(quotes.size(), 1u);
   EXPECT_EQ(quotes[0]["body"],
             R"({"QUOTE_ID" : "Q-77","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
+
+  // The support journal tells the whole road, without the password, the
+  // token or any query string.
+  auto journal = ReadFile(run_->JournalPath());
+  ASSERT_TRUE(journal) << run_->Diagnostics();
+  for (const char* part :
+       {"début : Module_Lumivane", "configuration : Version=1, Configurateur=lumivane",
+        "/index.php/Services/jeton : 200", "navigateur : ", " lancé", "/recuperation : 200",
+        "POST " , "/images/absente.jpg : Le serveur a répondu 404", "images : dossier ",
+        "message : Une erreur est survenue", "fichier d'échange écrit : ", "fin : code 0"}) {
+    EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
+  }
+  EXPECT_EQ(journal->find(Token()), std::string::npos) << *journal;
+  EXPECT_EQ(journal->find('?'), std::string::npos) << *journal;
+  EXPECT_EQ(journal->find("mdp"), std::string::npos) << *journal;
+  std::string without_login = *journal;
+  for (auto at = without_login.find("demo@lumivane.test"); at != std::string::npos;
+       at = without_login.find("demo@lumivane.test")) {
+    without_login.erase(at, 18);
+  }
+  EXPECT_EQ(without_login.find("demo"), std::string::npos) << *journal;
 }
 
 // A host may hand over paths that are not UTF-8 (an ISO-8859-1 file system,

@@ -61,6 +61,8 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   environment_["XDG_RUNTIME_DIR"] = (dir_.Path() / "runtime").string();
   // The user's own folders, the run's own too.
   environment_["XDG_DATA_HOME"] = (dir_.Path() / "data").string();
+  environment_["XDG_STATE_HOME"] = (dir_.Path() / "state").string();
+  environment_.erase("LUMIVANE_JOURNAL");
   std::string path = environment_.count("PATH") ? environment_["PATH"] : "/usr/bin:/bin";
   // Without the stand-in, bin/ alone: the module needs no other program, and
   // the system's xdg-open must not be found either.

@@ -1,0 +1,84 @@
+# What a user gets: the module and its guide, nothing of the tests or the
+# sandbox. Linux: a Debian package (cpack -G DEB). Windows: a zip for those
+# who copy the executable by hand (cpack -G ZIP) and a per-user installer
+# (target `installer`, Debian's makensis). All take the version of project().
+
+set(CPACK_PACKAGE_NAME "Module_Lumivane")
+set(CPACK_PACKAGE_VENDOR "Lumivane")
+set(CPACK_PACKAGE_CONTACT "Lumivane <support@lumivane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "brings a quote from the Lumivane web configurator into a quoting program")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Module_Lumivane is started by a host quoting program with an exchange file and a
+configuration file. It signs in to the maker's gateway, opens the Lumivane
+configurator in the browser and, when asked, fetches the quote, downloads the
+pictures of its lines and writes the result into the exchange file.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+# The install rules below are the whole content: nothing of a subproject.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};module;/")
+
+if(NOT TARGET Module_Lumivane)
+  # A build without the module's executable (a Windows build before its
+  # window exists) has nothing to install.
+  return()
+endif()
+
+if(WIN32)
+  # Beside the executable: images/ is created there on the first picture.
+  install(TARGETS Module_Lumivane RUNTIME DESTINATION . COMPONENT module)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT module)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/window.png DESTINATION docs COMPONENT module)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "Module_Lumivane-${PROJECT_VERSION}-windows")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+
+  # The per-user installer, built with Debian's nsis.
+  find_program(LUMIVANE_MAKENSIS makensis)
+  set(installer ${CPACK_PACKAGE_DIRECTORY}/Module_Lumivane-${PROJECT_VERSION}-windows.exe)
+  if(LUMIVANE_MAKENSIS)
+    add_custom_target(installer
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CPACK_PACKAGE_DIRECTORY}
+      COMMAND ${LUMIVANE_MAKENSIS} -V2 -INPUTCHARSET UTF8
+              -DVERSION=${PROJECT_VERSION}
+              -DEXE=$<TARGET_FILE:Module_Lumivane>
+              -DGUIDE=${PROJECT_SOURCE_DIR}/README.md
+              -DPICTURE=${PROJECT_SOURCE_DIR}/docs/window.png
+              -DOUTFILE=${installer}
+              ${PROJECT_SOURCE_DIR}/packaging/windows/lumivane.nsi
+      DEPENDS Module_Lumivane ${PROJECT_SOURCE_DIR}/packaging/windows/lumivane.nsi
+      COMMENT "Building the installer ${installer}"
+      VERBATIM)
+  else()
+    add_custom_target(installer
+      COMMAND ${CMAKE_COMMAND} -E echo "makensis not found: install Debian's nsis (scripts/setup)"
+      COMMAND ${CMAKE_COMMAND} -E false
+      VERBATIM)
+  endif()
+else()
+  include(GNUInstallDirs)
+  # Debian names packages in lower case; the guide goes where Debian keeps
+  # every package's documentation.
+  set(CPACK_DEBIAN_PACKAGE_NAME "module-lumivane")
+  set(lumivane_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_PACKAGE_NAME})
+  install(TARGETS Module_Lumivane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT module)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${lumivane_doc_dir} COMPONENT module)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/window.png DESTINATION ${lumivane_doc_dir}/docs
+          COMPONENT module)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION "misc")
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+  # The libraries it links, as dpkg-shlibdeps finds them; then what it
+  # needs at run time without linking: the certificate store for HTTPS,
+  # xdg-open for the browser (without it the module shows the address).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+endif()
+
+include(CPack)
