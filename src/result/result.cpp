@@ -32,7 +32,15 @@ std::string SansHorsXml(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t start = pos;
-    if (!HorsXml(platform::NextCharacter(text, pos))) out.append(text, start, pos - start);
+    const char32_t c = platform::NextCharacter(text, pos);
+    if (HorsXml(c)) continue;
+    // A byte that is no UTF-8 stays a replacement character of its own: the
+    // bytes around a removed control must not join into another letter.
+    if (c == 0xFFFD) {
+      platform::AppendUtf8(out, c);
+    } else {
+      out.append(text, start, pos - start);
+    }
   }
   return out;
 }

@@ -172,6 +172,49 @@ std::string DecoderDocument(std::string_view bytes, std::string_view content_typ
   return platform::Windows1252ToUtf8(bytes);
 }
 
+namespace {
+
+// "&#0;", "&#x00;"...: a reference to no character at all. The parser would
+// end the text there, cutting it without a word.
+bool ReferenceANul(std::string_view text) {
+  std::size_t at = 0;
+  while ((at = text.find("&#", at)) != std::string_view::npos) {
+    std::size_t p = at + 2;
+    const bool hex = p < text.size() && (text[p] == 'x' || text[p] == 'X');
+    if (hex) ++p;
+    const std::size_t digits = p;
+    while (p < text.size() && text[p] == '0') ++p;
+    if (p > digits && p < text.size() && text[p] == ';') return true;
+    at += 2;
+  }
+  return false;
+}
+
+// References to what is no character (a surrogate, beyond U+10FFFF) leave
+// bytes that are not UTF-8 in the values: a strict reader refuses such a
+// document, and so does the module rather than pass them on.
+bool ValeursUtf8(const pugi::xml_document& doc) {
+  pugi::xml_node node = doc.first_child();
+  while (node) {
+    if (!platform::IsValidUtf8(node.value())) return false;
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+      if (!platform::IsValidUtf8(attribute.value())) return false;
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && !node.next_sibling()) {
+      node = node.parent();
+      if (node == doc) node = pugi::xml_node();
+    }
+    if (node) node = node.next_sibling();
+  }
+  return true;
+}
+
+}  // namespace
+
 void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
                   const std::string& what) {
   const pugi::xml_parse_result parsed =
@@ -179,6 +222,9 @@ void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned opt
   if (!parsed) {
     throw XmlError(what + " : " + parsed.description() + " (octet " +
                    std::to_string(parsed.offset) + ")");
+  }
+  if (ReferenceANul(utf8) || !ValeursUtf8(doc)) {
+    throw XmlError(what + " : une référence de caractère (&#…;) ne désigne aucun caractère.");
   }
 }
 

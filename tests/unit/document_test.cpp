@@ -76,6 +76,11 @@ TEST(Texte, JoinsEveryDirectTextPiece) {
   EXPECT_EQ(Texte(a.child("g")), "xy");
   EXPECT_EQ(Texte(a.child("absent")), "");
   EXPECT_THROW(ChargerTexte(doc, "<a>", kLecture, "Document"), XmlError);
+  // References to no character: refused rather than cut or passed on broken.
+  for (const char* text : {"<a>x&#0;y</a>", "<a>&#xD800;</a>", "<a b='&#x110000;'/>",
+                           "<a>&#23311111111111;</a>", "<a>&#x000;</a>"}) {
+    EXPECT_THROW(ChargerTexte(doc, text, kLecture, "Document"), XmlError) << text;
+  }
 }
 
 }  // namespace

@@ -148,6 +148,7 @@ TEST(ResultDocument, ExchangeBytesHoldOnlyWhatXml10Allows) {
   ligne.Numero = 1;
   ligne.Description = "a\rb\x1F\tc\xEF\xBF\xBF";  // CR, US, TAB, U+FFFF
   ligne.Designation = "x\xC2\x85y";                // NEL, a C1 control
+  ligne.Quantity = "Fen\xC3\x08\xAAtre";            // a control inside a broken letter
   devis.Lignes.push_back(ligne);
   const auto document = ConstruireResultat(
       "<Configurateur a=\"&#1;v\">t&#2;<!-- \xE2\x82\xAC --><?pi \x03?></Configurateur>", devis,
@@ -158,8 +159,8 @@ TEST(ResultDocument, ExchangeBytesHoldOnlyWhatXml10Allows) {
             "<Configurateur a=\"v\">t<!-- &#8364; --><?pi?>"
             "<Menuiserie id=\"1\"><Jeton>j&#127;</Jeton><Project>Q-7</Project>"
             "<Libelle>a&#13;b\tc</Libelle><Designation>x&#133;y</Designation>"
-            "<PrixUnitaire></PrixUnitaire><Quantite></Quantite><Image></Image></Menuiserie>"
-            "</Configurateur>\r\n");
+            "<PrixUnitaire></PrixUnitaire><Quantite>Fen&#65533;&#65533;tre</Quantite><Image></Image>"
+            "</Menuiserie></Configurateur>\r\n");
 }
 
 // A retrieval document the exchange file could not carry as it is ends the
