@@ -40,9 +40,10 @@ struct HttpSettings {
 // The settings of the window's two clients.
 HttpSettings WindowClientSettings();
 
-// Blocking HTTP client over one libcurl easy handle, with its own cookie
-// store: cookies received are sent back on this client's later requests only.
-// Only http and https are allowed, for the URL and for redirects.
+// Blocking HTTP client with its own cookie store: cookies received are sent
+// back on this client's later requests only. Only http and https are
+// allowed, for the URL and for redirects. Linux: one libcurl easy handle;
+// Windows: one WinHTTP session, redirects followed by the client itself.
 class HttpClient {
  public:
   explicit HttpClient(HttpSettings settings = {});
@@ -59,6 +60,8 @@ class HttpClient {
                    const std::string& content_type, const std::string& charset);
   // Status code of the last answer (0 before any answer).
   long ResponseCode() const;
+  // The Content-Type header of the last answer (empty when it had none).
+  std::string ContentType() const;
   // Basic authentication with an empty user name and password on later requests.
   void SetBasicAuthentication(bool enabled);
 
