@@ -1,0 +1,39 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/error_text.h"
+#include "platform/files.h"
+
+namespace lumivane::platform {
+namespace {
+
+TEST(ProcessTest, ExecutableFolderAndArgumentsAsTheirBytes) {
+  const std::string folder = ExecutableFolder();
+  EXPECT_TRUE(FileExists(folder + "/process_test")) << folder;
+  EXPECT_FALSE(folder.ends_with('/'));
+
+  char program[] = "Module_Lumivane";
+  char exchange[] = "/tmp/Devis été/échange 1.xml";
+  char latin1[] = "config\xE9\xFF.ini";  // not UTF-8: passed on unchanged
+  char* argv[] = {program, exchange, latin1, nullptr};
+  EXPECT_EQ(CommandLineArguments(3, argv), (std::vector<std::string>{exchange, latin1}));
+  EXPECT_TRUE(CommandLineArguments(1, argv).empty());
+}
+
+TEST(SystemErrorTextTest, CommonFileErrorsInFrenchWithTheirCode) {
+  EXPECT_EQ(SystemErrorText(ENOSPC), "Espace disque insuffisant (code 28)");
+  EXPECT_EQ(SystemErrorText(EACCES), "Accès refusé (code 13)");
+  EXPECT_EQ(SystemErrorText(EROFS), "Support en lecture seule (code 30)");
+  EXPECT_EQ(SystemErrorText(ENAMETOOLONG), "Nom de fichier trop long (code 36)");
+  EXPECT_EQ(SystemErrorText(ENOENT), "Fichier ou dossier introuvable (code 2)");
+  EXPECT_EQ(SystemErrorText(EEXIST), "Le fichier existe déjà (code 17)");
+  EXPECT_EQ(SystemErrorText(9999), "Erreur système (code 9999)");
+}
+
+}  // namespace
+}  // namespace lumivane::platform
