@@ -305,6 +305,8 @@ struct HttpClient::Impl {
                                      std::wstring& method, const std::string*& body, long hops,
                                      const std::string& shown) {
     if (!WinHttpReceiveResponse(request, nullptr)) Fail({GetLastError(), Phase::kReceiving}, shown);
+    // The header bytes count for the stall rule, as with libcurl.
+    watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
 
     DWORD status = 0;
     DWORD size = sizeof status;
