@@ -33,7 +33,8 @@ struct HttpSettings {
   std::size_t max_body_bytes = 0;
   long max_redirects = 10;
   // Extra certificate authority file trusted besides the system store
-  // (tests only); empty in the module.
+  // (tests only); empty in the module. Linux only: WinHTTP trusts the
+  // Windows store and nothing else.
   std::string extra_ca_file;
 };
 
