@@ -2,6 +2,7 @@
 // followed by hand, the stall rule over a trickling body, the wait for the
 // answer's headers, the size cap of an announced body, the Content-Type.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -68,6 +69,12 @@ class WinHttpClientTest : public ::testing::Test {
       res.set_content(std::string(200000, 'a'), "application/octet-stream");
     });
     s.Get("/no-type", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+    // The same server as a proxy: requests in absolute form.
+    s.Get(R"(.*/par-proxy)", [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard lock(mutex_);
+      last_ = req;
+      res.set_content("par le proxy", "text/plain");
+    });
     server_.Start();
   }
 
@@ -164,6 +171,63 @@ TEST_F(WinHttpClientTest, ContentTypeOfTheLastAnswer) {
   EXPECT_EQ(client.ContentType(), "text/xml; charset=windows-1252");
   client.Get(server_.Url("/no-type"));
   EXPECT_EQ(client.ContentType(), "");
+}
+
+// The user's proxy as the browser settings store it (the blob that
+// WinHttpGetIEProxyConfigForCurrentUser reads), for the length of a test.
+class UserProxySetting {
+ public:
+  explicit UserProxySetting(const std::string& proxy) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    DWORD size = 0;
+    if (RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+      saved_.resize(size);
+      RegQueryValueExW(key_, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(saved_.data()), &size);
+      had_value_ = true;
+    }
+    std::string blob;
+    const auto dword = [&blob](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    dword(0x46);  // format
+    dword(1);     // change counter
+    dword(0x3);   // direct connections allowed, named proxy
+    dword(static_cast<DWORD>(proxy.size()));
+    blob += proxy;
+    dword(0);  // no bypass list
+    dword(0);  // no automatic configuration script
+    RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
+                   static_cast<DWORD>(blob.size()));
+  }
+  ~UserProxySetting() {
+    if (had_value_) {
+      RegSetValueExW(key_, kValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(saved_.data()),
+                     static_cast<DWORD>(saved_.size()));
+    } else {
+      RegDeleteValueW(key_, kValue);
+    }
+    RegCloseKey(key_);
+  }
+  UserProxySetting(const UserProxySetting&) = delete;
+  UserProxySetting& operator=(const UserProxySetting&) = delete;
+
+ private:
+  static constexpr const wchar_t* kConnections =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+  static constexpr const wchar_t* kValue = L"DefaultConnectionSettings";
+  HKEY key_ = nullptr;
+  std::string saved_;
+  bool had_value_ = false;
+};
+
+TEST_F(WinHttpClientTest, RequestsGoThroughTheUsersProxyButLoopbackNever) {
+  const UserProxySetting proxy("127.0.0.1:" + std::to_string(server_.port()));
+  HttpClient client(WindowClientSettings());
+  EXPECT_EQ(client.Get("http://devis.lumivane.example/par-proxy"), "par le proxy");
+  // The absolute form a proxy receives (Wine writes the port 80 out).
+  EXPECT_TRUE(Last().target.starts_with("http://devis.lumivane.example")) << Last().target;
+  EXPECT_EQ(Last().get_header_value("Host"), "devis.lumivane.example");
+  // Loopback addresses are reached directly.
+  EXPECT_EQ(client.Get(server_.Url("/target")), "cible");
+  EXPECT_EQ(Last().target, "/target");
 }
 
 }  // namespace

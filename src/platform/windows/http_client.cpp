@@ -126,10 +126,29 @@ struct ProxySettings {
     return settings;
   }
 
-  // Sets the proxy of one request; loopback addresses never go through one.
-  void Apply(HINTERNET session, HINTERNET request, const windows::UrlParts& url,
-             const std::wstring& wide_url) {
-    if (IsLoopback(url.host)) return;
+  // The proxy for one URL: none for loopback addresses, else the automatic
+  // configuration's answer, else the fixed proxy with its bypass list.
+  struct Choice {
+    DWORD access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    std::wstring proxy, bypass;
+
+    // On the request: Windows lets it override the session's proxy. Wine
+    // accepts the setting and ignores it; it knows only the proxy given to
+    // WinHttpOpen (see the constructor of HttpClient).
+    void ApplyTo(HINTERNET handle) {
+      WINHTTP_PROXY_INFO info{};
+      info.dwAccessType = access;
+      if (access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+        info.lpszProxy = proxy.data();
+        info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
+      }
+      WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &info, sizeof info);
+    }
+  };
+
+  Choice For(HINTERNET session, const windows::UrlParts& url, const std::wstring& wide_url) {
+    Choice choice;
+    if (IsLoopback(url.host)) return choice;
     if ((auto_detect || !auto_config_url.empty()) && !automatic_failed) {
       WINHTTP_AUTOPROXY_OPTIONS options{};
       if (auto_detect) {
@@ -143,19 +162,22 @@ struct ProxySettings {
       options.fAutoLogonIfChallenged = TRUE;
       WINHTTP_PROXY_INFO info{};
       if (WinHttpGetProxyForUrl(session, wide_url.c_str(), &options, &info)) {
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+        if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
+          choice.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+          choice.proxy = info.lpszProxy;
+          if (info.lpszProxyBypass != nullptr) choice.bypass = info.lpszProxyBypass;
+        }
         FreeProxyInfo(info);
-        return;
+        return choice;
       }
       automatic_failed = true;
     }
     if (!proxy.empty()) {
-      WINHTTP_PROXY_INFO info{};
-      info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-      info.lpszProxy = proxy.data();
-      info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
-      WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+      choice.access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+      choice.proxy = proxy;
+      choice.bypass = bypass;
     }
+    return choice;
   }
 };
 
@@ -252,6 +274,7 @@ struct HttpClient::Impl {
       const auto parts = windows::CrackHttpUrl(current);
       if (!parts) throw HttpError("Adresse mal formée : " + shown);
       const std::wstring wide_url = windows::Wide(current);
+      ProxySettings::Choice route = proxy.For(session.get(), *parts, wide_url);
 
       Internet connection(WinHttpConnect(session.get(), windows::Wide(parts->host).c_str(),
                                          static_cast<INTERNET_PORT>(parts->port_number), 0));
@@ -262,7 +285,7 @@ struct HttpClient::Impl {
                                           parts->scheme == "https" ? WINHTTP_FLAG_SECURE : 0));
       if (!request) Fail({GetLastError(), Phase::kConnecting}, shown);
       Configure(request.get());
-      proxy.Apply(session.get(), request.get(), *parts, wide_url);
+      route.ApplyTo(request.get());
 
       std::wstring headers = L"Accept: " + windows::Wide(settings.accept.empty() ? "*/*" : settings.accept) + L"\r\n";
       const bool with_body = body != nullptr;
@@ -459,11 +482,18 @@ struct HttpClient::Impl {
 HttpClient::HttpClient(HttpSettings settings) : impl_(std::make_unique<Impl>()) {
   impl_->settings = std::move(settings);
   const std::wstring agent = windows::Wide(impl_->settings.user_agent);
-  // No proxy at the session: each request gets the user's proxy for its URL.
-  impl_->session.reset(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!impl_->session) throw HttpError("Impossible de créer le client HTTP.");
   impl_->proxy = ProxySettings::OfCurrentUser();
+  // The user's fixed proxy at the session, loopback addresses bypassing it;
+  // each request may still get another one from the automatic
+  // configuration (a PAC file or WPAD), which only Windows honours.
+  const std::wstring& fixed = impl_->proxy.proxy;
+  const std::wstring bypass =
+      impl_->proxy.bypass + (impl_->proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
+  impl_->session.reset(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
+                                   fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                   fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
+                                   fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
+  if (!impl_->session) throw HttpError("Impossible de créer le client HTTP.");
 }
 
 HttpClient::~HttpClient() = default;
