@@ -1,10 +1,9 @@
 #include "quote/pictures.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/files.h"
+#include "platform/folders.h"
 
 namespace lumivane::quote {
 
@@ -17,15 +16,12 @@ std::string DeuxChiffres(int value) {
 }
 
 void CreerDossierSiAbsent(const std::string& folder) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) {
+  if (platform::FolderExists(folder)) {
     return;
   }
   // One level only, like the folder beside the executable it stands for.
-  if (!std::filesystem::create_directory(folder, ec) && !std::filesystem::is_directory(folder)) {
-    const std::string reason = ec ? ec.message() : "ce n'est pas un dossier";
-    throw platform::FileError("Impossible de créer le dossier des images " + folder + " : " +
-                              reason);
+  if (const auto reason = platform::CreateFolder(folder)) {
+    throw platform::FileError("Impossible de créer le dossier des images " + folder + " : " + *reason);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "platform/browser.h"
 #include "platform/error_text.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
@@ -60,6 +61,20 @@ TEST(WindowsFilesTest, AccentsAndBlanksInFolderAndFileNames) {
   EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "/Devis été 2026 ü 窓/échange à blancs.xml"), "court");
   EXPECT_EQ(Entries(FromUtf8(folder)), std::vector<std::string>{"échange à blancs.xml"});
   EXPECT_FALSE(FileExists(folder));  // a folder is not a file
+}
+
+TEST(WindowsFilesTest, FoldersWithAccentsAreCreatedOnce) {
+  const TempDir dir;
+  const std::string folder = Utf8(dir.Path()) + "\\Société à Noël\\";
+  EXPECT_FALSE(FolderExists(folder));
+  EXPECT_EQ(CreateFolder(folder), std::nullopt);
+  EXPECT_EQ(CreateFolder(folder), std::nullopt);  // already there
+  EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"Société à Noël"});
+  // A file in the way, a missing parent: the reason with the system's code.
+  ReplaceFileContents(Utf8(dir.Path()) + "\\fichier", "x");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier"), "Le fichier existe déjà (code 183)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images"), "Fichier ou dossier introuvable (code 3)");
 }
 
 TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {

@@ -12,31 +12,6 @@
 namespace lumivane::platform {
 namespace {
 
-// Windows refuses longer paths unless they carry the \\?\ prefix; 248 and
-// not 260, because a folder name must leave room for an 8.3 file name.
-constexpr std::size_t kShortPathLimit = 248;
-
-// The path as Windows calls take it: UTF-16, made absolute and normalised
-// (separators, "." and "..") by GetFullPathNameW, with the \\?\ prefix
-// (\\?\UNC\ for a share) when it is too long for the plain form.
-std::wstring WindowsPath(const std::string& path) {
-  const std::wstring wide = windows::Wide(path);
-  if (wide.starts_with(L"\\\\?\\")) return wide;
-  std::wstring full(std::max<std::size_t>(wide.size() + 1, MAX_PATH), L'\0');
-  for (;;) {
-    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (length == 0) return wide;  // the call that follows reports the fault
-    if (length < full.size()) {
-      full.resize(length);
-      break;
-    }
-    full.resize(length + 1);
-  }
-  if (full.size() < kShortPathLimit) return full;
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
 class Handle {
  public:
   explicit Handle(HANDLE handle) : handle_(handle) {}
@@ -90,7 +65,7 @@ bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& err
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  const std::wstring target = WindowsPath(path);
+  const std::wstring target = windows::WindowsPath(path);
   const std::size_t separator = target.find_last_of(L"\\/");
   const std::wstring folder = separator == std::wstring::npos ? L"." : target.substr(0, separator);
 
@@ -137,7 +112,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes) {
 
 std::string ReadFileBytes(const std::string& path) {
   // Others may go on reading, writing or renaming the file meanwhile.
-  Handle file(CreateFileW(WindowsPath(path).c_str(), GENERIC_READ,
+  Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) ThrowReadError(path, GetLastError());
@@ -158,7 +133,7 @@ std::string ReadFileBytes(const std::string& path) {
 
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
-  const DWORD attributes = GetFileAttributesW(WindowsPath(path).c_str());
+  const DWORD attributes = GetFileAttributesW(windows::WindowsPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
