@@ -11,10 +11,21 @@ class BrowserPort {
   virtual bool Open(const std::string& url) = 0;
 };
 
+#ifdef _WIN32
+// The shell's "open" verb (ShellExecuteW) on an http or https URL: the
+// user's default browser.
+class ShellBrowser : public BrowserPort {
+ public:
+  bool Open(const std::string& url) override;
+};
+using SystemBrowser = ShellBrowser;
+#else
 // Runs `xdg-open URL`, found on PATH, detached from the module.
 class XdgOpenBrowser : public BrowserPort {
  public:
   bool Open(const std::string& url) override;
 };
+using SystemBrowser = XdgOpenBrowser;
+#endif
 
 }  // namespace lumivane::platform

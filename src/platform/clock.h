@@ -19,13 +19,17 @@ class SystemClock : public Clock {
   LocalDateTime Now() override;
 };
 
-// The date separator of the user's locale, as the C library reports it in
-// nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "." elsewhere.
+// The date separator of the user's locale. Linux: as the C library reports
+// it in nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "."
+// elsewhere. Windows: the user's LOCALE_SDATE ("/" when it cannot be read).
 std::string SystemDateSeparator();
+
+#ifndef _WIN32
 
 // The separator of a D_FMT format: the first character that follows the first
 // conversion ("%d/%m/%Y" -> "/"); %D gives "/", %F gives "-"; "/" when there
 // is none.
 std::string DateSeparatorFromFormat(const char* format);
+#endif
 
 }  // namespace lumivane::platform

@@ -1,14 +1,8 @@
 #include "platform/encoding.h"
 
-#include <curl/curl.h>
-
 #include <array>
 #include <cstdint>
-#include <limits>
-#include <memory>
-#include <new>
 #include <optional>
-#include <stdexcept>
 
 namespace lumivane::platform {
 namespace {
@@ -203,19 +197,6 @@ std::string Utf8ToLatin1WithReferences(std::string_view utf8) {
     }
   }
   return out;
-}
-
-std::string PercentEncode(std::string_view value) {
-  if (value.empty()) return {};
-  if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-    throw std::length_error("PercentEncode: value too long");
-  }
-  // libcurl keeps exactly the RFC 3986 unreserved characters and writes
-  // every other byte as %XX in upper case.
-  const std::unique_ptr<char, decltype(&curl_free)> encoded(
-      curl_easy_escape(nullptr, value.data(), static_cast<int>(value.size())), &curl_free);
-  if (!encoded) throw std::bad_alloc();
-  return encoded.get();
 }
 
 }  // namespace lumivane::platform

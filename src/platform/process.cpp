@@ -26,6 +26,10 @@ std::string ExecutableFolder() {
   return slash == 0 ? std::string("/") : target.substr(0, slash);
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::string UserPicturesFolder() {
   // Only absolute paths count, as the XDG rules say.
   const char* data = std::getenv("XDG_DATA_HOME");

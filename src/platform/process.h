@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace lumivane::platform {
 
@@ -14,5 +15,11 @@ std::string ExecutableFolder();
 // %LOCALAPPDATA%\Lumivane\images on Windows. Empty when the system names no
 // such folder.
 std::string UserPicturesFolder();
+
+// The program's arguments after its name. On Windows they are split again
+// from the UTF-16 command line (CommandLineToArgvW on GetCommandLineW) and
+// given in UTF-8, whatever the ANSI code page; on Linux argv's bytes as they
+// are. `argc` and `argv` are main()'s.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 }  // namespace lumivane::platform

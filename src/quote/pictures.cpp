@@ -16,7 +16,8 @@ std::string DeuxChiffres(int value) {
 }
 
 std::string AvecSeparateur(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
+  // Windows paths may end with either separator.
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   return folder;
 }
 

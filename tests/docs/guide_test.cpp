@@ -39,6 +39,7 @@ const std::set<std::string> kNotMessages = {
     "Images :",
     // HTTP requests: header lines and the client's name.
     "Accept:",
+    "Authorization: Basic Og==",
     "Content-Type:",
     "Expect: 100-continue",
     "Mozilla/3.0 (compatible; Indy Library)",

@@ -1,16 +1,34 @@
 #include "temp_dir.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
 namespace lumivane::testing {
 
+#ifdef _WIN32
+// No mkdtemp: a random name, created only if nobody holds it yet.
+TempDir::TempDir() {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "lumivane-test-%08x", static_cast<unsigned>(random()));
+    std::filesystem::path candidate = std::filesystem::temp_directory_path() / name;
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("no free temporary folder name");
+}
+#else
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "lumivane-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
@@ -18,6 +36,7 @@ TempDir::TempDir() {
   }
   path_ = pattern;
 }
+#endif
 
 TempDir::TempDir(TempDir&& other) noexcept : path_(std::exchange(other.path_, {})) {}
 

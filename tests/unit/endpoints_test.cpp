@@ -7,6 +7,13 @@
 
 #include "platform/http_client.h"
 
+#ifdef _WIN32
+// The C runtime of Windows has _putenv_s, where an empty value removes the
+// variable.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace lumivane::platform {
 namespace {
 

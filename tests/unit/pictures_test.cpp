@@ -15,7 +15,9 @@
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
+#ifndef _WIN32
 using lumivane::platform::DateSeparatorFromFormat;
+#endif
 using lumivane::platform::LocalDateTime;
 using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
@@ -282,6 +284,8 @@ TEST(NumeroPourNomDeFichier, ReplacesWhatNoFileNameCanHold) {
   EXPECT_EQ(NumeroPourNomDeFichier(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
 }
 
+#ifndef _WIN32
+// The date format of the C library's locales (Linux).
 TEST(DateSeparator, FirstCharacterBetweenTheConversions) {
   EXPECT_EQ(DateSeparatorFromFormat("%d/%m/%Y"), "/");
   EXPECT_EQ(DateSeparatorFromFormat("%Y-%m-%d"), "-");
@@ -302,5 +306,6 @@ TEST(DateSeparator, FirstCharacterBetweenTheConversions) {
     unsetenv("LC_ALL");
   }
 }
+#endif
 
 }  // namespace

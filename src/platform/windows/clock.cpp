@@ -1,0 +1,32 @@
+#include "platform/clock.h"
+
+#include <windows.h>
+
+#include "platform/windows/wide.h"
+
+namespace lumivane::platform {
+
+LocalDateTime SystemClock::Now() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  LocalDateTime t;
+  t.year = local.wYear;
+  t.month = local.wMonth;
+  t.day = local.wDay;
+  t.hour = local.wHour;
+  t.minute = local.wMinute;
+  t.second = local.wSecond;
+  return t;
+}
+
+std::string SystemDateSeparator() {
+  // LOCALE_SDATE is deprecated in favour of the short date pattern, but it is
+  // still what the regional settings store as the date separator.
+  wchar_t separator[8] = {};
+  const int length = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDATE, separator,
+                                     static_cast<int>(sizeof separator / sizeof separator[0]));
+  if (length <= 1) return "/";
+  return windows::Utf8(std::wstring_view(separator, static_cast<std::size_t>(length - 1)));
+}
+
+}  // namespace lumivane::platform

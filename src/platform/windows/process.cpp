@@ -1,0 +1,53 @@
+#include "platform/process.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "platform/system_error.h"
+#include "platform/windows/wide.h"
+
+namespace lumivane::platform {
+
+std::string ExecutableFolder() {
+  // Long paths: grow the buffer while the name does not fit.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      throw std::runtime_error("Dossier du programme introuvable : " +
+                               SystemErrorText(static_cast<int>(GetLastError())));
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return ".";
+  path.resize(separator);
+  // "C:" alone would name the drive's current folder, not its root.
+  if (path.size() == 2 && path[1] == L':') path += L'\\';
+  return windows::Utf8(path);
+}
+
+std::vector<std::string> CommandLineArguments(int /*argc*/, char** /*argv*/) {
+  // main()'s argv went through the ANSI code page: characters outside it are
+  // lost there, so the arguments are split again from the UTF-16 text.
+  int count = 0;
+  const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(
+      CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
+  if (!arguments) {
+    throw std::runtime_error("Ligne de commande illisible : " +
+                             SystemErrorText(static_cast<int>(GetLastError())));
+  }
+  std::vector<std::string> result;
+  for (int i = 1; i < count; ++i) result.push_back(windows::Utf8(arguments.get()[i]));
+  return result;
+}
+
+}  // namespace lumivane::platform

@@ -1,0 +1,105 @@
+#include "platform/windows/url.h"
+
+// clang-format off
+#include <windows.h>
+#include <winhttp.h>
+// clang-format on
+
+#include <cctype>
+#include <vector>
+
+#include "platform/http_client.h"
+#include "platform/windows/wide.h"
+
+namespace lumivane::platform::windows {
+
+std::string UrlParts::Target() const {
+  const std::string target = path + extra;
+  if (target.empty() || target.front() != '/') return "/" + target;
+  return target;
+}
+
+std::string SchemeOf(const std::string& url) {
+  const std::size_t end = url.find("://");
+  if (end == std::string::npos || end == 0) return {};
+  std::string scheme;
+  for (std::size_t i = 0; i < end; ++i) {
+    const auto c = static_cast<unsigned char>(url[i]);
+    const bool allowed = std::isalpha(c) || (i > 0 && (std::isdigit(c) || c == '+' || c == '-' || c == '.'));
+    if (!allowed) return {};
+    scheme += static_cast<char>(std::tolower(c));
+  }
+  return scheme;
+}
+
+std::optional<UrlParts> CrackHttpUrl(const std::string& url) {
+  const std::string scheme = SchemeOf(url);
+  if (scheme != "http" && scheme != "https") return std::nullopt;
+  const std::wstring wide = Wide(url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  // -1: pointers into `wide` instead of copies.
+  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength =
+      parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) {
+    return std::nullopt;
+  }
+  const auto text = [](const wchar_t* start, DWORD length) {
+    return start == nullptr ? std::string() : Utf8(std::wstring_view(start, length));
+  };
+  UrlParts result;
+  result.scheme = scheme;
+  result.host = text(parts.lpszHostName, parts.dwHostNameLength);
+  result.user = text(parts.lpszUserName, parts.dwUserNameLength);
+  result.password = text(parts.lpszPassword, parts.dwPasswordLength);
+  result.path = text(parts.lpszUrlPath, parts.dwUrlPathLength);
+  result.extra = text(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  result.port_number = parts.nPort;
+  if (result.host.empty()) return std::nullopt;
+
+  // The port as written: digits after the host's ":" and before the path.
+  const std::size_t authority = url.find("://") + 3;
+  std::size_t end = url.find_first_of("/?#", authority);
+  if (end == std::string::npos) end = url.size();
+  std::string host_and_port = url.substr(authority, end - authority);
+  if (const std::size_t at = host_and_port.rfind('@'); at != std::string::npos) {
+    host_and_port.erase(0, at + 1);
+  }
+  const std::size_t colon = host_and_port.rfind(':');
+  const std::size_t bracket = host_and_port.rfind(']');
+  if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
+    result.port = host_and_port.substr(colon + 1);
+    if (result.port.empty() || result.port.size() > 5 ||
+        result.port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(result.port) > 65535 || std::stoi(result.port) == 0) {
+      return std::nullopt;
+    }
+  }
+  return result;
+}
+
+}  // namespace lumivane::platform::windows
+
+namespace lumivane::platform {
+
+std::string UrlForDisplay(const std::string& url) {
+  if (const auto parts = windows::CrackHttpUrl(url)) {
+    return parts->scheme + "://" + parts->host + (parts->port.empty() ? "" : ":" + parts->port) +
+           (parts->path.empty() ? "/" : parts->path);
+  }
+  // Not an http URL WinHTTP understands: cut the query, the fragment and any
+  // user name and password all the same.
+  std::string shown = url.substr(0, url.find_first_of("?#"));
+  const std::size_t authority = shown.find("://");
+  if (authority != std::string::npos) {
+    const std::size_t start = authority + 3;
+    const std::size_t end = shown.find('/', start);
+    const std::size_t at = shown.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at != std::string::npos && at >= start) shown.erase(start, at + 1 - start);
+  }
+  return shown;
+}
+
+bool IsHttpUrl(const std::string& url) { return windows::CrackHttpUrl(url).has_value(); }
+
+}  // namespace lumivane::platform

@@ -1,0 +1,207 @@
+// The Windows platform layer where it differs from Linux: UTF-16 paths, long
+// paths, files held by other programs, error texts, the process's folder and
+// arguments, the shell browser.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/browser.h"
+#include "platform/system_error.h"
+#include "platform/files.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "temp_dir.h"
+
+namespace lumivane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using lumivane::testing::TempDir;
+using namespace std::chrono_literals;
+
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(Utf8(entry.path().filename()));
+  return names;
+}
+
+// A handle on `path` that shares nothing: no other program may read, write,
+// rename or delete the file while it is open.
+HANDLE OpenExclusively(const fs::path& path) {
+  return CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(WindowsFilesTest, AccentsAndBlanksInFolderAndFileNames) {
+  const TempDir dir;
+  const std::string folder = Utf8(dir.Path()) + "\\Devis été 2026 ü 窓";
+  ASSERT_TRUE(fs::create_directory(FromUtf8(folder)));
+  const std::string path = folder + "\\échange à blancs.xml";
+  const std::string bytes("<?xml?>\r\n\xE9\0\xFF", 11);
+
+  EXPECT_FALSE(FileExists(path));
+  ReplaceFileContents(path, bytes);
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_EQ(ReadFileBytes(path), bytes);
+  ReplaceFileContents(path, "court");
+  EXPECT_EQ(ReadFileBytes(path), "court");
+  // Forward slashes name the same file.
+  EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "/Devis été 2026 ü 窓/échange à blancs.xml"), "court");
+  EXPECT_EQ(Entries(FromUtf8(folder)), std::vector<std::string>{"échange à blancs.xml"});
+  EXPECT_FALSE(FileExists(folder));  // a folder is not a file
+}
+
+TEST(WindowsFilesTest, FoldersWithAccentsAreCreatedOnce) {
+  const TempDir dir;
+  const std::string folder = Utf8(dir.Path()) + "\\Société à Noël\\";
+  EXPECT_FALSE(FolderExists(folder));
+  EXPECT_EQ(CreateFolder(folder), std::nullopt);
+  EXPECT_EQ(CreateFolder(folder), std::nullopt);  // already there
+  EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"Société à Noël"});
+  // A file in the way, a missing parent: the reason with the system's code.
+  ReplaceFileContents(Utf8(dir.Path()) + "\\fichier", "x");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier"), "Le fichier existe déjà (code 183)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images"), "Fichier ou dossier introuvable (code 3)");
+}
+
+TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {
+  const TempDir dir;
+  std::wstring folder = L"\\\\?\\" + dir.Path().wstring();
+  std::string utf8_folder = Utf8(dir.Path());
+  // Five levels of 60 characters: well past 260.
+  for (int level = 0; level < 5; ++level) {
+    const std::string name = "niveau " + std::to_string(level) + " " + std::string(50, 'e') + "é";
+    folder += L"\\" + FromUtf8(name).wstring();
+    utf8_folder += "\\" + name;
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+  }
+  const std::string path = utf8_folder + "\\échange.xml";
+  ASSERT_GT(path.size(), 300u);
+  ReplaceFileContents(path, "long");
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_EQ(ReadFileBytes(path), "long");
+  ReplaceFileContents(path, "encore");
+  EXPECT_EQ(ReadFileBytes(path), "encore");
+}
+
+TEST(WindowsFilesTest, ReplacementWaitsForAnotherProgramToLetGoOfTheTarget) {
+  const TempDir dir;
+  const fs::path target = dir.Path() / "echange.xml";
+  ReplaceFileContents(Utf8(target), "avant");
+
+  // Held for a moment, as an indexer or an antivirus does: the rename is
+  // tried again until the file is free.
+  HANDLE held = OpenExclusively(target);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    std::this_thread::sleep_for(300ms);
+    CloseHandle(held);
+  });
+  ReplaceFileContents(Utf8(target), "après");
+  release.join();
+  EXPECT_EQ(ReadFileBytes(Utf8(target)), "après");
+
+  // Held for good: an error after about a second, the target untouched and
+  // no temporary file left.
+  held = OpenExclusively(target);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    ReplaceFileContents(Utf8(target), "jamais");
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    const std::string text = error.what();
+    EXPECT_NE(text.find("Impossible d'écrire le fichier " + Utf8(target) + " : "), std::string::npos) << text;
+    EXPECT_NE(text.find("(code "), std::string::npos) << text;
+  }
+  EXPECT_GT(std::chrono::steady_clock::now() - start, 500ms);
+  CloseHandle(held);
+  EXPECT_EQ(ReadFileBytes(Utf8(target)), "après");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"echange.xml"});
+}
+
+TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
+  const TempDir dir;
+  const std::string missing_folder = Utf8(dir.Path() / "absent" / "echange.xml");
+  try {
+    ReplaceFileContents(missing_folder, "x");
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()), "Impossible d'écrire le fichier " + missing_folder +
+                                             " : Fichier ou dossier introuvable (code 3)");
+  }
+  // A folder in the target's place: the rename fails, the temporary goes.
+  fs::create_directory(dir.Path() / "dossier");
+  EXPECT_THROW(ReplaceFileContents(Utf8(dir.Path() / "dossier"), "x"), FileError);
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"dossier"});
+
+  try {
+    ReadFileBytes(Utf8(dir.Path() / "absent.ini"));
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()), "Impossible de lire le fichier " + Utf8(dir.Path() / "absent.ini") +
+                                             " : Fichier ou dossier introuvable (code 2)");
+  }
+  EXPECT_FALSE(FileExists(""));
+}
+
+TEST(SystemErrorTextTest, FrenchTextWithTheCode) {
+  EXPECT_EQ(SystemErrorText(ERROR_DISK_FULL), "Espace disque insuffisant (code 112)");
+  EXPECT_EQ(SystemErrorText(4242), "Erreur système (code 4242)");
+}
+
+TEST(ProcessTest, ExecutableFolderHoldsTheRunningProgram) {
+  const std::string folder = ExecutableFolder();
+  EXPECT_TRUE(FileExists(folder + "\\windows_platform_test.exe")) << folder;
+  EXPECT_NE(folder.back(), '\\');
+}
+
+// Starts the argument printer with `command_line` (UTF-16, as a host would
+// build it) and gives what it wrote: one UTF-8 argument per line.
+std::string ArgumentsSeenBy(const std::wstring& arguments) {
+  const TempDir dir;
+  const fs::path output = dir.Path() / "arguments.txt";
+  const std::wstring program = FromUtf8(ExecutableFolder()).wstring() + L"\\print_arguments.exe";
+  std::wstring command = L"\"" + program + L"\" \"" + output.wstring() + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return "CreateProcessW failed: " + std::to_string(GetLastError());
+  }
+  WaitForSingleObject(process.hProcess, 30000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return ReadFileBytes(Utf8(output));
+}
+
+TEST(ProcessTest, ArgumentsArriveInUtf8WithQuotedBlanks) {
+  EXPECT_EQ(ArgumentsSeenBy(L"\"C:\\Devis été\\échange 1.xml\" C:\\config\u7A93.ini"),
+            "C:\\Devis été\\échange 1.xml\nC:\\config窓.ini\n");
+  EXPECT_EQ(ArgumentsSeenBy(L"un \"\" trois"), "un\n\ntrois\n");
+}
+
+TEST(ShellBrowserTest, OnlyWebAddressesAreHandedToTheShell) {
+  ShellBrowser browser;
+  for (const char* refused : {"", "calc.exe", "file:///C:/Windows/win.ini", "C:\\Windows\\notepad.exe",
+                              "ftp://h.example/", "http://"}) {
+    EXPECT_FALSE(browser.Open(refused)) << refused;
+  }
+}
+
+}  // namespace
+}  // namespace lumivane::platform
