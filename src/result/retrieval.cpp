@@ -78,8 +78,9 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
-  platform::journal::Note("images : " + std::to_string(urls.size()) + " lignes avec image, " +
-                          std::to_string(quote::kPicturesPerHost) + " téléchargements à la fois par serveur");
+  platform::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) + " ligne(s) sur " +
+                          std::to_string(preparation.devis.Lignes.size()) + ", " +
+                          std::to_string(quote::kPicturesPerHost) + " à la fois par serveur");
   try {
     pictures.Precharger(urls);
   } catch (...) {

@@ -191,7 +191,14 @@ ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entre
 void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
                                         const ReponseRecuperation& reponse) {
   FDevisId = reponse.devis_id;
-  if (reponse.erreur) std::rethrow_exception(reponse.erreur);
+  if (reponse.erreur) {
+    try {
+      std::rethrow_exception(reponse.erreur);
+    } catch (const std::exception& erreur) {
+      platform::journal::Note(std::string("fichier d'échange inchangé : ") + erreur.what());
+      throw;
+    }
+  }
   result::RetrievalOutcome issue = reponse.preparation.kind == result::RetrievalOutcome::Kind::Written
                                        ? result::TerminerRecuperation(reponse.preparation, entrees,
                                                                       *reponse.pictures)
