@@ -13,7 +13,6 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
-#include "platform/files.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
@@ -67,14 +66,48 @@ TEST(WindowsFilesTest, FoldersWithAccentsAreCreatedOnce) {
   const TempDir dir;
   const std::string folder = Utf8(dir.Path()) + "\\Société à Noël\\";
   EXPECT_FALSE(FolderExists(folder));
-  EXPECT_EQ(CreateFolder(folder), std::nullopt);
-  EXPECT_EQ(CreateFolder(folder), std::nullopt);  // already there
+  EXPECT_EQ(CreateFolder(folder, false), std::nullopt);
+  EXPECT_EQ(CreateFolder(folder, false), std::nullopt);  // already there
   EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(CheckWritableFolder(folder), std::nullopt);
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"Société à Noël"});
-  // A file in the way, a missing parent: the reason with the system's code.
+  // A file in the way; a missing parent, made only when asked for.
   ReplaceFileContents(Utf8(dir.Path()) + "\\fichier", "x");
-  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier"), "Le fichier existe déjà (code 183)");
-  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images"), "Fichier ou dossier introuvable (code 3)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier", true), "ce n'est pas un dossier");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier\\images", true), "ce n'est pas un dossier");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images", false),
+            "fichier ou dossier introuvable (code 3)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "/Lumivane/été/images/", true), std::nullopt);
+  EXPECT_TRUE(FolderExists(Utf8(dir.Path()) + "\\Lumivane\\été\\images"));
+  EXPECT_NE(CheckWritableFolder(Utf8(dir.Path()) + "\\absent"), std::nullopt);
+}
+
+TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
+  const TempDir dir;
+  const std::string folder = Utf8(dir.Path()) + "\\images é\\";
+  ASSERT_EQ(CreateFolder(folder, false), std::nullopt);
+  const std::string temporary = TemporaryPathIn(folder);
+  EXPECT_EQ(temporary.rfind(folder, 0), 0u);
+  EXPECT_NE(temporary, TemporaryPathIn(folder));
+  ReplaceFileContents(temporary, "jpeg", false);
+  const std::string picture = folder + "1.jpg";
+  const std::string copy = folder + "2.jpg";
+  ReplaceFileContents(picture, "ancienne");
+  MoveFileOver(temporary, picture);
+  CopyFileBytes(picture, copy);
+  SyncFiles({picture, copy}, folder);
+  EXPECT_EQ(ReadFileBytes(picture), "jpeg");
+  EXPECT_EQ(ReadFileBytes(copy), "jpeg");
+  EXPECT_FALSE(FileExists(temporary));
+  EXPECT_THROW(MoveFileOver(temporary, picture), FileError);
+  EXPECT_THROW(SyncFiles({folder + "absent.jpg"}, folder), FileError);
+  RemoveEmptyFolder(folder);  // not empty: stays
+  EXPECT_TRUE(FolderExists(folder));
+  RemoveFile(picture);
+  RemoveFile(copy);
+  RemoveFile(copy);  // already gone
+  RemoveEmptyFolder(folder);
+  EXPECT_FALSE(FolderExists(folder));
 }
 
 TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {
@@ -141,7 +174,7 @@ TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Impossible d'écrire le fichier " + missing_folder +
-                                             " : Fichier ou dossier introuvable (code 3)");
+                                             " : fichier ou dossier introuvable (code 3)");
   }
   // A folder in the target's place: the rename fails, the temporary goes.
   fs::create_directory(dir.Path() / "dossier");
@@ -153,20 +186,23 @@ TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Impossible de lire le fichier " + Utf8(dir.Path() / "absent.ini") +
-                                             " : Fichier ou dossier introuvable (code 2)");
+                                             " : fichier ou dossier introuvable (code 2)");
   }
   EXPECT_FALSE(FileExists(""));
 }
 
 TEST(SystemErrorTextTest, FrenchTextWithTheCode) {
-  EXPECT_EQ(SystemErrorText(ERROR_DISK_FULL), "Espace disque insuffisant (code 112)");
-  EXPECT_EQ(SystemErrorText(4242), "Erreur système (code 4242)");
+  EXPECT_EQ(SystemErrorText(ERROR_DISK_FULL), "plus d'espace libre sur le disque (code 112)");
+  EXPECT_EQ(SystemErrorText(4242), "erreur système (code 4242)");
 }
 
 TEST(ProcessTest, ExecutableFolderHoldsTheRunningProgram) {
   const std::string folder = ExecutableFolder();
   EXPECT_TRUE(FileExists(folder + "\\windows_platform_test.exe")) << folder;
   EXPECT_NE(folder.back(), '\\');
+  const std::string pictures = UserPicturesFolder();
+  EXPECT_TRUE(pictures.ends_with("\\Lumivane\\images")) << pictures;
+  EXPECT_TRUE(FolderExists(pictures.substr(0, pictures.size() - 16))) << pictures;
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would
