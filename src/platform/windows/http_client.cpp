@@ -313,6 +313,8 @@ struct Engine {
   ProxySettings proxy;
   bool basic_authentication = false;
   const CancellationToken* cancel = nullptr;
+  // The token of a request run on its own thread (see HttpClient::Impl).
+  CancellationToken abandon;
   long response_code = 0;
   std::string content_type;
   std::string last_body;
@@ -621,8 +623,70 @@ HttpSettings WindowClientSettings() {
   return settings;
 }
 
-struct HttpClient::Impl : Engine {
-  using Engine::Engine;
+struct HttpClient::Impl {
+  explicit Impl(HttpSettings chosen) : settings(chosen), engine(std::make_shared<Engine>(std::move(chosen))) {}
+
+  HttpSettings settings;
+  // Nothing once a cancelled request was left to end on its own.
+  std::shared_ptr<Engine> engine;
+  const CancellationToken* cancel = nullptr;
+
+  // What a request run on its own thread gives back.
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::string answer;
+    std::exception_ptr error;
+  };
+
+  std::string Request(const char* method, const std::string& url, const std::string* body,
+                      const std::string& content_type_header) {
+    if (!engine) throw OperationAnnulee();
+    if (cancel == nullptr || cancel->IsCancelled()) {
+      engine->cancel = cancel;
+      return engine->Request(method, url, body, content_type_header);
+    }
+    // Watched from this thread: the request runs on its own, and when the
+    // token is set it is abandoned at once. Closing its handle is enough for
+    // Windows to end a call under way; Wine's synchronous calls go on until
+    // the server answers or the time-out, so the request is left to end on
+    // its own thread, with its own copies and its own token.
+    const auto outcome = std::make_shared<Outcome>();
+    engine->cancel = &engine->abandon;
+    std::thread worker([outcome, running = engine, method, url, content_type_header,
+                        copy = body != nullptr ? std::optional<std::string>(*body) : std::nullopt] {
+      std::string answer;
+      std::exception_ptr error;
+      try {
+        answer = running->Request(method, url, copy ? &*copy : nullptr, content_type_header);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        const std::lock_guard lock(outcome->mutex);
+        outcome->answer = std::move(answer);
+        outcome->error = error;
+        outcome->done = true;
+      }
+      outcome->changed.notify_all();
+    });
+    std::unique_lock lock(outcome->mutex);
+    while (!outcome->changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return outcome->done; })) {
+      if (cancel->IsCancelled()) {
+        lock.unlock();
+        engine->abandon.Cancel();
+        worker.detach();
+        engine.reset();
+        throw OperationAnnulee();
+      }
+    }
+    lock.unlock();
+    worker.join();
+    if (outcome->error) std::rethrow_exception(outcome->error);
+    return std::move(outcome->answer);
+  }
+
 };
 
 HttpClient::HttpClient(HttpSettings settings, std::shared_ptr<SharedConnections> /*connections*/)
@@ -639,11 +703,13 @@ std::string HttpClient::Post(const std::string& url, const std::string& body,
   return impl_->Request("POST", url, &body, content_type + (charset.empty() ? "" : "; charset=" + charset));
 }
 
-long HttpClient::ResponseCode() const { return impl_->response_code; }
+long HttpClient::ResponseCode() const { return impl_->engine ? impl_->engine->response_code : 0; }
 
-std::string HttpClient::ContentType() const { return impl_->content_type; }
+std::string HttpClient::ContentType() const { return impl_->engine ? impl_->engine->content_type : std::string(); }
 
-void HttpClient::SetBasicAuthentication(bool enabled) { impl_->basic_authentication = enabled; }
+void HttpClient::SetBasicAuthentication(bool enabled) {
+  if (impl_->engine) impl_->engine->basic_authentication = enabled;
+}
 
 void HttpClient::SetCancellation(const CancellationToken* token) { impl_->cancel = token; }
 
