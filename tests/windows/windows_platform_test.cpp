@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
+#include "platform/journal.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
@@ -203,6 +206,37 @@ TEST(ProcessTest, ExecutableFolderHoldsTheRunningProgram) {
   const std::string pictures = UserPicturesFolder();
   EXPECT_TRUE(pictures.ends_with("\\Lumivane\\images")) << pictures;
   EXPECT_TRUE(FolderExists(pictures.substr(0, pictures.size() - 16))) << pictures;
+}
+
+// The support journal: one line per event with the local time and its
+// offset; rotation past 1 MiB; the file named by LUMIVANE_JOURNAL; a journal
+// that cannot be written changes nothing.
+TEST(JournalTest, LinesRotationAndPlace) {
+  const TempDir dir;
+  const std::string path = Utf8(dir.Path()) + "\\État\\journal.log";
+  ASSERT_EQ(CreateFolder(Utf8(dir.Path()) + "\\État", false), std::nullopt);
+  ReplaceFileContents(path, std::string(journal::kMaxBytes, 'x'));
+  journal::Open(path);
+  journal::Note("première\nligne");
+  journal::Note("seconde");
+  journal::Close();
+  EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "\\État\\journal.1.log").size(), journal::kMaxBytes);
+  const std::string text = ReadFileBytes(path);
+  const std::regex shape(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d ([0-9a-f]{6}) première ligne\n\S+ \1 seconde\n)");
+  EXPECT_TRUE(std::regex_match(text, shape)) << text;
+
+  journal::Open(path + "\\dans un fichier\\journal.log");
+  journal::Note("perdue");  // nothing happens, nothing is thrown
+  journal::Close();
+
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"off");
+  EXPECT_EQ(journal::DefaultPath(), "");
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"C:\\Support\\été.log");
+  EXPECT_EQ(journal::DefaultPath(), "C:\\Support\\été.log");
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"");
+  EXPECT_TRUE(journal::DefaultPath().ends_with("\\AppData\\Local\\Lumivane\\journal.log"))
+      << journal::DefaultPath();
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would
