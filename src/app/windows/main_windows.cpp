@@ -52,7 +52,12 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
 
   NavigateurShell navigateur;
   platform::SystemClock horloge;
+  // Outlives the window: continuations posted after it are dropped.
+  PlanificateurWin32 planificateur;
   window::Ports ports;
+  // The network steps run beside the window, which stays responsive and
+  // "Annuler" answers at once.
+  ports.planificateur = &planificateur;
   ports.messages = &boite;
   ports.browser = &navigateur;
   ports.clock = &horloge;
@@ -67,6 +72,7 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
   ports.date_separator = platform::SystemDateSeparator();
 
   TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), &boite);
+  planificateur.Attacher(fiche.hwnd());
   fiche.logique().setFichierTemp(arguments[0]);
   fiche.logique().setFichierConfig(arguments[1]);
   fiche.Montrer(commande);
@@ -77,6 +83,7 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  planificateur.Attacher(nullptr);
 }
 
 // Shows what escaped start-up; a message that cannot be shown still reaches
