@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +15,7 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
-#include "platform/files.h"
+#include "platform/journal.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
@@ -67,14 +69,48 @@ TEST(WindowsFilesTest, FoldersWithAccentsAreCreatedOnce) {
   const TempDir dir;
   const std::string folder = Utf8(dir.Path()) + "\\Société à Noël\\";
   EXPECT_FALSE(FolderExists(folder));
-  EXPECT_EQ(CreateFolder(folder), std::nullopt);
-  EXPECT_EQ(CreateFolder(folder), std::nullopt);  // already there
+  EXPECT_EQ(CreateFolder(folder, false), std::nullopt);
+  EXPECT_EQ(CreateFolder(folder, false), std::nullopt);  // already there
   EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(CheckWritableFolder(folder), std::nullopt);
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"Société à Noël"});
-  // A file in the way, a missing parent: the reason with the system's code.
+  // A file in the way; a missing parent, made only when asked for.
   ReplaceFileContents(Utf8(dir.Path()) + "\\fichier", "x");
-  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier"), "Le fichier existe déjà (code 183)");
-  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images"), "Fichier ou dossier introuvable (code 3)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier", true), "ce n'est pas un dossier");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\fichier\\images", true), "ce n'est pas un dossier");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "\\absent\\images", false),
+            "fichier ou dossier introuvable (code 3)");
+  EXPECT_EQ(CreateFolder(Utf8(dir.Path()) + "/Lumivane/été/images/", true), std::nullopt);
+  EXPECT_TRUE(FolderExists(Utf8(dir.Path()) + "\\Lumivane\\été\\images"));
+  EXPECT_NE(CheckWritableFolder(Utf8(dir.Path()) + "\\absent"), std::nullopt);
+}
+
+TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
+  const TempDir dir;
+  const std::string folder = Utf8(dir.Path()) + "\\images é\\";
+  ASSERT_EQ(CreateFolder(folder, false), std::nullopt);
+  const std::string temporary = TemporaryPathIn(folder);
+  EXPECT_EQ(temporary.rfind(folder, 0), 0u);
+  EXPECT_NE(temporary, TemporaryPathIn(folder));
+  ReplaceFileContents(temporary, "jpeg", false);
+  const std::string picture = folder + "1.jpg";
+  const std::string copy = folder + "2.jpg";
+  ReplaceFileContents(picture, "ancienne");
+  MoveFileOver(temporary, picture);
+  CopyFileBytes(picture, copy);
+  SyncFiles({picture, copy}, folder);
+  EXPECT_EQ(ReadFileBytes(picture), "jpeg");
+  EXPECT_EQ(ReadFileBytes(copy), "jpeg");
+  EXPECT_FALSE(FileExists(temporary));
+  EXPECT_THROW(MoveFileOver(temporary, picture), FileError);
+  EXPECT_THROW(SyncFiles({folder + "absent.jpg"}, folder), FileError);
+  RemoveEmptyFolder(folder);  // not empty: stays
+  EXPECT_TRUE(FolderExists(folder));
+  RemoveFile(picture);
+  RemoveFile(copy);
+  RemoveFile(copy);  // already gone
+  RemoveEmptyFolder(folder);
+  EXPECT_FALSE(FolderExists(folder));
 }
 
 TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {
@@ -141,7 +177,7 @@ TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Impossible d'écrire le fichier " + missing_folder +
-                                             " : Fichier ou dossier introuvable (code 3)");
+                                             " : fichier ou dossier introuvable (code 3)");
   }
   // A folder in the target's place: the rename fails, the temporary goes.
   fs::create_directory(dir.Path() / "dossier");
@@ -153,20 +189,54 @@ TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Impossible de lire le fichier " + Utf8(dir.Path() / "absent.ini") +
-                                             " : Fichier ou dossier introuvable (code 2)");
+                                             " : fichier ou dossier introuvable (code 2)");
   }
   EXPECT_FALSE(FileExists(""));
 }
 
 TEST(SystemErrorTextTest, FrenchTextWithTheCode) {
-  EXPECT_EQ(SystemErrorText(ERROR_DISK_FULL), "Espace disque insuffisant (code 112)");
-  EXPECT_EQ(SystemErrorText(4242), "Erreur système (code 4242)");
+  EXPECT_EQ(SystemErrorText(ERROR_DISK_FULL), "plus d'espace libre sur le disque (code 112)");
+  EXPECT_EQ(SystemErrorText(4242), "erreur système (code 4242)");
 }
 
 TEST(ProcessTest, ExecutableFolderHoldsTheRunningProgram) {
   const std::string folder = ExecutableFolder();
   EXPECT_TRUE(FileExists(folder + "\\windows_platform_test.exe")) << folder;
   EXPECT_NE(folder.back(), '\\');
+  const std::string pictures = UserPicturesFolder();
+  EXPECT_TRUE(pictures.ends_with("\\Lumivane\\images")) << pictures;
+  EXPECT_TRUE(FolderExists(pictures.substr(0, pictures.size() - 16))) << pictures;
+}
+
+// The support journal: one line per event with the local time and its
+// offset; rotation past 1 MiB; the file named by LUMIVANE_JOURNAL; a journal
+// that cannot be written changes nothing.
+TEST(JournalTest, LinesRotationAndPlace) {
+  const TempDir dir;
+  const std::string path = Utf8(dir.Path()) + "\\État\\journal.log";
+  ASSERT_EQ(CreateFolder(Utf8(dir.Path()) + "\\État", false), std::nullopt);
+  ReplaceFileContents(path, std::string(journal::kMaxBytes, 'x'));
+  journal::Open(path);
+  journal::Note("première\nligne");
+  journal::Note("seconde");
+  journal::Close();
+  EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "\\État\\journal.1.log").size(), journal::kMaxBytes);
+  const std::string text = ReadFileBytes(path);
+  const std::regex shape(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d ([0-9a-f]{6}) première ligne\n\S+ \1 seconde\n)");
+  EXPECT_TRUE(std::regex_match(text, shape)) << text;
+
+  journal::Open(path + "\\dans un fichier\\journal.log");
+  journal::Note("perdue");  // nothing happens, nothing is thrown
+  journal::Close();
+
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"off");
+  EXPECT_EQ(journal::DefaultPath(), "");
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"C:\\Support\\été.log");
+  EXPECT_EQ(journal::DefaultPath(), "C:\\Support\\été.log");
+  _wputenv_s(L"LUMIVANE_JOURNAL", L"");
+  EXPECT_TRUE(journal::DefaultPath().ends_with("\\AppData\\Local\\Lumivane\\journal.log"))
+      << journal::DefaultPath();
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would

@@ -12,6 +12,9 @@
 
 #include "http_test_server.h"
 #include "platform/http_client.h"
+#include "platform/journal.h"
+#include "platform/files.h"
+#include "temp_dir.h"
 
 namespace lumivane::platform {
 namespace {
@@ -151,6 +154,44 @@ TEST_F(WinHttpClientTest, StallRuleCoversTricklingBodiesAndLateHeaders) {
 
   // Slow but above a byte a second: nothing is abandoned.
   EXPECT_EQ(client.Get(server_.Url("/slow-but-steady")).size(), 60u);
+}
+
+// "Annuler" while the client waits for the headers or for more of the body.
+TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
+  for (const char* path : {"/late-headers", "/trickle"}) {
+    CancellationToken cancel;
+    HttpClient client;
+    client.SetCancellation(&cancel);
+    std::thread annuler([&] {
+      std::this_thread::sleep_for(200ms);
+      cancel.Cancel();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.Get(server_.Url(path)), OperationAnnulee) << path;
+    // Within half a second of the token, not when the server answers (5 s).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << path;
+    annuler.join();
+    // A token already set stops the next request before it starts.
+    EXPECT_THROW(client.Get(server_.Url("/target")), OperationAnnulee);
+  }
+}
+
+// One journal line per request: method, address without its query, status,
+// size and time, or what failed.
+TEST_F(WinHttpClientTest, EachRequestIsNotedInTheJournal) {
+  const lumivane::testing::TempDir dir;
+  const std::string path = (dir.Path() / "Lumivane" / "journal.log").string();
+  journal::Open(path);
+  HttpClient client;
+  client.Get(server_.Url("/target?jeton=secret"));
+  EXPECT_THROW(client.Get(server_.Url("/redirect/999")), HttpError);
+  journal::Close();
+  const std::string text = ReadFileBytes(path);
+  EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "), std::string::npos) << text;
+  EXPECT_NE(text.find(" http : GET " + server_.Url("/redirect/999") + " : Le serveur a répondu 999"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("secret"), std::string::npos);
 }
 
 TEST_F(WinHttpClientTest, AnnouncedBodyOverTheCapIsRefused) {

@@ -23,6 +23,9 @@ namespace disposition = window::disposition;
 
 constexpr wchar_t kClasse[] = L"TFicheConfigurateurRecupDevis";
 constexpr UINT kMessageActivation = WM_APP + 1;
+// A continuation from PlanificateurWin32: LPARAM is a std::function<void()>
+// allocated for it, which the window deletes once run.
+constexpr UINT kMessageSuite = WM_APP + 2;
 constexpr UINT_PTR kMinuterieSecours = 1;
 constexpr int kIdRecuperer = 101;
 constexpr int kIdAnnuler = 102;
@@ -117,6 +120,14 @@ HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char
   return controle;
 }
 
+// Deletes the continuations still waiting for a window that goes away.
+void OublierSuites(HWND fenetre) {
+  MSG message;
+  while (PeekMessageW(&message, fenetre, kMessageSuite, kMessageSuite, PM_REMOVE)) {
+    delete reinterpret_cast<std::function<void()>*>(message.lParam);
+  }
+}
+
 // The width of a control's text in its font.
 int LargeurTexte(HWND controle, HFONT police) {
   const int longueur = GetWindowTextLengthW(controle);
@@ -173,6 +184,9 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
                            -1);
   lblOu = Controle(hwnd_, instance, L"STATIC", "ou ", SS_LEFT | SS_NOPREFIX, -1);
   lblVersion = Controle(hwnd_, instance, L"STATIC", "Version ", SS_RIGHT | SS_NOPREFIX, -1);
+  // The progress of a retrieval, shown only while there is one.
+  lblAvancement = Controle(hwnd_, instance, L"STATIC", "", SS_LEFT | SS_NOPREFIX, -1);
+  ShowWindow(lblAvancement, SW_HIDE);
   // Tab order: "Récupérer le devis", then "Annuler". BS_NOTIFY tells when a
   // button takes the focus, so that the focused one looks like the default.
   btnDevisRecuperer = Controle(hwnd_, instance, L"BUTTON", "Récupérer le devis",
@@ -212,6 +226,7 @@ void TFicheConfigurateurRecupDevis::Liberer() {
   if (hwnd_ != nullptr) {
     // No message reaches this object once it is gone.
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    OublierSuites(hwnd_);
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
   }
@@ -282,7 +297,7 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
   // The TrueType successor of the bitmap font MS Sans Serif, with its
   // metrics: sharp at every scale.
   HFONT nouvelleGras = police(L"Microsoft Sans Serif", FW_BOLD);
-  for (HWND controle : {lblOu, lblVersion, btnDevisRecuperer, btnAnnulerRecuperation}) {
+  for (HWND controle : {lblOu, lblVersion, lblAvancement, btnDevisRecuperer, btnAnnulerRecuperation}) {
     SendMessageW(controle, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelle), FALSE);
   }
   SendMessageW(lblChiffrage, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelleGras), FALSE);
@@ -306,6 +321,7 @@ void TFicheConfigurateurRecupDevis::Disposer() {
   Placer(lblOu, window::SansCoupure(Echelle(disposition::lblOu), LargeurTexte(lblOu, police_)));
   Placer(btnDevisRecuperer, Echelle(disposition::btnDevisRecuperer));
   Placer(btnAnnulerRecuperation, Echelle(disposition::btnAnnulerRecuperation));
+  Placer(lblAvancement, Echelle(disposition::lblAvancement));
   AncrerVersion();
   PreparerImage();
   InvalidateRect(hwnd_, nullptr, TRUE);
@@ -390,6 +406,15 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
     case kMessageActivation:
       if (activation_.Lancer()) Transmettre([this] { logique_->Activer(); });
       return 0;
+    case kMessageSuite: {
+      const std::unique_ptr<std::function<void()>> suite(reinterpret_cast<std::function<void()>*>(lparam));
+      Transmettre([&suite] { (*suite)(); });
+      return 0;
+    }
+    case WM_CLOSE:
+      // The close box, like "Annuler", stops the network step under way.
+      if (logique_) logique_->Annuler();
+      break;
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wparam);
       SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -448,11 +473,30 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
       return 0;
     case WM_NCDESTROY:
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      OublierSuites(hwnd);
       break;
     default:
       break;
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+void TFicheConfigurateurRecupDevis::DefinirAvancement(const std::string& texte) {
+  SetWindowTextW(lblAvancement, Utf16(texte).c_str());
+  ShowWindow(lblAvancement, texte.empty() ? SW_HIDE : SW_SHOWNA);
+}
+
+void TFicheConfigurateurRecupDevis::ActiverRecuperer(bool actif) {
+  EnableWindow(btnDevisRecuperer, actif ? TRUE : FALSE);
+}
+
+void PlanificateurWin32::SurFenetre(std::function<void()> suite) {
+  auto colis = std::make_unique<std::function<void()>>(std::move(suite));
+  HWND fenetre = fenetre_.load();
+  if (fenetre == nullptr) return;
+  if (PostMessageW(fenetre, kMessageSuite, 0, reinterpret_cast<LPARAM>(colis.get()))) {
+    (void)colis.release();  // the window owns it now
+  }
 }
 
 }  // namespace lumivane::app::win32

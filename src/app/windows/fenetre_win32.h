@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,20 @@
 #include "window/fiche_logique.h"
 
 namespace lumivane::app::win32 {
+
+// Brings the network steps' continuations back to the window's thread: each
+// is posted to the window as a message carrying it, and run by the window's
+// procedure. A continuation that cannot reach the window (gone, or not yet
+// attached) is dropped.
+class PlanificateurWin32 : public window::Planificateur {
+ public:
+  // The window the continuations go to; nullptr once it is gone.
+  void Attacher(HWND fenetre) { fenetre_ = fenetre; }
+  void SurFenetre(std::function<void()> suite) override;
+
+ private:
+  std::atomic<HWND> fenetre_{nullptr};
+};
 
 // The module's window on Win32: it draws the controls at the monitor's
 // resolution, forwards its events to the window's behaviour
@@ -46,10 +62,13 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   void DefinirVersion(const std::string& texte) override;
   void DefinirOccupe(bool occupe) override;
   void Fermer() override;
+  void DefinirAvancement(const std::string& texte) override;
+  void ActiverRecuperer(bool actif) override;
 
   HWND lblChiffrage = nullptr;
   HWND lblOu = nullptr;
   HWND lblVersion = nullptr;
+  HWND lblAvancement = nullptr;
   HWND btnDevisRecuperer = nullptr;
   HWND btnAnnulerRecuperation = nullptr;
 

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
@@ -12,9 +13,11 @@
 #include "fenetre_win32.h"
 #include "platform/clock.h"
 #include "platform/endpoints.h"
+#include "platform/journal.h"
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "systeme_win32.h"
+#include "version_module.h"
 
 namespace {
 
@@ -52,7 +55,12 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
 
   NavigateurShell navigateur;
   platform::SystemClock horloge;
+  // Outlives the window: continuations posted after it are dropped.
+  PlanificateurWin32 planificateur;
   window::Ports ports;
+  // The network steps run beside the window, which stays responsive and
+  // "Annuler" answers at once.
+  ports.planificateur = &planificateur;
   ports.messages = &boite;
   ports.browser = &navigateur;
   ports.clock = &horloge;
@@ -67,6 +75,7 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
   ports.date_separator = platform::SystemDateSeparator();
 
   TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), &boite);
+  planificateur.Attacher(fiche.hwnd());
   fiche.logique().setFichierTemp(arguments[0]);
   fiche.logique().setFichierConfig(arguments[1]);
   fiche.Montrer(commande);
@@ -77,6 +86,7 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  planificateur.Attacher(nullptr);
 }
 
 // Shows what escaped start-up; a message that cannot be shown still reaches
@@ -89,9 +99,27 @@ void MontrerErreur(BoiteMessageWin32& boite, const std::string& texte) {
   }
 }
 
+// The run's first line in the support journal.
+void NoterDebut() {
+  std::vector<std::string> arguments;
+  try {
+    arguments = ArgumentsUtf8();
+  } catch (...) {
+    // Start-up reports an unreadable command line itself.
+  }
+  std::string evenement = std::string("début : Module_Lumivane ") + LUMIVANE_VERSION_TEXTE +
+                          " (Windows, g++ " + __VERSION__ + "), dossier " + platform::ExecutableFolder() +
+                          ", " + std::to_string(arguments.size()) + " arguments";
+  if (arguments.size() == 2) evenement += ", échange " + arguments[0] + ", configuration " + arguments[1];
+  platform::journal::Note(evenement);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
+  const auto debut = std::chrono::steady_clock::now();
+  platform::journal::Open(platform::journal::DefaultPath());
+  NoterDebut();
   BoiteMessageWin32 boite;
   try {
     Demarrer(instance, commande, boite);
@@ -100,5 +128,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
   } catch (...) {
     MontrerErreur(boite, "");
   }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - debut);
+  platform::journal::Note("fin : code 0, " + std::to_string(ms.count()) + " ms");
   return 0;
 }

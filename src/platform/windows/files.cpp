@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <random>
 #include <utility>
+#include <vector>
 
+#include "platform/messages.h"
 #include "platform/system_error.h"
 #include "platform/windows/wide.h"
 
@@ -34,12 +36,12 @@ class Handle {
 };
 
 [[noreturn]] void ThrowWriteError(const std::string& path, DWORD code) {
-  throw FileError("Impossible d'écrire le fichier " + path + " : " +
+  throw FileError("Impossible d'écrire le fichier " + PourMessage(path) + " : " +
                   SystemErrorText(static_cast<int>(code)));
 }
 
 [[noreturn]] void ThrowReadError(const std::string& path, DWORD code) {
-  throw FileError("Impossible de lire le fichier " + path + " : " +
+  throw FileError("Impossible de lire le fichier " + PourMessage(path) + " : " +
                   SystemErrorText(static_cast<int>(code)));
 }
 
@@ -64,20 +66,16 @@ bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& err
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  const std::wstring target = windows::WindowsPath(path);
-  const std::size_t separator = target.find_last_of(L"\\/");
-  const std::wstring folder = separator == std::wstring::npos ? L"." : target.substr(0, separator);
+void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
+  const std::size_t separator = path.find_last_of("\\/");
+  const std::string folder = separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
 
   // A new temporary file beside the target, so that the rename stays on one
   // volume; CREATE_NEW never takes over somebody else's file.
   std::wstring temporary;
   HANDLE created = INVALID_HANDLE_VALUE;
   for (unsigned attempt = 0; created == INVALID_HANDLE_VALUE; ++attempt) {
-    wchar_t name[64];
-    std::swprintf(name, 64, L"\\~lumivane-%08lx-%08lx-%u.tmp", GetCurrentProcessId(),
-                  static_cast<unsigned long>(GetTickCount64() & 0xFFFFFFFFu), attempt);
-    temporary = folder + name;
+    temporary = windows::WindowsPath(TemporaryPathIn(folder));
     created = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created == INVALID_HANDLE_VALUE) {
@@ -99,10 +97,11 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes) {
     }
     done += written;
   }
-  // The data must be on disk before the rename makes it the target's content.
-  if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
+  // The data must be on disk before the rename makes it the target's content
+  // (unless the caller flushes the files later, SyncFiles).
+  if (error == ERROR_SUCCESS && sync && !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
-  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, target, error)) return;
+  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, windows::WindowsPath(path), error)) return;
 
   file.Close();
   // The temporary file goes; the target was never touched.
@@ -135,6 +134,111 @@ bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   const DWORD attributes = GetFileAttributesW(windows::WindowsPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(windows::WindowsPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
+  const std::string kNotAFolder = "ce n'est pas un dossier";
+  std::wstring target = windows::WindowsPath(path);
+  while (target.size() > 3 && (target.back() == L'\\' || target.back() == L'/')) target.pop_back();
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+    return kNotAFolder;
+  }
+  // The missing folders, from the deepest up to the first one that exists;
+  // then made from the top down.
+  std::vector<std::wstring> missing{target};
+  if (parents) {
+    std::wstring above = target;
+    for (;;) {
+      const std::size_t separator = above.find_last_of(L"\\/");
+      if (separator == std::wstring::npos || separator < 3) break;
+      above.resize(separator);
+      // "C:" or "\\?\C:": the drive itself, never made here.
+      if (above.back() == L':' || above.back() == L'?') break;
+      const DWORD found = GetFileAttributesW(above.c_str());
+      if (found != INVALID_FILE_ATTRIBUTES) {
+        if ((found & FILE_ATTRIBUTE_DIRECTORY) == 0) return kNotAFolder;
+        break;
+      }
+      missing.push_back(above);
+    }
+  }
+  for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+    if (!CreateDirectoryW(folder->c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) return SystemErrorText(static_cast<int>(error));
+    }
+  }
+  const DWORD made = GetFileAttributesW(target.c_str());
+  if (made == INVALID_FILE_ATTRIBUTES || (made & FILE_ATTRIBUTE_DIRECTORY) == 0) return kNotAFolder;
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckWritableFolder(const std::string& folder) {
+  const bool ends_with_separator = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+  const std::wstring probe =
+      windows::WindowsPath(TemporaryPathIn(ends_with_separator || folder.empty() ? folder : folder + "\\"));
+  Handle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file.valid()) return SystemErrorText(static_cast<int>(GetLastError()));
+  return std::nullopt;
+}
+
+std::string TemporaryPathIn(const std::string& folder) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<unsigned> digit(0, 35);
+  std::string name = folder + "~lumivane-";
+  for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
+  return name + ".tmp";
+}
+
+void MoveFileOver(const std::string& from, const std::string& to) {
+  DWORD error = ERROR_SUCCESS;
+  if (!MoveOverTarget(windows::WindowsPath(from), windows::WindowsPath(to), error)) ThrowWriteError(to, error);
+}
+
+void CopyFileBytes(const std::string& from, const std::string& to) {
+  ReplaceFileContents(to, ReadFileBytes(from), false);
+}
+
+void RemoveFile(const std::string& path) noexcept {
+  try {
+    DeleteFileW(windows::WindowsPath(path).c_str());
+  } catch (...) {
+    // A name that cannot even be converted names no file to remove.
+  }
+}
+
+void RemoveEmptyFolder(const std::string& path) noexcept {
+  try {
+    RemoveDirectoryW(windows::WindowsPath(path).c_str());
+  } catch (...) {
+  }
+}
+
+void SyncFiles(const std::vector<std::string>& paths, const std::string& folder) {
+  // Windows has no flush of a whole folder or volume short of administrator
+  // rights: each file is flushed on its own, and NTFS journals the folder's
+  // entries.
+  for (const std::string& path : paths) {
+    Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = ERROR_SUCCESS;
+    if (!file.valid() || !FlushFileBuffers(file.get())) error = GetLastError();
+    if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+      throw FileError("Impossible d'écrire dans le dossier " + PourMessage(folder) + " : " +
+                      SystemErrorText(static_cast<int>(error)));
+    }
+  }
 }
 
 }  // namespace lumivane::platform

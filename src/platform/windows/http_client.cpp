@@ -7,15 +7,21 @@
 // clang-format on
 
 #include <algorithm>
-#include <optional>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <mutex>
-#include <thread>
+#include <optional>
 #include <string_view>
+#include <thread>
 #include <utility>
 
+#include "platform/journal.h"
+#include "platform/messages.h"
+#include "platform/system_error.h"
 #include "platform/windows/url.h"
 #include "platform/windows/wide.h"
 
@@ -186,88 +192,178 @@ struct ProxySettings {
 // cannot do this: its receive time-out bounds one silent wait only, and under
 // Wine a read can sit for as long as a server trickles its body. So a watch
 // thread counts what the reads deliver and, when a period ends short, closes
-// the request handle: that cancels the call that waits.
-class StallWatch {
+// the request handle: that cancels the call that waits. The same thread looks
+// at the cancellation token every 100 ms and closes the handle when it is
+// set, from the moment the request is opened.
+class RequestWatch {
  public:
-  StallWatch(HINTERNET request, long stall_seconds)
+  enum class Outcome { kNone, kStalled, kCancelled };
+
+  RequestWatch(HINTERNET request, long stall_seconds, const CancellationToken* cancel)
       : request_(request),
         period_(std::chrono::seconds(std::max<long>(stall_seconds, 1))),
         minimum_(static_cast<std::size_t>(std::max<long>(stall_seconds, 1))),
+        cancel_(cancel),
         thread_([this] { Run(); }) {}
-  ~StallWatch() { Stop(); }
-  StallWatch(const StallWatch&) = delete;
-  StallWatch& operator=(const StallWatch&) = delete;
+  ~RequestWatch() { Stop(); }
+  RequestWatch(const RequestWatch&) = delete;
+  RequestWatch& operator=(const RequestWatch&) = delete;
 
+  // The request is sent: the stall rule applies from now on.
+  void Arm() { armed_ = true; }
   void Received(std::size_t bytes) { received_ += bytes; }
 
-  // Ends the watch. True when it had cancelled the request: the request
-  // handle is closed then and must not be used or closed again.
-  bool Stop() {
+  // Ends the watch. Anything but kNone means the watch closed the request
+  // handle, which must not be used or closed again.
+  Outcome Stop() {
     {
       const std::lock_guard lock(mutex_);
       done_ = true;
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
-    return cancelled_;
+    return outcome_;
   }
 
  private:
   void Run() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kTick = std::chrono::milliseconds(100);
     std::unique_lock lock(mutex_);
+    bool counting = false;
+    Clock::time_point period_start{};
     std::size_t counted = 0;
     while (!done_) {
-      if (wake_.wait_for(lock, period_, [this] { return done_; })) break;
-      const std::size_t now = received_;
-      if (now - counted < minimum_) {
+      if (wake_.wait_for(lock, kTick, [this] { return done_; })) break;
+      if (cancel_ != nullptr && cancel_->IsCancelled()) {
         WinHttpCloseHandle(request_);
-        cancelled_ = true;
+        outcome_ = Outcome::kCancelled;
         break;
       }
-      counted = now;
+      if (!armed_) continue;
+      const auto now = Clock::now();
+      if (!counting) {
+        counting = true;
+        period_start = now;
+        counted = received_;
+        continue;
+      }
+      if (now - period_start < period_) continue;
+      const std::size_t received = received_;
+      if (received - counted < minimum_) {
+        WinHttpCloseHandle(request_);
+        outcome_ = Outcome::kStalled;
+        break;
+      }
+      counted = received;
+      period_start = now;
     }
   }
 
   HINTERNET request_;
   std::chrono::seconds period_;
   std::size_t minimum_;
+  const CancellationToken* cancel_;
+  std::atomic<bool> armed_{false};
   std::atomic<std::size_t> received_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
-  bool cancelled_ = false;
+  Outcome outcome_ = Outcome::kNone;
   std::thread thread_;
+};
+
+// Where a body goes as it arrives: false (with the system's code) stops the
+// transfer.
+using BodySink = std::function<bool(const char* data, std::size_t size, DWORD& error)>;
+
+// The body could not be stored (the file of a download).
+struct SinkFailure {
+  DWORD code;
 };
 
 bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-}  // namespace
-
-HttpSettings WindowClientSettings() {
-  HttpSettings settings;
-  settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-  settings.user_agent = "Mozilla/3.0 (compatible; Indy Library)";
-  return settings;
+// One line of the journal per request: the address without its query
+// string, then the status, the size and the time, or what failed.
+void NoteRequest(const char* method, const std::string& url, long status, std::size_t bytes,
+                 std::chrono::steady_clock::time_point start, const std::string& failure,
+                 int attempts = 1) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+  std::string event = std::string("http : ") + method + " " + UrlForDisplay(url) + " : ";
+  if (failure.empty()) {
+    event += std::to_string(status) + ", " + std::to_string(bytes) + " octets";
+  } else {
+    event += failure;
+  }
+  event += ", " + std::to_string(ms) + " ms";
+  if (attempts > 1) event += ", " + std::to_string(attempts) + " essais";
+  journal::Note(event);
 }
 
-struct HttpClient::Impl {
+// Requests over one WinHTTP session, one at a time.
+struct Engine {
   HttpSettings settings;
   // One session per client: WinHTTP keeps cookies per session.
   Internet session;
   ProxySettings proxy;
   bool basic_authentication = false;
+  const CancellationToken* cancel = nullptr;
+  // The token of a request run on its own thread (see HttpClient::Impl).
+  CancellationToken abandon;
   long response_code = 0;
   std::string content_type;
   std::string last_body;
+  std::size_t received = 0;
+  // The WinHTTP or Winsock code of the last failure, 0 when none.
+  DWORD failure_code = 0;
 
-  std::string Perform(std::wstring method, const std::string& url, const std::string* body,
+  explicit Engine(HttpSettings chosen) : settings(std::move(chosen)) {
+    const std::wstring agent = windows::Wide(settings.user_agent);
+    proxy = ProxySettings::OfCurrentUser();
+    // The user's fixed proxy at the session, loopback addresses bypassing it;
+    // each request may still get another one from the automatic
+    // configuration (a PAC file or WPAD), which only Windows honours.
+    const std::wstring& fixed = proxy.proxy;
+    const std::wstring bypass = proxy.bypass + (proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
+    session.reset(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
+                              fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                              fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
+                              fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
+    if (!session) throw HttpError("Impossible de créer le client HTTP.");
+  }
+
+  // A request with its line in the journal.
+  std::string Request(const char* method, const std::string& url, const std::string* body,
                       const std::string& content_type_header) {
-    const std::string shown = UrlForDisplay(url);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      std::string answer = Perform(windows::Wide(method), url, body, content_type_header, nullptr);
+      NoteRequest(method, url, response_code, received, start, {});
+      return answer;
+    } catch (const OperationAnnulee&) {
+      NoteRequest(method, url, 0, 0, start, "annulée");
+      throw;
+    } catch (const HttpError& error) {
+      NoteRequest(method, url, response_code, received, start, error.what());
+      throw;
+    }
+  }
+
+  // The body goes to `sink` when there is one, else it is returned.
+  std::string Perform(std::wstring method, const std::string& url, const std::string* body,
+                      const std::string& content_type_header, const BodySink* sink) {
+    const std::string shown = PourMessage(UrlForDisplay(url));
     response_code = 0;
+    received = 0;
+    failure_code = 0;
     content_type.clear();
     if (!HasHttpScheme(url)) throw HttpError("Adresse refusée, seuls http et https sont admis : " + shown);
+    if (cancel != nullptr && cancel->IsCancelled()) throw OperationAnnulee();
 
     std::string current = url;
     for (long hops = 0;; ++hops) {
@@ -295,27 +391,34 @@ struct HttpClient::Impl {
 
       if (with_body && body->size() > 0xFFFFFFFFu) throw HttpError("Corps de requête trop volumineux : " + shown);
       const DWORD body_size = with_body ? static_cast<DWORD>(body->size()) : 0;
-      if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                              with_body && body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA,
-                              body_size, body_size, 0)) {
-        Fail({GetLastError(), Phase::kConnecting}, shown);
-      }
-      // From here on the stall rule applies; a request the watch cancelled
-      // has a closed handle, which `request` must then not close again.
-      StallWatch watch(request.get(), settings.stall_timeout_seconds);
-      const auto stalled = [&] {
-        if (!watch.Stop()) return false;
+      // A request the watch closed (stalled or cancelled) has a closed
+      // handle, which `request` must then not close again.
+      RequestWatch watch(request.get(), settings.stall_timeout_seconds, cancel);
+      const auto stopped = [&] {
+        const RequestWatch::Outcome outcome = watch.Stop();
+        if (outcome == RequestWatch::Outcome::kNone) return;
         (void)request.release();
-        return true;
+        if (outcome == RequestWatch::Outcome::kCancelled) throw OperationAnnulee();
+        Fail({ERROR_WINHTTP_TIMEOUT, Phase::kReceiving}, shown);
       };
       std::optional<std::string> next;
       try {
-        next = Receive(request.get(), watch, current, method, body, hops, shown);
+        if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                with_body && body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA,
+                                body_size, body_size, 0)) {
+          Fail({GetLastError(), Phase::kConnecting}, shown);
+        }
+        // From here on the stall rule applies.
+        watch.Arm();
+        next = Receive(request.get(), watch, current, method, body, hops, shown, sink);
       } catch (const HttpError&) {
-        if (stalled()) Fail({ERROR_WINHTTP_TIMEOUT, Phase::kReceiving}, shown);
+        stopped();
+        throw;
+      } catch (const SinkFailure&) {
+        stopped();
         throw;
       }
-      if (stalled()) Fail({ERROR_WINHTTP_TIMEOUT, Phase::kReceiving}, shown);
+      stopped();
       if (!next) return std::exchange(last_body, {});
       current = *next;
     }
@@ -324,9 +427,9 @@ struct HttpClient::Impl {
   // The answer to a sent request: the URL to go on with for a redirect, else
   // nothing and the body in `last_body`. A redirect may turn the request
   // into a GET without body (`method`, `body`).
-  std::optional<std::string> Receive(HINTERNET request, StallWatch& watch, const std::string& current,
+  std::optional<std::string> Receive(HINTERNET request, RequestWatch& watch, const std::string& current,
                                      std::wstring& method, const std::string*& body, long hops,
-                                     const std::string& shown) {
+                                     const std::string& shown, const BodySink* sink) {
     if (!WinHttpReceiveResponse(request, nullptr)) Fail({GetLastError(), Phase::kReceiving}, shown);
     // The header bytes count for the stall rule, as with libcurl.
     watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
@@ -370,7 +473,7 @@ struct HttpClient::Impl {
                           (reason.empty() ? "" : " " + reason.substr(0, 100)) + " : " + shown,
                       static_cast<long>(status));
     }
-    last_body = ReadBody(request, watch, shown);
+    last_body = ReadBody(request, watch, shown, sink);
     return std::nullopt;
   }
 
@@ -392,8 +495,9 @@ struct HttpClient::Impl {
     // is ever lowered.
   }
 
-  std::string ReadBody(HINTERNET request, StallWatch& watch, const std::string& shown) const {
-    std::string received;
+  std::string ReadBody(HINTERNET request, RequestWatch& watch, const std::string& shown,
+                       const BodySink* sink) {
+    std::string body;
     const std::size_t limit = settings.max_body_bytes;
     char buffer[65536];
     for (;;) {
@@ -407,10 +511,16 @@ struct HttpClient::Impl {
         Fail({GetLastError(), Phase::kReceiving}, shown);
       }
       if (got == 0) break;
-      if (limit != 0 && (received.size() > limit || got > limit - received.size())) {
+      if (limit != 0 && (received > limit || got > limit - received)) {
         throw HttpError("Réponse trop volumineuse (plus de " + std::to_string(limit) + " octets) : " + shown);
       }
-      received.append(buffer, got);
+      if (sink != nullptr) {
+        DWORD error = ERROR_SUCCESS;
+        if (!(*sink)(buffer, got, error)) throw SinkFailure{error};
+      } else {
+        body.append(buffer, got);
+      }
+      received += got;
       watch.Received(got);
     }
     // A connection closed before the announced length is an unfinished
@@ -419,14 +529,15 @@ struct HttpClient::Impl {
     if (!length.empty() && QueryHeader(request, WINHTTP_QUERY_CONTENT_ENCODING).empty()) {
       wchar_t* end = nullptr;
       const unsigned long long announced = std::wcstoull(length.c_str(), &end, 10);
-      if (end != length.c_str() && received.size() < announced) {
+      if (end != length.c_str() && received < announced) {
         Fail({ERROR_WINHTTP_CONNECTION_ERROR, Phase::kReceiving}, shown);
       }
     }
-    return received;
+    return body;
   }
 
-  [[noreturn]] void Fail(Failure failure, const std::string& shown) const {
+  [[noreturn]] void Fail(Failure failure, const std::string& shown) {
+    failure_code = failure.code;
     throw HttpError(Describe(failure, shown));
   }
 
@@ -479,41 +590,353 @@ struct HttpClient::Impl {
   }
 };
 
-HttpClient::HttpClient(HttpSettings settings) : impl_(std::make_unique<Impl>()) {
-  impl_->settings = std::move(settings);
-  const std::wstring agent = windows::Wide(impl_->settings.user_agent);
-  impl_->proxy = ProxySettings::OfCurrentUser();
-  // The user's fixed proxy at the session, loopback addresses bypassing it;
-  // each request may still get another one from the automatic
-  // configuration (a PAC file or WPAD), which only Windows honours.
-  const std::wstring& fixed = impl_->proxy.proxy;
-  const std::wstring bypass =
-      impl_->proxy.bypass + (impl_->proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
-  impl_->session.reset(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
-                                   fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                   fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
-                                   fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
-  if (!impl_->session) throw HttpError("Impossible de créer le client HTTP.");
+// Failures worth a second try: the network, not the request.
+bool Transient(const Engine& engine) {
+  switch (engine.failure_code) {
+    case 0:
+      return engine.response_code == 502 || engine.response_code == 503 || engine.response_code == 504;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+      return true;
+    default:
+      return false;
+  }
 }
+
+}  // namespace
+
+// WinHTTP keeps its connections per session, and cookies are per session
+// too: the window's two clients keep a session each, and so their own
+// connections. Nothing is shared between them.
+class SharedConnections {};
+
+std::shared_ptr<SharedConnections> MakeSharedConnections() { return std::make_shared<SharedConnections>(); }
+
+HttpSettings WindowClientSettings() {
+  HttpSettings settings;
+  settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+  settings.user_agent = "Mozilla/3.0 (compatible; Indy Library)";
+  settings.max_body_bytes = kMaxDocumentBytes;
+  return settings;
+}
+
+struct HttpClient::Impl {
+  explicit Impl(HttpSettings chosen) : settings(chosen), engine(std::make_shared<Engine>(std::move(chosen))) {}
+
+  HttpSettings settings;
+  // Nothing once a cancelled request was left to end on its own.
+  std::shared_ptr<Engine> engine;
+  const CancellationToken* cancel = nullptr;
+
+  // What a request run on its own thread gives back.
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::string answer;
+    std::exception_ptr error;
+  };
+
+  std::string Request(const char* method, const std::string& url, const std::string* body,
+                      const std::string& content_type_header) {
+    if (!engine) throw OperationAnnulee();
+    if (cancel == nullptr || cancel->IsCancelled()) {
+      engine->cancel = cancel;
+      return engine->Request(method, url, body, content_type_header);
+    }
+    // Watched from this thread: the request runs on its own, and when the
+    // token is set it is abandoned at once. Closing its handle is enough for
+    // Windows to end a call under way; Wine's synchronous calls go on until
+    // the server answers or the time-out, so the request is left to end on
+    // its own thread, with its own copies and its own token.
+    const auto outcome = std::make_shared<Outcome>();
+    engine->cancel = &engine->abandon;
+    std::thread worker([outcome, running = engine, method, url, content_type_header,
+                        copy = body != nullptr ? std::optional<std::string>(*body) : std::nullopt] {
+      std::string answer;
+      std::exception_ptr error;
+      try {
+        answer = running->Request(method, url, copy ? &*copy : nullptr, content_type_header);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        const std::lock_guard lock(outcome->mutex);
+        outcome->answer = std::move(answer);
+        outcome->error = error;
+        outcome->done = true;
+      }
+      outcome->changed.notify_all();
+    });
+    std::unique_lock lock(outcome->mutex);
+    while (!outcome->changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return outcome->done; })) {
+      if (cancel->IsCancelled()) {
+        lock.unlock();
+        engine->abandon.Cancel();
+        worker.detach();
+        engine.reset();
+        throw OperationAnnulee();
+      }
+    }
+    lock.unlock();
+    worker.join();
+    if (outcome->error) std::rethrow_exception(outcome->error);
+    return std::move(outcome->answer);
+  }
+
+};
+
+HttpClient::HttpClient(HttpSettings settings, std::shared_ptr<SharedConnections> /*connections*/)
+    : impl_(std::make_unique<Impl>(std::move(settings))) {}
 
 HttpClient::~HttpClient() = default;
 HttpClient::HttpClient(HttpClient&&) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&&) noexcept = default;
 
-std::string HttpClient::Get(const std::string& url) { return impl_->Perform(L"GET", url, nullptr, {}); }
+std::string HttpClient::Get(const std::string& url) { return impl_->Request("GET", url, nullptr, {}); }
 
 std::string HttpClient::Post(const std::string& url, const std::string& body,
                              const std::string& content_type, const std::string& charset) {
-  return impl_->Perform(L"POST", url, &body,
-                        content_type + (charset.empty() ? "" : "; charset=" + charset));
+  return impl_->Request("POST", url, &body, content_type + (charset.empty() ? "" : "; charset=" + charset));
 }
 
-long HttpClient::ResponseCode() const { return impl_->response_code; }
+long HttpClient::ResponseCode() const { return impl_->engine ? impl_->engine->response_code : 0; }
 
-std::string HttpClient::ContentType() const { return impl_->content_type; }
+std::string HttpClient::ContentType() const { return impl_->engine ? impl_->engine->content_type : std::string(); }
 
-void HttpClient::SetBasicAuthentication(bool enabled) { impl_->basic_authentication = enabled; }
+void HttpClient::SetBasicAuthentication(bool enabled) {
+  if (impl_->engine) impl_->engine->basic_authentication = enabled;
+}
+
+void HttpClient::SetCancellation(const CancellationToken* token) { impl_->cancel = token; }
 
 const HttpSettings& HttpClient::settings() const { return impl_->settings; }
+
+namespace {
+
+std::string FileWriteError(const std::string& path, DWORD code) {
+  return "Impossible d'écrire le fichier " + PourMessage(path) + " : " + SystemErrorText(static_cast<int>(code));
+}
+
+// What the workers and the calling thread share during DownloadFiles. The
+// workers hold it too: a worker abandoned in a WinHTTP call that does not
+// give up when its handle is closed (Wine's synchronous calls wait for the
+// server or the time-out) ends on its own later, without touching anything
+// of the caller's.
+struct Batch {
+  Batch(const std::vector<FileDownload>& d, const HttpSettings& s)
+      : downloads(d), results(d.size()), settings(s) {}
+
+  const std::vector<FileDownload> downloads;
+  std::vector<FileDownloadResult> results;  // each written by its one worker
+  const HttpSettings settings;
+  // Set when the caller's token is, or when the caller leaves early: the
+  // transfers under way are abandoned, no new one starts and no file is
+  // created any more.
+  CancellationToken abandon;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::size_t next = 0;            // the next download to start
+  std::deque<std::size_t> ended;   // downloads ended for good, not yet told
+  std::exception_ptr failure;      // an unexpected error in a worker
+
+  static void Work(const std::shared_ptr<Batch>& batch) {
+    try {
+      Engine engine(batch->settings);
+      engine.cancel = &batch->abandon;
+      for (;;) {
+        std::size_t index = 0;
+        {
+          const std::lock_guard lock(batch->mutex);
+          if (batch->next >= batch->downloads.size() || batch->abandon.IsCancelled()) return;
+          index = batch->next++;
+        }
+        batch->Download(engine, index);
+        {
+          const std::lock_guard lock(batch->mutex);
+          batch->ended.push_back(index);
+        }
+        batch->changed.notify_all();
+      }
+    } catch (const OperationAnnulee&) {
+    } catch (...) {
+      {
+        const std::lock_guard lock(batch->mutex);
+        if (!batch->failure) batch->failure = std::current_exception();
+      }
+      batch->abandon.Cancel();
+      batch->changed.notify_all();
+    }
+  }
+
+  // The file of one download, created when its first byte arrives (or at the
+  // end of an empty body): a download abandoned before leaves nothing.
+  class File {
+   public:
+    File(const std::string& path, const CancellationToken& abandon) : path_(path), abandon_(abandon) {}
+    ~File() { (void)Close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Write(const char* data, std::size_t size, DWORD& error) {
+      if (!Open(error)) return false;
+      DWORD written = 0;
+      if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
+        error = GetLastError();
+        return false;
+      }
+      if (written != size) {
+        error = ERROR_WRITE_FAULT;
+        return false;
+      }
+      return true;
+    }
+    // Back to an empty file for a second try.
+    bool Truncate(DWORD& error) {
+      if (handle_ == INVALID_HANDLE_VALUE) return true;
+      LARGE_INTEGER origin{};
+      if (!SetFilePointerEx(handle_, origin, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) {
+        error = GetLastError();
+        return false;
+      }
+      return true;
+    }
+    bool Open(DWORD& error) {
+      if (handle_ != INVALID_HANDLE_VALUE) return true;
+      if (abandon_.IsCancelled()) throw OperationAnnulee();
+      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) return true;
+      error = GetLastError();
+      return false;
+    }
+    // False (with the code) when the system reports a failure.
+    bool Close(DWORD* error = nullptr) {
+      if (handle_ == INVALID_HANDLE_VALUE) return true;
+      const bool closed = CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
+      if (!closed && error != nullptr) *error = GetLastError();
+      return closed;
+    }
+
+   private:
+    std::string path_;
+    const CancellationToken& abandon_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+  };
+
+  // One download to its end: the body written to the file as it arrives, a
+  // transient failure tried once more after a short pause.
+  void Download(Engine& engine, std::size_t index) {
+    constexpr auto kRetryPause = std::chrono::milliseconds(500);
+    const FileDownload& download = downloads[index];
+    FileDownloadResult& result = results[index];
+    const auto start = std::chrono::steady_clock::now();
+    const auto note = [&] {
+      NoteRequest("GET", download.url, result.status, engine.received, start, result.ok ? std::string() : result.error,
+                  result.attempts);
+    };
+    if (!HasHttpScheme(download.url)) {
+      result.error = "Adresse refusée, seuls http et https sont admis : " + PourMessage(UrlForDisplay(download.url));
+      note();
+      return;
+    }
+    File file(download.path, abandon);
+    const BodySink sink = [&file](const char* data, std::size_t size, DWORD& error) {
+      return file.Write(data, size, error);
+    };
+    DWORD file_error = ERROR_SUCCESS;
+    for (;;) {
+      ++result.attempts;
+      try {
+        (void)engine.Perform(L"GET", download.url, nullptr, {}, &sink);
+        result.status = engine.response_code;
+        result.ok = true;
+        if (!file.Open(file_error)) result.ok = false;
+        break;
+      } catch (const SinkFailure& failure) {
+        result.status = engine.response_code;
+        file_error = failure.code;
+        break;
+      } catch (const HttpError& error) {
+        result.status = engine.response_code;
+        result.error = error.what();
+        if (result.attempts > 1 || !Transient(engine)) break;
+      }
+      // The body so far is dropped; the second try starts afresh.
+      if (!file.Truncate(file_error)) break;
+      const auto resume = std::chrono::steady_clock::now() + kRetryPause;
+      while (std::chrono::steady_clock::now() < resume) {
+        if (abandon.IsCancelled()) throw OperationAnnulee();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+    if (!file.Close(&file_error) && file_error == ERROR_SUCCESS) file_error = ERROR_WRITE_FAULT;
+    if (file_error != ERROR_SUCCESS) {
+      result.ok = false;
+      result.file_error = true;
+      result.error = FileWriteError(download.path, file_error);
+    }
+    note();
+  }
+};
+
+}  // namespace
+
+std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& downloads,
+                                              const HttpSettings& settings, std::size_t per_host,
+                                              const CancellationToken* cancel,
+                                              const std::function<void(std::size_t)>& done) {
+  if (downloads.empty()) return {};
+  const auto batch = std::make_shared<Batch>(downloads, settings);
+  // A small pool of workers, each with its own WinHTTP session (and so its
+  // own connection): `per_host` transfers at once at most. The pictures of a
+  // quote come from one server, so the limit is taken for the whole batch.
+  const std::size_t count = std::clamp<std::size_t>(per_host, 1, downloads.size());
+  std::vector<std::thread> workers;
+  // Whatever happens on this thread, the workers are told to stop. They are
+  // waited for only when the batch ends normally; when the caller leaves
+  // early, they end on their own (see Batch).
+  struct Leave {
+    Batch& batch;
+    std::vector<std::thread>& workers;
+    bool wait = false;
+    ~Leave() {
+      batch.abandon.Cancel();
+      for (std::thread& worker : workers) {
+        if (wait) {
+          worker.join();
+        } else {
+          worker.detach();
+        }
+      }
+    }
+  } leave{*batch, workers};
+  for (std::size_t i = 0; i < count; ++i) workers.emplace_back([batch] { Batch::Work(batch); });
+
+  // Completions are told on this thread, one by one, as they come.
+  std::size_t finished = 0;
+  while (finished < downloads.size()) {
+    std::deque<std::size_t> ended;
+    {
+      std::unique_lock lock(batch->mutex);
+      batch->changed.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return !batch->ended.empty() || batch->failure; });
+      if (batch->failure) std::rethrow_exception(batch->failure);
+      ended.swap(batch->ended);
+    }
+    for (std::size_t i = 0; i < ended.size(); ++i) {
+      ++finished;
+      if (done) done(finished);
+    }
+    if (cancel != nullptr && cancel->IsCancelled()) throw OperationAnnulee();
+  }
+  // Every download has ended: the workers are about to return.
+  leave.wait = true;
+  std::lock_guard lock(batch->mutex);
+  return batch->results;
+}
 
 }  // namespace lumivane::platform

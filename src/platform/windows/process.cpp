@@ -1,8 +1,10 @@
 #include "platform/process.h"
 
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <knownfolders.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <memory>
 #include <stdexcept>
@@ -17,22 +19,40 @@ std::string ExecutableFolder() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) {
-      throw std::runtime_error("Dossier du programme introuvable : " +
-                               SystemErrorText(static_cast<int>(GetLastError())));
-    }
+    if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);
       break;
     }
+    if (path.size() >= (1u << 16)) return {};
     path.resize(path.size() * 2);
   }
   const std::size_t separator = path.find_last_of(L"\\/");
-  if (separator == std::wstring::npos) return ".";
+  if (separator == std::wstring::npos) return {};
   path.resize(separator);
   // "C:" alone would name the drive's current folder, not its root.
   if (path.size() == 2 && path[1] == L':') path += L'\\';
   return windows::Utf8(path);
+}
+
+std::string UserPicturesFolder() {
+  const std::string folder = windows::LocalAppDataFolder();
+  return folder.empty() ? std::string() : folder + "\\Lumivane\\images";
+}
+
+std::string windows::LocalAppDataFolder() {
+  PWSTR folder = nullptr;
+  std::string result;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &folder)) &&
+      folder != nullptr) {
+    result = windows::Utf8(folder);
+  }
+  CoTaskMemFree(folder);
+  if (result.empty()) {
+    const wchar_t* variable = _wgetenv(L"LOCALAPPDATA");
+    if (variable != nullptr) result = windows::Utf8(variable);
+  }
+  return result;
 }
 
 std::vector<std::string> CommandLineArguments(int /*argc*/, char** /*argv*/) {

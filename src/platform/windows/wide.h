@@ -18,4 +18,8 @@ std::string Utf8(std::wstring_view wide);
 // (\\?\UNC\ for a share) when it is too long for the plain form.
 std::wstring WindowsPath(const std::string& path);
 
+// The user's local application data folder (FOLDERID_LocalAppData, else
+// %LOCALAPPDATA%), in UTF-8; empty when the system names none.
+std::string LocalAppDataFolder();
+
 }  // namespace lumivane::platform::windows
