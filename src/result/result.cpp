@@ -156,6 +156,9 @@ void DeclarerEncodage(pugi::xml_document& doc) {
       }
     }
     while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());
+    // The parser takes "<?XML" or "<?Xml" for the declaration too; only
+    // "<?xml" is one.
+    declaration.set_name("xml");
   } else {
     declaration = doc.prepend_child(pugi::node_declaration);
   }

@@ -115,6 +115,9 @@ TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
   EXPECT_EQ(ConstruireResultat("<?xml version=\"1.1\" standalone=\"no\"?><Configurateur/>", vide,
                                "j", nullptr),
             "<?xml version=\"1.1\" encoding=\"ISO-8859-1\" standalone=\"no\"?><Configurateur/>");
+  // A declaration in capitals is written as the one XML knows.
+  EXPECT_EQ(ConstruireResultat("<?XML version=\"1.0\"?><Configurateur/>", vide, "j", nullptr),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur/>");
   // A document declared ISO-8859-1 is read as such.
   EXPECT_EQ(ConstruireResultat("<?xml version='1.0' encoding='iso-8859-1'?>"
                                "<Configurateur>\xE9t\xE9</Configurateur>",
