@@ -16,12 +16,8 @@ std::string DeuxChiffres(int value) {
 }
 
 std::string AvecSeparateur(std::string folder) {
-  // The separator the folder already uses: a Windows path gets a backslash.
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') {
-    folder += folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos
-                  ? '\\'
-                  : '/';
-  }
+  // Windows paths may end with either separator.
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
   return folder;
 }
 

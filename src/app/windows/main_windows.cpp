@@ -70,8 +70,11 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
   // says so. The downloader ends the folder with its own separator.
   const std::string dossier = platform::ExecutableFolder();
   // When that folder cannot be written (under Program Files), the user's own.
-  ports.pictures_folders = {dossier.empty() ? std::string() : dossier + "\\images",
-                            platform::UserPicturesFolder()};
+  // Ending with the separator, so that picture paths are Windows paths
+  // throughout.
+  const std::string utilisateur = platform::UserPicturesFolder();
+  ports.pictures_folders = {dossier.empty() ? std::string() : dossier + "\\images\\",
+                            utilisateur.empty() ? std::string() : utilisateur + "\\"};
   ports.date_separator = platform::SystemDateSeparator();
 
   TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), &boite);
