@@ -124,6 +124,12 @@ HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char
 void OublierSuites(HWND fenetre) {
   MSG message;
   while (PeekMessageW(&message, fenetre, kMessageSuite, kMessageSuite, PM_REMOVE)) {
+    // PeekMessage hands out WM_QUIT whatever the filter: the window's own
+    // WM_DESTROY has just posted it, and the message loop must still get it.
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
     delete reinterpret_cast<std::function<void()>*>(message.lParam);
   }
 }
