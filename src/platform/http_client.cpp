@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/journal.h"
+#include "platform/http_journal.h"
 #include "platform/system_error.h"
 
 namespace lumivane::platform {
@@ -231,25 +232,6 @@ struct Transfer {
            ") : " + shown;
   }
 };
-
-// One line of the journal per request: the address without its query
-// string, then the status, the size and the time, or what failed.
-void NoteRequest(const char* method, const std::string& url, long status, std::size_t bytes,
-                 std::chrono::steady_clock::time_point start, const std::string& failure,
-                 int attempts = 1) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
-  std::string event = std::string("http : ") + method + " " + UrlForDisplay(url) + " : ";
-  if (failure.empty()) {
-    event += std::to_string(status) + ", " + std::to_string(bytes) + " octets";
-  } else {
-    event += failure;
-  }
-  event += ", " + std::to_string(ms) + " ms";
-  if (attempts > 1) event += ", " + std::to_string(attempts) + " essais";
-  journal::Note(event);
-}
 
 // Everything but the URL, the method and the headers.
 void ConfigureHandle(CURL* h, const HttpSettings& settings, Transfer* transfer) {

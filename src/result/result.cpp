@@ -225,16 +225,7 @@ void PreparerDocument(pugi::xml_document& doc) {
       default:
         break;
     }
-    // Depth first, without recursion.
-    if (node.first_child()) {
-      node = node.first_child();
-      continue;
-    }
-    while (node && !node.next_sibling()) {
-      node = node.parent();
-      if (node == doc) node = pugi::xml_node();
-    }
-    if (node) node = node.next_sibling();
+    node = xml::NoeudSuivant(node, doc);
   }
 
   for (pugi::xml_node cdata : cdata_sections) {

@@ -194,21 +194,11 @@ bool ReferenceANul(std::string_view text) {
 // bytes that are not UTF-8 in the values: a strict reader refuses such a
 // document, and so does the module rather than pass them on.
 bool ValeursUtf8(const pugi::xml_document& doc) {
-  pugi::xml_node node = doc.first_child();
-  while (node) {
+  for (pugi::xml_node node = doc.first_child(); node; node = NoeudSuivant(node, doc)) {
     if (!platform::IsValidUtf8(node.value())) return false;
     for (const pugi::xml_attribute& attribute : node.attributes()) {
       if (!platform::IsValidUtf8(attribute.value())) return false;
     }
-    if (node.first_child()) {
-      node = node.first_child();
-      continue;
-    }
-    while (node && !node.next_sibling()) {
-      node = node.parent();
-      if (node == doc) node = pugi::xml_node();
-    }
-    if (node) node = node.next_sibling();
   }
   return true;
 }
@@ -226,6 +216,12 @@ void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned opt
   if (ReferenceANul(utf8) || !ValeursUtf8(doc)) {
     throw XmlError(what + " : une référence de caractère (&#…;) ne désigne aucun caractère.");
   }
+}
+
+pugi::xml_node NoeudSuivant(pugi::xml_node node, const pugi::xml_node& root) {
+  if (node.first_child()) return node.first_child();
+  while (node && node != root && !node.next_sibling()) node = node.parent();
+  return node && node != root ? node.next_sibling() : pugi::xml_node();
 }
 
 std::string Texte(const pugi::xml_node& element) {

@@ -39,6 +39,11 @@ void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned opt
 // an element's text is exactly what was sent.
 inline constexpr unsigned kLecture = pugi::parse_default | pugi::parse_ws_pcdata;
 
+// The node after `node` in document order, below `root` (depth first,
+// without recursion: a document may nest as deep as it likes); an empty
+// handle after the last one.
+pugi::xml_node NoeudSuivant(pugi::xml_node node, const pugi::xml_node& root);
+
 // An element's text: all of its direct text and CDATA pieces joined, in order;
 // comments and processing instructions between them are skipped. Empty for an
 // absent element.

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "platform/journal.h"
+#include "platform/http_journal.h"
 #include "platform/messages.h"
 #include "platform/system_error.h"
 #include "platform/windows/url.h"
@@ -284,25 +285,6 @@ struct SinkFailure {
 
 bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// One line of the journal per request: the address without its query
-// string, then the status, the size and the time, or what failed.
-void NoteRequest(const char* method, const std::string& url, long status, std::size_t bytes,
-                 std::chrono::steady_clock::time_point start, const std::string& failure,
-                 int attempts = 1) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - start)
-                      .count();
-  std::string event = std::string("http : ") + method + " " + UrlForDisplay(url) + " : ";
-  if (failure.empty()) {
-    event += std::to_string(status) + ", " + std::to_string(bytes) + " octets";
-  } else {
-    event += failure;
-  }
-  event += ", " + std::to_string(ms) + " ms";
-  if (attempts > 1) event += ", " + std::to_string(attempts) + " essais";
-  journal::Note(event);
 }
 
 // Requests over one WinHTTP session, one at a time.
