@@ -33,7 +33,7 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/window.png DESTINATION docs COMPONENT module)
 
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME "Module_Lumivane-${PROJECT_VERSION}-windows")
+  set(CPACK_PACKAGE_FILE_NAME "Module_Lumivane-${PROJECT_VERSION}-windows-x64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 
   # The per-user installer, built with Debian's nsis.
