@@ -1,4 +1,5 @@
 #include "platform/journal.h"
+#include "platform/journal_line.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,14 +30,6 @@ struct State {
 State& Journal() {
   static State state;
   return state;
-}
-
-std::string RunId() {
-  std::random_device random;
-  const char* digits = "0123456789abcdef";
-  std::string id;
-  for (int i = 0; i < 6; ++i) id += digits[random() % 16];
-  return id;
 }
 
 // 2026-12-08T09:50:00.123+01:00
@@ -73,11 +66,7 @@ int OpenAppend(const std::string& path) {
 void Rotate(State& state) {
   struct stat info {};
   if (::fstat(state.fd, &info) != 0 || static_cast<std::size_t>(info.st_size) < kMaxBytes) return;
-  const std::size_t dot = state.path.rfind('.');
-  const std::size_t slash = state.path.rfind('/');
-  const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  const std::string old = extension ? state.path.substr(0, dot) + ".1" + state.path.substr(dot)
-                                    : state.path + ".1";
+  const std::string old = RotatedPath(state.path);
   ::rename(state.path.c_str(), old.c_str());
   ::close(state.fd);
   state.fd = OpenAppend(state.path);
@@ -107,7 +96,7 @@ void Open(const std::string& path) {
   state.fd = OpenAppend(path);
   if (state.fd < 0) return;  // off for this run, without a word to the user
   state.path = path;
-  state.run_id = RunId();
+  state.run_id = NewRunId();
 }
 
 void Note(std::string_view event) {
@@ -116,19 +105,10 @@ void Note(std::string_view event) {
   if (state.fd < 0) return;
   Rotate(state);
   if (state.fd < 0) return Disable(state);
-  std::string line = LocalTime() + " " + state.run_id + " ";
-  // One line per event, whatever the event holds.
-  for (const char c : event) line += (c == '\n' || c == '\r') ? ' ' : c;
-  line += '\n';
+  const std::string line = Line(LocalTime(), state.run_id, event);
   // One write: appended whole, never mixed with another module's lines.
   const ssize_t written = ::write(state.fd, line.data(), line.size());
   if (written != static_cast<ssize_t>(line.size())) Disable(state);
-}
-
-void NoteMessage(std::string_view text) {
-  constexpr std::string_view kPrefix = "Module_Lumivane: ";
-  const std::string cleaned = StderrLine(std::string(text)).substr(kPrefix.size());
-  Note("message : " + cleaned);
 }
 
 void Close() {

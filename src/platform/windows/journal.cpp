@@ -1,4 +1,5 @@
 #include "platform/journal.h"
+#include "platform/journal_line.h"
 
 #include <windows.h>
 
@@ -26,14 +27,6 @@ struct State {
 State& Journal() {
   static State state;
   return state;
-}
-
-std::string RunId() {
-  std::random_device random;
-  const char* digits = "0123456789abcdef";
-  std::string id;
-  for (int i = 0; i < 6; ++i) id += digits[random() % 16];
-  return id;
 }
 
 // 2026-12-08T09:50:00.123+01:00: the local time and its offset from UTC,
@@ -73,11 +66,7 @@ HANDLE OpenAppend(const std::string& path) {
 void Rotate(State& state) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(state.file, &size) || static_cast<unsigned long long>(size.QuadPart) < kMaxBytes) return;
-  const std::size_t dot = state.path.rfind('.');
-  const std::size_t separator = state.path.find_last_of("\\/");
-  const bool extension = dot != std::string::npos && (separator == std::string::npos || dot > separator);
-  const std::string old =
-      extension ? state.path.substr(0, dot) + ".1" + state.path.substr(dot) : state.path + ".1";
+  const std::string old = RotatedPath(state.path);
   // The handle is closed first: Windows renames an open file only when every
   // handle on it allows deletion, which this module's own does.
   CloseHandle(state.file);
@@ -108,7 +97,7 @@ void Open(const std::string& path) {
   state.file = OpenAppend(path);
   if (state.file == INVALID_HANDLE_VALUE) return;  // off for this run, without a word to the user
   state.path = path;
-  state.run_id = RunId();
+  state.run_id = NewRunId();
 }
 
 void Note(std::string_view event) {
@@ -117,10 +106,7 @@ void Note(std::string_view event) {
   if (state.file == INVALID_HANDLE_VALUE) return;
   Rotate(state);
   if (state.file == INVALID_HANDLE_VALUE) return Disable(state);
-  std::string line = LocalTime() + " " + state.run_id + " ";
-  // One line per event, whatever the event holds.
-  for (const char c : event) line += (c == '\n' || c == '\r') ? ' ' : c;
-  line += '\n';
+  const std::string line = Line(LocalTime(), state.run_id, event);
   // One write on a handle opened for appending: the line lands whole at the
   // end, never mixed with another module's lines.
   DWORD written = 0;
@@ -128,12 +114,6 @@ void Note(std::string_view event) {
       written != line.size()) {
     Disable(state);
   }
-}
-
-void NoteMessage(std::string_view text) {
-  constexpr std::string_view kPrefix = "Module_Lumivane: ";
-  const std::string cleaned = StderrLine(std::string(text)).substr(kPrefix.size());
-  Note("message : " + cleaned);
 }
 
 void Close() {
