@@ -38,7 +38,7 @@ if(WIN32)
 
   # The per-user installer, built with Debian's nsis.
   find_program(LUMIVANE_MAKENSIS makensis)
-  set(installer ${CPACK_PACKAGE_DIRECTORY}/Module_Lumivane-${PROJECT_VERSION}-windows.exe)
+  set(LUMIVANE_INSTALLER ${CPACK_PACKAGE_DIRECTORY}/Module_Lumivane-${PROJECT_VERSION}-windows.exe)
   if(LUMIVANE_MAKENSIS)
     add_custom_target(installer
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CPACK_PACKAGE_DIRECTORY}
@@ -47,10 +47,10 @@ if(WIN32)
               -DEXE=$<TARGET_FILE:Module_Lumivane>
               -DGUIDE=${PROJECT_SOURCE_DIR}/README.md
               -DPICTURE=${PROJECT_SOURCE_DIR}/docs/window.png
-              -DOUTFILE=${installer}
+              -DOUTFILE=${LUMIVANE_INSTALLER}
               ${PROJECT_SOURCE_DIR}/packaging/windows/lumivane.nsi
       DEPENDS Module_Lumivane ${PROJECT_SOURCE_DIR}/packaging/windows/lumivane.nsi
-      COMMENT "Building the installer ${installer}"
+      COMMENT "Building the installer ${LUMIVANE_INSTALLER}"
       VERBATIM)
   else()
     add_custom_target(installer

@@ -5,21 +5,23 @@
 # road against the sandbox (its pictures in images\ beside it), then a silent
 # uninstall that leaves nothing of the module but the user's pictures.
 #
-#   windows_installer_test.sh <Windows build folder> <Linux build folder>
+#   windows_installer_test.sh <installer.exe> <Linux build folder>
+#   windows_installer_test.sh --stand-in <Linux build folder>
 #
-# Until the Windows build has made its installer (scripts/build-windows, then
-# scripts/package), an installer of a stand-in executable is built here and
-# only installing and uninstalling are checked; the line "the installed
-# module's run: skipped" says so. Exit code 77 (skipped) without makensis or
-# Wine.
+# The Windows build's suite runs the first form on the installer it has just
+# made. The second, for the Linux suite, builds an installer around a
+# stand-in executable and checks installing and uninstalling alone; the line
+# "the installed module's run: skipped" says so. Exit code 77 (skipped)
+# without makensis, Wine or Xvfb.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-windows=${1:?usage: windows_installer_test.sh <Windows build> <Linux build>}
-linux=${2:?usage: windows_installer_test.sh <Windows build> <Linux build>}
+usage="usage: windows_installer_test.sh <installer.exe>|--stand-in <Linux build>"
+installer=${1:?$usage}
+linux=${2:?$usage}
 
-for tool in makensis wine wineboot wineserver; do
+for tool in makensis wine wineboot wineserver Xvfb xdotool; do
   if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is missing (Debian packages nsis, wine)"
+    echo "skipped: $tool is missing (scripts/setup installs it)"
     exit 77
   fi
 done
@@ -44,9 +46,8 @@ wait_for() {  # command, seconds
   done
 }
 
-installer=$(ls -t "$windows"/packages/Module_Lumivane-*-windows.exe 2>/dev/null | head -n 1 || true)
-if [ -z "$installer" ]; then
-  echo "no Windows installer in $windows/packages: checking the installer of a stand-in executable"
+if [ "$installer" = --stand-in ]; then
+  echo "checking the installer of a stand-in executable"
   printf 'stand-in\n' >"$work/Module_Lumivane.exe"
   installer=$work/Module_Lumivane-0.0.0.0-windows.exe
   makensis -V2 -INPUTCHARSET UTF8 -DVERSION=0.0.0.0 -DEXE="$work/Module_Lumivane.exe" \
@@ -54,6 +55,14 @@ if [ -z "$installer" ]; then
     "$root/packaging/windows/lumivane.nsi" >/dev/null
   stand_in=1
 fi
+[ -f "$installer" ] || fail "no installer at $installer (cmake --build build-windows --target installer)"
+
+# Wine draws on an Xvfb of the test's own, there from the first Wine process
+# on: a prefix started without a display cannot make windows later.
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
+pids+=($!)
+wait_for '[ -s "$work/display" ]' 10 || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$work/display")"
 
 # A fresh prefix: its registry holds nothing but what the installer writes.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -84,10 +93,6 @@ echo "running the installed module through the whole road"
 pids+=($!)
 wait_for '[ -s "$work/sandbox.url" ]' 10 || fail "the sandbox did not start"
 base=$(head -n 1 "$work/sandbox.url")
-Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for '[ -s "$work/display" ]' 10 || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
 # Wine opens web addresses with the desktop's xdg-open: a stand-in records them.
 mkdir "$work/bin"
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s"\n' "$work/browser.log" >"$work/bin/xdg-open"
@@ -106,6 +111,9 @@ window=$(xdotool search --sync --onlyvisible --name 'Configurateur lumivane' | h
 xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers Return
 wait_for '! kill -0 "$module" 2>/dev/null' 60 || { cat "$work/module.log" >&2; fail "the module did not finish"; }
+status=0
+wait "$module" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/module.log" >&2; fail "the module ended with code $status"; }
 grep -q '<Menuiserie' "$work/devis.xml" 2>/dev/null || { cat "$work/module.log" >&2; fail "no exchange file"; }
 pictures=$(ls "$install_dir/images" 2>/dev/null | wc -l)
 [ "$pictures" -ge 1 ] || fail "no picture in $install_dir/images"
