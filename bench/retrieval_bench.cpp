@@ -1,15 +1,39 @@
-// Times one press of "Récupérer le devis" (RecupererDevis) against in-process
-// servers playing the retrieval URL, the quote service and the picture
-// server, for quotes of 10, 50 and 200 lines that all have a picture, with
-// and without latency injected into every answer, and compares each time
-// with the network's critical path: 3 round trips (retrieval document, quote,
-// the pictures all at once) plus the same retrieval without latency. Then
-// times "Annuler": from the token set to the retrieval given up. Each case
-// runs in a child process of its own so that its peak memory is its own.
+// Times one press of "Récupérer le devis" (RecupererDevis) against servers
+// playing the retrieval URL, the quote service and the picture server, for
+// quotes of 10, 50 and 200 lines that all have a picture, with and without
+// latency injected into every answer, and compares each time with the
+// network's critical path: 3 round trips (retrieval document, quote, the
+// pictures all at once) plus the same retrieval without latency. Then times
+// "Annuler": from the token set to the retrieval given up.
+//
+//   retrieval_bench                     (Linux) every case, each in a child
+//                                       process of its own with its own
+//                                       in-process server, so that its peak
+//                                       memory is its own; prints the table
+//   retrieval_bench --serve             (Linux) serves every case until
+//                                       SIGTERM or SIGINT; prints its base
+//                                       URL first
+//   retrieval_bench --against URL [--ca FILE] --lines N --latency MS
+//   retrieval_bench --against URL [--ca FILE] --cancel
+//                                       (both systems) one case against a
+//                                       server started with --serve, or a
+//                                       proxy in front of it (FILE: its
+//                                       certificate authority); prints
+//                                       "time_ms peak_kib growth_kib bytes",
+//                                       or the cancel time in ms
+//
+// scripts/bench runs the table on Linux; with --windows, the Windows build's
+// cases under Wine against a Linux server; with --http2, the Linux build's
+// through an HTTP/2 proxy (nghttpx) in front of that server.
 //
 // The servers answer requests concurrently (a pool of 64 threads, a listen
 // backlog of 512, no Nagle delay), so that they are not what is measured.
+// A case is addressed by its path: /case/<latency ms or "stall">/<lines>/...
 
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -17,15 +41,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <nlohmann/json.hpp>
-#include <random>
-#include <thread>
-#include <atomic>
-#include <functional>
+#include <csignal>
 
 #include "http_test_server.h"
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <thread>
+
 #include "platform/endpoints.h"
 #include "platform/files.h"
 #include "result/retrieval.h"
@@ -36,11 +67,143 @@ namespace {
 using lumivane::platform::HttpClient;
 
 constexpr std::size_t kPictureBytes = 200 * 1024;
+constexpr int kCancelLines = 50;
 
 struct BenchMessages : lumivane::platform::MessagePort {
   int shown = 0;
   void ShowMessage(const std::string&) override { ++shown; }
 };
+
+struct FixedClock : lumivane::platform::Clock {
+  lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
+};
+
+// The certificate authority of a TLS proxy in front of the bench server.
+std::string extra_ca_file;
+
+lumivane::platform::HttpSettings WindowSettings() {
+  auto settings = lumivane::platform::WindowClientSettings();
+  settings.extra_ca_file = extra_ca_file;
+  return settings;
+}
+
+lumivane::platform::HttpSettings PictureSettings() {
+  lumivane::platform::HttpSettings settings;
+  settings.extra_ca_file = extra_ca_file;
+  return settings;
+}
+
+std::string CaseUrl(const std::string& base, const std::string& latency, int lines) {
+  return base + "/case/" + latency + "/" + std::to_string(lines);
+}
+
+struct Memory {
+  long resident_kib = 0;
+  long peak_kib = 0;
+};
+
+Memory ProcessMemory() {
+  Memory memory;
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    memory.resident_kib = static_cast<long>(counters.WorkingSetSize / 1024);
+    memory.peak_kib = static_cast<long>(counters.PeakWorkingSetSize / 1024);
+  }
+#else
+  long pages = 0;
+  long resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  memory.resident_kib = resident * (sysconf(_SC_PAGESIZE) / 1024);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  memory.peak_kib = usage.ru_maxrss;
+#endif
+  return memory;
+}
+
+struct Result {
+  double best_ms = 0;
+  long peak_kib = 0;
+  long growth_kib = 0;  // peak over the resident size of the idle module
+  std::size_t exchange_bytes = 0;
+};
+
+// One case, best of `repetitions`, against a server of ServeEveryCase.
+Result RunCase(const std::string& base, int lines, int latency_ms, int repetitions) {
+  Result result;
+  const std::string url = CaseUrl(base, std::to_string(latency_ms), lines);
+  {
+    // The idle module has made its gateway call: the HTTP stack and its
+    // system libraries are loaded before "Récupérer le devis" is pressed.
+    HttpClient gateway(WindowSettings());
+    gateway.Get(url + "/recuperation");
+  }
+  const long before_kib = ProcessMemory().resident_kib;
+  for (int r = 0; r < repetitions; ++r) {
+    lumivane::testing::TempDir dir;
+    const std::string exchange = (dir.Path() / "echange.xml").string();
+    FixedClock clock;
+    BenchMessages messages;
+    HttpClient http1(WindowSettings());
+    HttpClient http2(WindowSettings());
+    lumivane::quote::PictureDownloader pictures((dir.Path() / "images").string() + "/", clock, "/",
+                                                messages, PictureSettings());
+    std::string devis_id;
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = lumivane::result::RecupererDevis(
+        {url + "/recuperation", url, "jeton", exchange}, http1, http2, pictures, devis_id);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (outcome.kind != lumivane::result::RetrievalOutcome::Kind::Written || messages.shown != 0) {
+      std::fprintf(stderr, "unexpected outcome: %s\n", outcome.message.c_str());
+      std::exit(1);
+    }
+    result.exchange_bytes = lumivane::platform::ReadFileBytes(exchange).size();
+    if (r == 0 || ms < result.best_ms) result.best_ms = ms;
+  }
+  result.peak_kib = ProcessMemory().peak_kib;
+  result.growth_kib = result.peak_kib - before_kib;
+  return result;
+}
+
+// From "Annuler" (the token set while 50 pictures are on their way from a
+// server that takes 20 s each) to the retrieval given up.
+double CancelMs(const std::string& base) {
+  lumivane::testing::TempDir dir;
+  FixedClock clock;
+  BenchMessages messages;
+  lumivane::platform::CancellationToken cancel;
+  HttpClient http1(WindowSettings());
+  HttpClient http2(WindowSettings());
+  http1.SetCancellation(&cancel);
+  http2.SetCancellation(&cancel);
+  lumivane::quote::PictureDownloader pictures((dir.Path() / "images").string() + "/", clock, "/",
+                                              messages, PictureSettings());
+  pictures.SetCancellation(&cancel);
+  std::chrono::steady_clock::time_point pressed;
+  std::thread annuler([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    pressed = std::chrono::steady_clock::now();
+    cancel.Cancel();
+  });
+  const std::string url = CaseUrl(base, "stall", kCancelLines);
+  std::string devis_id;
+  try {
+    lumivane::result::PreparerRecuperation(
+        {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1,
+        http2, pictures, devis_id);
+  } catch (const lumivane::platform::OperationAnnulee&) {
+  }
+  const auto given_up = std::chrono::steady_clock::now();
+  annuler.join();
+  return std::chrono::duration<double, std::milli>(given_up - pressed).count();
+}
+
+#ifndef _WIN32
 
 std::string QuoteAnswer(int lines, const std::string& picture_base) {
   std::string xml = "<Sales_Header><No>D-BENCH</No><GeneralData_Sales_Lines>";
@@ -58,27 +221,23 @@ std::string QuoteAnswer(int lines, const std::string& picture_base) {
   return nlohmann::json{{"GetDataQuoteResult", xml}}.dump();
 }
 
-struct Result {
-  double best_ms = 0;
-  long peak_kib = 0;
-  long growth_kib = 0;  // peak over the resident size just before the runs
-  std::size_t exchange_bytes = 0;
-};
-
-long ResidentKib() {
-  long pages = 0;
-  long resident = 0;
-  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Servers that do not stand in the way: many workers, a long accept queue,
-// small answers sent at once.
-void Concurrent(lumivane::testing::HttpTestServer& server, int& listening) {
-  server.server().new_task_queue = [] { return new httplib::ThreadPool(64); };
+// Serves every case: /case/<latency ms>/<lines>/recuperation, the quote
+// service under /case/<latency ms>/<lines>, and its pictures below
+// .../photos/; with "stall" for the latency, each picture takes 20 s (or
+// until `stop`). The pictures' addresses are on the server the quote was
+// asked of (a proxy in front of this one gives its own address and scheme).
+// Servers that do not stand in the way: more workers than requests at once
+// (an HTTP/2 proxy sends all 200 pictures' requests together), a long accept
+// queue, small answers sent at once.
+void ServeEveryCase(lumivane::testing::HttpTestServer& server, const std::atomic<bool>& stop) {
+  static const std::string picture = [] {
+    std::string bytes(kPictureBytes, '\0');
+    std::mt19937 random(7);
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+  }();
+  int listening = -1;
+  server.server().new_task_queue = [] { return new httplib::ThreadPool(256); };
   server.server().set_tcp_nodelay(true);
   server.server().set_socket_options([&listening](socket_t sock) {
     int yes = 1;
@@ -86,132 +245,43 @@ void Concurrent(lumivane::testing::HttpTestServer& server, int& listening) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     listening = sock;
   });
-}
-
-Result RunCase(int lines, int latency_ms, int repetitions) {
-  std::string picture(kPictureBytes, '\0');
-  std::mt19937 random(7);
-  for (char& c : picture) c = static_cast<char>(random());
-
-  lumivane::testing::HttpTestServer server;
-  int listening = -1;
-  Concurrent(server, listening);
-  const auto pause = [latency_ms] {
-    if (latency_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
+  const auto pause = [&stop](const std::string& latency) {
+    if (latency == "stall") {
+      for (int i = 0; i < 2000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } else if (const int ms = std::atoi(latency.c_str()); ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
   };
-  const std::string retrieval =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Configurateur><Passerelle>bench</Passerelle>"
-      "<Project>42</Project></Configurateur>";
-  server.server().Get("/recuperation", [&](const httplib::Request&, httplib::Response& res) {
-    pause();
-    res.set_content(retrieval, "application/xml");
+  const std::string kCase = R"(/case/(\d+|stall)/(\d+))";
+  server.server().Get(kCase + "/recuperation", [pause](const httplib::Request& req,
+                                                      httplib::Response& res) {
+    if (req.matches[1] != "stall") pause(req.matches[1]);
+    res.set_content(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Configurateur><Passerelle>bench</Passerelle>"
+        "<Project>42</Project></Configurateur>",
+        "application/xml");
   });
-  std::string answer;
-  server.server().Post(lumivane::platform::kQuoteServicePath,
-                       [&](const httplib::Request&, httplib::Response& res) {
-                         pause();
-                         res.set_content(answer, "application/json");
+  server.server().Post(kCase + lumivane::platform::kQuoteServicePath,
+                       [pause](const httplib::Request& req, httplib::Response& res) {
+                         if (req.matches[1] != "stall") pause(req.matches[1]);
+                         const std::string scheme = req.has_header("X-Forwarded-Proto")
+                                                        ? req.get_header_value("X-Forwarded-Proto")
+                                                        : "http";
+                         const std::string base =
+                             CaseUrl(scheme + "://" + req.get_header_value("Host"), req.matches[1],
+                                     std::atoi(req.matches[2].str().c_str()));
+                         res.set_content(QuoteAnswer(std::atoi(req.matches[2].str().c_str()), base),
+                                         "application/json");
                        });
-  server.server().Get(R"(/photos/\d+\.jpeg)", [&](const httplib::Request&, httplib::Response& res) {
-    pause();
-    res.set_content(picture, "image/jpeg");
-  });
+  server.server().Get(kCase + R"(/photos/\d+\.jpeg)",
+                      [pause](const httplib::Request& req, httplib::Response& res) {
+                        pause(req.matches[1]);
+                        res.set_content(picture, "image/jpeg");
+                      });
   server.Start();
   // The library listens with a backlog of 5: a burst of connections would
   // wait for SYN retries.
   if (listening >= 0) ::listen(listening, 512);
-  answer = QuoteAnswer(lines, server.BaseUrl());
-
-  Result result;
-  const long before_kib = ResidentKib();
-  for (int r = 0; r < repetitions; ++r) {
-    lumivane::testing::TempDir dir;
-    const std::string exchange = (dir.Path() / "echange.xml").string();
-    struct FixedClock : lumivane::platform::Clock {
-      lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-    } clock;
-    BenchMessages messages;
-    HttpClient http1(lumivane::platform::WindowClientSettings());
-    HttpClient http2(lumivane::platform::WindowClientSettings());
-    lumivane::quote::PictureDownloader pictures((dir.Path() / "images").string() + "/", clock, "/",
-                                                messages);
-    std::string devis_id;
-    const auto start = std::chrono::steady_clock::now();
-    const auto outcome = lumivane::result::RecupererDevis(
-        {server.Url("/recuperation"), server.BaseUrl(), "jeton", exchange}, http1, http2, pictures,
-        devis_id);
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (outcome.kind != lumivane::result::RetrievalOutcome::Kind::Written || messages.shown != 0) {
-      std::fprintf(stderr, "unexpected outcome: %s\n", outcome.message.c_str());
-      std::exit(1);
-    }
-    result.exchange_bytes = lumivane::platform::ReadFileBytes(exchange).size();
-    if (r == 0 || ms < result.best_ms) result.best_ms = ms;
-  }
-  server.Stop();
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  result.peak_kib = usage.ru_maxrss;
-  result.growth_kib = usage.ru_maxrss - before_kib;
-  return result;
-}
-
-// From "Annuler" (the token set while 50 pictures are on their way from a
-// server that takes 20 s each) to the retrieval given up.
-double CancelMs() {
-  lumivane::testing::HttpTestServer server;
-  int listening = -1;
-  Concurrent(server, listening);
-  std::atomic<bool> stop{false};
-  server.server().Get("/recuperation", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content("<Configurateur><Project>42</Project></Configurateur>", "application/xml");
-  });
-  std::string answer;
-  server.server().Post(lumivane::platform::kQuoteServicePath,
-                       [&](const httplib::Request&, httplib::Response& res) {
-                         res.set_content(answer, "application/json");
-                       });
-  server.server().Get(R"(/photos/\d+\.jpeg)", [&](const httplib::Request&, httplib::Response& res) {
-    for (int i = 0; i < 2000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    res.set_content("x", "image/jpeg");
-  });
-  server.Start();
-  if (listening >= 0) ::listen(listening, 512);
-  answer = QuoteAnswer(50, server.BaseUrl());
-
-  lumivane::testing::TempDir dir;
-  struct FixedClock : lumivane::platform::Clock {
-    lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-  } clock;
-  BenchMessages messages;
-  lumivane::platform::CancellationToken cancel;
-  HttpClient http1(lumivane::platform::WindowClientSettings());
-  HttpClient http2(lumivane::platform::WindowClientSettings());
-  http1.SetCancellation(&cancel);
-  http2.SetCancellation(&cancel);
-  lumivane::quote::PictureDownloader pictures((dir.Path() / "images").string() + "/", clock, "/",
-                                              messages);
-  pictures.SetCancellation(&cancel);
-  std::chrono::steady_clock::time_point pressed;
-  std::thread annuler([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    pressed = std::chrono::steady_clock::now();
-    cancel.Cancel();
-  });
-  std::string devis_id;
-  try {
-    lumivane::result::PreparerRecuperation(
-        {server.Url("/recuperation"), server.BaseUrl(), "jeton",
-         (dir.Path() / "echange.xml").string()},
-        http1, http2, pictures, devis_id);
-  } catch (const lumivane::platform::OperationAnnulee&) {
-  }
-  const auto given_up = std::chrono::steady_clock::now();
-  annuler.join();
-  stop = true;
-  server.Stop();
-  return std::chrono::duration<double, std::milli>(given_up - pressed).count();
 }
 
 // Runs `body` in a child process; what it prints is the case's line.
@@ -229,9 +299,7 @@ bool InChild(const std::function<void()>& body) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-}  // namespace
-
-int main() {
+int WholeTable() {
   std::printf("%-6s %-8s %10s %14s %7s %14s %16s %13s\n", "lines", "latency", "time (ms)",
               "3L + T0 (ms)", "ratio", "peak RSS (KiB)", "growth (KiB)", "exchange (B)");
   for (const int lines : {10, 50, 200}) {
@@ -240,7 +308,10 @@ int main() {
     if (::pipe(pipe_fds) != 0) return 1;
     for (const int latency : {0, 50}) {
       const bool ok = InChild([&] {
-        const Result r = RunCase(lines, latency, latency == 0 ? 3 : 2);
+        std::atomic<bool> stop{false};
+        lumivane::testing::HttpTestServer server;
+        ServeEveryCase(server, stop);
+        const Result r = RunCase(server.BaseUrl(), lines, latency, latency == 0 ? 3 : 2);
         double t0 = r.best_ms;
         if (latency == 0) {
           if (::write(pipe_fds[1], &t0, sizeof t0) != sizeof t0) _exit(1);
@@ -251,18 +322,98 @@ int main() {
         std::printf("%-6d %-8s %10.1f %14.1f %7.2f %14ld %16ld %13zu\n", lines,
                     (std::to_string(latency) + " ms").c_str(), r.best_ms, critical,
                     r.best_ms / critical, r.peak_kib, r.growth_kib, r.exchange_bytes);
+        server.Stop();
       });
       if (!ok) return 1;
     }
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
   }
-  if (!InChild([] { std::printf("\"Annuler\" to the retrieval given up: %.1f ms\n", CancelMs()); })) {
-    return 1;
-  }
+  const bool ok = InChild([] {
+    std::atomic<bool> stop{false};
+    lumivane::testing::HttpTestServer server;
+    ServeEveryCase(server, stop);
+    std::printf("\"Annuler\" to the retrieval given up: %.1f ms\n", CancelMs(server.BaseUrl()));
+    stop = true;
+    server.Stop();
+  });
+  if (!ok) return 1;
   std::printf(
       "(%zu KiB per picture; best of 3 runs without latency, of 2 with; latency is added to "
       "every answer; HTTP/1.1, at most %zu connections to the picture server)\n",
       kPictureBytes / 1024, lumivane::quote::kPicturesPerHost);
   return 0;
+}
+
+int Serve() {
+  // Every thread started from here on leaves the two signals to sigwait.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::atomic<bool> stop{false};
+  lumivane::testing::HttpTestServer server;
+  ServeEveryCase(server, stop);
+  std::printf("%s\n", server.BaseUrl().c_str());
+  std::fflush(stdout);
+  int received = 0;
+  sigwait(&signals, &received);
+  stop = true;
+  server.Stop();
+  return 0;
+}
+
+#endif
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: retrieval_bench [--serve | --against URL [--ca FILE] (--lines N --latency MS "
+               "| --cancel)]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string against;
+  int lines = -1;
+  int latency = -1;
+  bool cancel = false;
+  bool serve = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--serve") {
+      serve = true;
+    } else if (arg == "--cancel") {
+      cancel = true;
+    } else if (arg == "--against" && has_value) {
+      against = argv[++i];
+    } else if (arg == "--ca" && has_value) {
+      extra_ca_file = argv[++i];
+    } else if (arg == "--lines" && has_value) {
+      lines = std::atoi(argv[++i]);
+    } else if (arg == "--latency" && has_value) {
+      latency = std::atoi(argv[++i]);
+    } else {
+      return Usage();
+    }
+  }
+  if (!against.empty()) {
+    if (cancel) {
+      std::printf("%.1f\n", CancelMs(against));
+      return 0;
+    }
+    if (lines <= 0 || latency < 0) return Usage();
+    const Result r = RunCase(against, lines, latency, latency == 0 ? 3 : 2);
+    std::printf("%.1f %ld %ld %zu\n", r.best_ms, r.peak_kib, r.growth_kib, r.exchange_bytes);
+    return 0;
+  }
+#ifdef _WIN32
+  (void)serve;
+  return Usage();
+#else
+  return serve ? Serve() : WholeTable();
+#endif
 }

@@ -39,12 +39,15 @@ if(WIN32)
   # The per-user installer, built with Debian's nsis.
   find_program(LUMIVANE_MAKENSIS makensis)
   set(LUMIVANE_INSTALLER ${CPACK_PACKAGE_DIRECTORY}/Module_Lumivane-${PROJECT_VERSION}-windows.exe)
+  set(stripped_dir ${PROJECT_BINARY_DIR}/installer-files)
   if(LUMIVANE_MAKENSIS)
     add_custom_target(installer
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CPACK_PACKAGE_DIRECTORY}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CPACK_PACKAGE_DIRECTORY} ${stripped_dir}
+      # Without its symbols, as in the zip.
+      COMMAND ${CMAKE_STRIP} -o ${stripped_dir}/Module_Lumivane.exe $<TARGET_FILE:Module_Lumivane>
       COMMAND ${LUMIVANE_MAKENSIS} -V2 -INPUTCHARSET UTF8
               -DVERSION=${PROJECT_VERSION}
-              -DEXE=$<TARGET_FILE:Module_Lumivane>
+              -DEXE=${stripped_dir}/Module_Lumivane.exe
               -DGUIDE=${PROJECT_SOURCE_DIR}/README.md
               -DPICTURE=${PROJECT_SOURCE_DIR}/docs/window.png
               -DOUTFILE=${LUMIVANE_INSTALLER}
