@@ -104,6 +104,17 @@ TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
   EXPECT_FALSE(FileExists(temporary));
   EXPECT_THROW(MoveFileOver(temporary, picture), FileError);
   EXPECT_THROW(SyncFiles({folder + "absent.jpg"}, folder), FileError);
+  // Many files are flushed several at once; one that is missing among them
+  // still fails the whole.
+  std::vector<std::string> many;
+  for (int i = 0; i < 40; ++i) {
+    many.push_back(folder + "many-" + std::to_string(i) + ".jpg");
+    if (i != 27) ReplaceFileContents(many.back(), "jpeg", false);
+  }
+  EXPECT_THROW(SyncFiles(many, folder), FileError);
+  many.erase(many.begin() + 27);
+  SyncFiles(many, folder);
+  for (const std::string& path : many) RemoveFile(path);
   RemoveEmptyFolder(folder);  // not empty: stays
   EXPECT_TRUE(FolderExists(folder));
   RemoveFile(picture);
