@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "module_run.h"
 #include "sandbox.h"
+#include "x_screen.h"
 
 namespace lumivane::testing {
 namespace {
@@ -191,6 +194,35 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"Malformed", R"({"kind":"malformed"})", "Réponse illisible de la passerelle",
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// While the gateway takes its time, the window is there, painted whole (the
+// logo's picture too: a plain window has far fewer colours), and paints itself
+// again when another window has passed over it. "Annuler" then ends it
+// without opening the browser.
+TEST_F(GatewayE2E, WindowIsPaintedWhileTheGatewayAnswers) {
+  using namespace std::chrono_literals;
+  sandbox_.SetFault("gateway", {{"delay_ms", 20000}});
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), sandbox_.BaseUrl()));
+  run.Start();
+  const auto window = run.MainWindow();
+  ASSERT_TRUE(window) << run.Diagnostics();
+  std::this_thread::sleep_for(700ms);
+  XScreen screen(SharedDisplay().Name());
+  const auto painted = screen.Capture(*window);
+  ASSERT_TRUE(painted);
+  EXPECT_GT(painted->DistinctColours(), 1000u);
+
+  screen.Cover(*window, 0xFF00FF, 200ms);
+  std::this_thread::sleep_for(300ms);
+  const auto repainted = screen.Capture(*window);
+  ASSERT_TRUE(repainted);
+  EXPECT_EQ(repainted->Differences(*painted), 0u);
+
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_TRUE(run.BrowserUrls().empty());
+  EXPECT_EQ(run.ExchangeBytes(), "avant\r\n");
+}
 
 }  // namespace
 }  // namespace lumivane::testing

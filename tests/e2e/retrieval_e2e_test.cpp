@@ -17,8 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include <csignal>
+
 #include "module_run.h"
 #include "sandbox.h"
+#include "x_screen.h"
 
 namespace lumivane::testing {
 namespace {
@@ -237,6 +240,42 @@ TEST_F(RetrievalE2E, AnnulerDuringASlowRetrievalStopsAtOnce) {
   EXPECT_TRUE(run_->Messages().empty()) << run_->Diagnostics();
   EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
   EXPECT_FALSE(fs::exists(run_->ImagesFolder()));
+}
+
+// A window passed over the module's during a slow retrieval leaves no trace:
+// the module paints itself again at once. Stopped, the same module keeps the
+// other window's ghost, so the check does tell a window that does not paint.
+TEST_F(RetrievalE2E, WindowPaintsItselfAgainDuringASlowRetrieval) {
+  using namespace std::chrono_literals;
+  sandbox_.SetFault("picture", {{"delay_ms", 20000}});
+  ASSERT_NO_FATAL_FAILURE(StartReady());
+  const auto window = run_->MainWindow();
+  ASSERT_TRUE(window) << run_->Diagnostics();
+  ASSERT_TRUE(run_->ClickRecuperer());
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(run_->Running()) << run_->Diagnostics();
+  XScreen screen(SharedDisplay().Name());
+  const auto painted = screen.Capture(*window);
+  ASSERT_TRUE(painted);
+
+  ASSERT_EQ(::kill(run_->Pid(), SIGSTOP), 0);
+  screen.Cover(*window, 0xFF00FF, 200ms);
+  std::this_thread::sleep_for(300ms);
+  const auto ghost = screen.Capture(*window);
+  ASSERT_EQ(::kill(run_->Pid(), SIGCONT), 0);
+  ASSERT_TRUE(ghost);
+  EXPECT_GT(ghost->Differences(*painted), painted->rgb.size() / 2);
+
+  std::this_thread::sleep_for(500ms);
+  screen.Cover(*window, 0xFF00FF, 200ms);
+  std::this_thread::sleep_for(300ms);
+  const auto repainted = screen.Capture(*window);
+  ASSERT_TRUE(repainted);
+  EXPECT_EQ(repainted->Differences(*painted), 0u);
+
+  ASSERT_TRUE(run_->ClickAnnuler());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
 }
 
 // Failures after which the module closes without writing.

@@ -162,6 +162,10 @@ std::optional<std::string> ModuleRun::WaitForMessage(const std::string& part, Du
 
 bool ModuleRun::MainWindowVisible() const { return WindowVisible(kMainWindowTitle); }
 
+std::optional<std::string> ModuleRun::MainWindow(Duration timeout) const {
+  return xdotool_.WaitForWindow(module_.Pid(), kMainWindowTitle, timeout);
+}
+
 bool ModuleRun::WindowVisible(const std::string& title) const {
   return !xdotool_.Visible(module_.Pid(), title).empty();
 }

@@ -77,11 +77,14 @@ class ModuleRun {
   ::testing::AssertionResult ClickRecuperer();
   ::testing::AssertionResult ClickAnnuler();
   bool MainWindowVisible() const;
+  // The X window id of the main window, once it is on screen.
+  std::optional<std::string> MainWindow(Duration timeout = kWait) const;
   // Whether a window of the module with a title matching `title` is on screen.
   bool WindowVisible(const std::string& title) const;
 
   std::optional<int> WaitForExit(Duration timeout = kWait);
   bool Running();
+  pid_t Pid() const { return module_.Pid(); }
 
   // URLs handed to xdg-open so far, in order.
   std::vector<std::string> BrowserUrls() const;
