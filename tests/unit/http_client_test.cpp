@@ -103,6 +103,11 @@ class HttpClientTest : public ::testing::Test {
     const std::lock_guard lock(mutex_);
     return last_.has_header(name) ? last_.get_header_value(name) : "<absent>";
   }
+  // The client's end of the connection the last request came over.
+  int LastPort() {
+    const std::lock_guard lock(mutex_);
+    return last_.remote_port;
+  }
 
   // Runs a request that must fail, and checks the error: its text holds
   // `expected`, never the query, and libcurl wrote nothing to stderr.
@@ -161,6 +166,25 @@ TEST_F(HttpClientTest, CookiesGoBackOnlyWithTheClientThatReceivedThem) {
   HttpClient moved(std::move(first));
   moved.Get(server_.Url("/echo"));
   EXPECT_EQ(LastHeader("Cookie"), "PHPSESSID=abc123");
+}
+
+// The window's two clients: one connection kept alive for both, each with
+// its own cookies all the same.
+TEST_F(HttpClientTest, ClientsSharingConnectionsKeepTheirOwnCookies) {
+  const auto shared = MakeSharedConnections();
+  HttpClient first(WindowClientSettings(), shared);
+  HttpClient second(WindowClientSettings(), shared);
+  first.Get(server_.Url("/cookie"));
+  first.Get(server_.Url("/echo"));
+  EXPECT_EQ(LastHeader("Cookie"), "PHPSESSID=abc123");
+  const int port = LastPort();
+  second.Post(server_.Url("/echo"), "{}", "application/json", "utf-8");
+  EXPECT_EQ(LastHeader("Cookie"), "<absent>");
+  EXPECT_EQ(LastPort(), port);
+  second.Get(server_.Url("/cookie"));
+  first.Get(server_.Url("/echo"));
+  EXPECT_EQ(LastHeader("Cookie"), "PHPSESSID=abc123");
+  EXPECT_EQ(LastPort(), port);
 }
 
 TEST_F(HttpClientTest, PostSendsBodyContentTypeAndEmptyBasicCredentials) {

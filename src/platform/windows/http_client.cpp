@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/cookie_jar.h"
 #include "platform/journal.h"
 #include "platform/http_journal.h"
 #include "platform/messages.h"
@@ -82,6 +83,29 @@ std::wstring QueryHeader(HINTERNET request, DWORD what) {
   }
   value.resize(size / sizeof(wchar_t));
   return value;
+}
+
+// Every value of a header that may come several times (Set-Cookie).
+std::vector<std::wstring> QueryHeaders(HINTERNET request, DWORD what) {
+  std::vector<std::wstring> values;
+  for (DWORD index = 0;;) {
+    DWORD size = 0;
+    const DWORD asked = index;
+    WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size, &index);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) break;
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    index = asked;
+    if (!WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size, &index)) break;
+    value.resize(size / sizeof(wchar_t));
+    values.push_back(std::move(value));
+    if (index == asked) break;  // a system that does not move on
+  }
+  return values;
+}
+
+std::int64_t SecondsSinceEpoch() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 // `location` read against `base`, as a browser resolves a relative Location.
@@ -287,11 +311,44 @@ bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+}  // namespace
+
+// The window's clients take turns over one WinHTTP session, so that its pool
+// of kept-alive connections serves both: the retrieval document's GET and the
+// quote's POST go over one connection when they go to one server. WinHTTP
+// keeps cookies per session: its own are off, and each client keeps its own
+// in a CookieJar.
+class SharedConnections {
+ public:
+  std::shared_ptr<Internet> Session(const std::wstring& agent,
+                                    const std::function<std::shared_ptr<Internet>()>& open) {
+    const std::lock_guard lock(mutex_);
+    if (session_ && agent_ == agent) return session_;
+    auto session = open();
+    if (!session_) {
+      session_ = session;
+      agent_ = agent;
+    }
+    return session;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::wstring agent_;
+  std::shared_ptr<Internet> session_;
+};
+
+std::shared_ptr<SharedConnections> MakeSharedConnections() { return std::make_shared<SharedConnections>(); }
+
+namespace {
+
 // Requests over one WinHTTP session, one at a time.
 struct Engine {
   HttpSettings settings;
-  // One session per client: WinHTTP keeps cookies per session.
-  Internet session;
+  // The client's own session, or the one it shares with another client.
+  std::shared_ptr<Internet> session;
+  // The cookies this client received (WinHTTP's are off).
+  CookieJar cookies;
   ProxySettings proxy;
   bool basic_authentication = false;
   const CancellationToken* cancel = nullptr;
@@ -304,7 +361,7 @@ struct Engine {
   // The WinHTTP or Winsock code of the last failure, 0 when none.
   DWORD failure_code = 0;
 
-  explicit Engine(HttpSettings chosen) : settings(std::move(chosen)) {
+  explicit Engine(HttpSettings chosen, SharedConnections* shared = nullptr) : settings(std::move(chosen)) {
     const std::wstring agent = windows::Wide(settings.user_agent);
     proxy = ProxySettings::OfCurrentUser();
     // The user's fixed proxy at the session, loopback addresses bypassing it;
@@ -312,11 +369,15 @@ struct Engine {
     // configuration (a PAC file or WPAD), which only Windows honours.
     const std::wstring& fixed = proxy.proxy;
     const std::wstring bypass = proxy.bypass + (proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
-    session.reset(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
-                              fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                              fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
-                              fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
-    if (!session) throw HttpError("Impossible de créer le client HTTP.");
+    const auto open = [&] {
+      Internet opened(WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
+                                  fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                  fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
+                                  fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
+      if (!opened) throw HttpError("Impossible de créer le client HTTP.");
+      return std::make_shared<Internet>(std::move(opened));
+    };
+    session = shared != nullptr ? shared->Session(agent, open) : open();
   }
 
   // A request with its line in the journal.
@@ -352,9 +413,10 @@ struct Engine {
       const auto parts = windows::CrackHttpUrl(current);
       if (!parts) throw HttpError("Adresse mal formée : " + shown);
       const std::wstring wide_url = windows::Wide(current);
-      ProxySettings::Choice route = proxy.For(session.get(), *parts, wide_url);
+      ProxySettings::Choice route = proxy.For(session->get(), *parts, wide_url);
+      const CookieJar::Origin origin{parts->scheme, parts->host, parts->path};
 
-      Internet connection(WinHttpConnect(session.get(), windows::Wide(parts->host).c_str(),
+      Internet connection(WinHttpConnect(session->get(), windows::Wide(parts->host).c_str(),
                                          static_cast<INTERNET_PORT>(parts->port_number), 0));
       if (!connection) Fail({GetLastError(), Phase::kConnecting}, shown);
       Internet request(WinHttpOpenRequest(connection.get(), method.c_str(),
@@ -370,6 +432,9 @@ struct Engine {
       if (with_body) headers += L"Content-Type: " + windows::Wide(content_type_header) + L"\r\n";
       // Sent at once, as libcurl does, not after a challenge: base64 of ":".
       if (basic_authentication) headers += L"Authorization: Basic Og==\r\n";
+      if (const std::string sent = cookies.HeaderFor(origin, SecondsSinceEpoch()); !sent.empty()) {
+        headers += L"Cookie: " + windows::Wide(sent) + L"\r\n";
+      }
 
       if (with_body && body->size() > 0xFFFFFFFFu) throw HttpError("Corps de requête trop volumineux : " + shown);
       const DWORD body_size = with_body ? static_cast<DWORD>(body->size()) : 0;
@@ -392,7 +457,7 @@ struct Engine {
         }
         // From here on the stall rule applies.
         watch.Arm();
-        next = Receive(request.get(), watch, current, method, body, hops, shown, sink);
+        next = Receive(request.get(), watch, current, origin, method, body, hops, shown, sink);
       } catch (const HttpError&) {
         stopped();
         throw;
@@ -410,7 +475,7 @@ struct Engine {
   // nothing and the body in `last_body`. A redirect may turn the request
   // into a GET without body (`method`, `body`).
   std::optional<std::string> Receive(HINTERNET request, RequestWatch& watch, const std::string& current,
-                                     std::wstring& method, const std::string*& body, long hops,
+                                     const CookieJar::Origin& origin, std::wstring& method, const std::string*& body, long hops,
                                      const std::string& shown, const BodySink* sink) {
     if (!WinHttpReceiveResponse(request, nullptr)) Fail({GetLastError(), Phase::kReceiving}, shown);
     // The header bytes count for the stall rule, as with libcurl.
@@ -424,6 +489,11 @@ struct Engine {
     }
     response_code = static_cast<long>(status);
     content_type = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE));
+    // Kept from every answer, a redirect or an error too, as browsers do.
+    const std::int64_t now = SecondsSinceEpoch();
+    for (const std::wstring& set_cookie : QueryHeaders(request, WINHTTP_QUERY_SET_COOKIE)) {
+      cookies.Receive(origin, windows::Utf8(set_cookie), now);
+    }
 
     const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
     if (IsRedirect(status) && !location.empty()) {
@@ -471,7 +541,7 @@ struct Engine {
     DWORD response_timeout = static_cast<DWORD>(stall);
     WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                      sizeof response_timeout);
-    DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
+    DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
     // Certificates are checked against the Windows store: no security flag
     // is ever lowered.
@@ -590,13 +660,6 @@ bool Transient(const Engine& engine) {
 
 }  // namespace
 
-// WinHTTP keeps its connections per session, and cookies are per session
-// too: the window's two clients keep a session each, and so their own
-// connections. Nothing is shared between them.
-class SharedConnections {};
-
-std::shared_ptr<SharedConnections> MakeSharedConnections() { return std::make_shared<SharedConnections>(); }
-
 HttpSettings WindowClientSettings() {
   HttpSettings settings;
   settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
@@ -606,7 +669,8 @@ HttpSettings WindowClientSettings() {
 }
 
 struct HttpClient::Impl {
-  explicit Impl(HttpSettings chosen) : settings(chosen), engine(std::make_shared<Engine>(std::move(chosen))) {}
+  Impl(HttpSettings chosen, SharedConnections* shared)
+      : settings(chosen), engine(std::make_shared<Engine>(std::move(chosen), shared)) {}
 
   HttpSettings settings;
   // Nothing once a cancelled request was left to end on its own.
@@ -671,8 +735,8 @@ struct HttpClient::Impl {
 
 };
 
-HttpClient::HttpClient(HttpSettings settings, std::shared_ptr<SharedConnections> /*connections*/)
-    : impl_(std::make_unique<Impl>(std::move(settings))) {}
+HttpClient::HttpClient(HttpSettings settings, std::shared_ptr<SharedConnections> connections)
+    : impl_(std::make_unique<Impl>(std::move(settings), connections.get())) {}
 
 HttpClient::~HttpClient() = default;
 HttpClient::HttpClient(HttpClient&&) noexcept = default;
