@@ -58,11 +58,12 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool StartsWithIgnoringCase(const std::string& url, std::string_view prefix) {
+  return url.size() >= prefix.size() && EqualsIgnoringCase(std::string_view(url).substr(0, prefix.size()), prefix);
+}
+
 bool HasHttpScheme(const std::string& url) {
-  const auto starts_with = [&](std::string_view prefix) {
-    return url.size() >= prefix.size() && EqualsIgnoringCase(std::string_view(url).substr(0, prefix.size()), prefix);
-  };
-  return starts_with("http://") || starts_with("https://");
+  return StartsWithIgnoringCase(url, "http://") || StartsWithIgnoringCase(url, "https://");
 }
 
 HeaderList AppendHeader(HeaderList list, const std::string& header) {
@@ -564,9 +565,11 @@ std::vector<FileDownloadResult> DownloadFiles(const std::vector<FileDownload>& d
     ConfigureHandle(h, settings, &job.transfer);
     SetOption(h, CURLOPT_URL, downloads[i].url.c_str());
     SetOption(h, CURLOPT_HTTPGET, 1L);
-    // Waits for a connection that can carry several transfers at once rather
-    // than opening one more.
-    SetOption(h, CURLOPT_PIPEWAIT, 1L);
+    // Over TLS the server may offer HTTP/2, which says so in the handshake:
+    // the transfers wait for it and go over that one connection rather than
+    // opening more. Plain http is HTTP/1.1 here, and waiting would only hold
+    // the other transfers back until the first answer has come.
+    if (StartsWithIgnoringCase(downloads[i].url, "https://")) SetOption(h, CURLOPT_PIPEWAIT, 1L);
     SetOption(h, CURLOPT_PRIVATE, static_cast<void*>(&job));
     start(job);
   }
