@@ -5,7 +5,8 @@
 #      the token, the picture stamps and the path form (Z:\...\images\);
 #   2. a refused gateway answer shows its report, then the module ends;
 #   3. a failed retrieval shows its error and keeps the window;
-#   4. "Annuler" ends the module without writing.
+#   4. "Annuler" during a retrieval whose pictures take 20 s ends the module
+#      within 3 s, without writing and without a pictures folder.
 # Usage: module_e2e_test.sh MODULE.exe LINUX_MODULE SANDBOX WINE_RUN WINE_PREFIX
 set -u
 exe=$1 linux_module=$2 sandbox=$3 wine_run=$4 prefix=$5
@@ -116,12 +117,23 @@ ended 30 || fail "failed: Annuler did not end it"
 [ "$(cat "$work/failed/devis.xml")" = "$(printf 'avant\r\n')" ] || fail "failed: exchange file changed"
 fault '{"endpoint":"quote"}'
 
-echo "4. Annuler"
+echo "4. Annuler during a slow retrieval"
+fault '{"endpoint":"picture","delay_ms":20000}'
 run annuler windows demo
 wait_for '[ -s "$work/annuler/browser.log" ] && [ -n "$(main_window)" ]' 60 || fail "annuler: not ready"
+click 84 183
+sleep 1.5
+kill -0 "$module" 2>/dev/null || fail "annuler: the retrieval did not wait for its pictures"
+pressed=$(date +%s%N)
 click 264 183
-ended 30 || fail "annuler: did not end"
-[ ! -d "$work/annuler/module/images" ] || fail "annuler: a pictures folder was made"
+if ended 3; then
+  echo "   \"Annuler\" to the module's exit: $((($(date +%s%N) - pressed) / 1000000)) ms"
+else
+  fail "annuler: still running 3 s after Annuler"
+fi
+[ "$(cat "$work/annuler/devis.xml")" = "$(printf 'avant\r\n')" ] || fail "annuler: exchange file changed"
+[ ! -d "$work/annuler/module/images" ] || fail "annuler: pictures are left"
+fault '{"endpoint":"picture"}'
 
 echo "module under Wine: $failures failure(s)"
 [ "$failures" -eq 0 ]
