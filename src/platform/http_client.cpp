@@ -20,6 +20,7 @@
 #include "platform/journal.h"
 #include "platform/http_journal.h"
 #include "platform/system_error.h"
+#include "platform/url_text.h"
 
 namespace lumivane::platform {
 namespace {
@@ -333,14 +334,6 @@ std::shared_ptr<SharedConnections> MakeSharedConnections() {
   return std::make_shared<SharedConnections>();
 }
 
-HttpSettings WindowClientSettings() {
-  HttpSettings settings;
-  settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-  settings.user_agent = "Mozilla/3.0 (compatible; Indy Library)";
-  settings.max_body_bytes = kMaxDocumentBytes;
-  return settings;
-}
-
 struct HttpClient::Impl {
   HttpSettings settings;
   // Declared first: the share outlives the handle that uses it.
@@ -643,15 +636,7 @@ std::string UrlForDisplay(const std::string& url) {
   }
   // Not a URL libcurl understands: cut the query, the fragment and any
   // user name and password all the same.
-  std::string shown = url.substr(0, url.find_first_of("?#"));
-  const std::size_t authority = shown.find("://");
-  if (authority != std::string::npos) {
-    const std::size_t start = authority + 3;
-    const std::size_t end = shown.find('/', start);
-    const std::size_t at = shown.rfind('@', end == std::string::npos ? std::string::npos : end);
-    if (at != std::string::npos && at >= start) shown.erase(start, at + 1 - start);
-  }
-  return shown;
+  return WithoutQueryAndCredentials(url);
 }
 
 bool IsHttpUrl(const std::string& url) {

@@ -660,14 +660,6 @@ bool Transient(const Engine& engine) {
 
 }  // namespace
 
-HttpSettings WindowClientSettings() {
-  HttpSettings settings;
-  settings.accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-  settings.user_agent = "Mozilla/3.0 (compatible; Indy Library)";
-  settings.max_body_bytes = kMaxDocumentBytes;
-  return settings;
-}
-
 struct HttpClient::Impl {
   Impl(HttpSettings chosen, SharedConnections* shared)
       : settings(chosen), engine(std::make_shared<Engine>(std::move(chosen), shared)) {}

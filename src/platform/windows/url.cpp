@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "platform/url_text.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform::windows {
@@ -89,15 +90,7 @@ std::string UrlForDisplay(const std::string& url) {
   }
   // Not an http URL WinHTTP understands: cut the query, the fragment and any
   // user name and password all the same.
-  std::string shown = url.substr(0, url.find_first_of("?#"));
-  const std::size_t authority = shown.find("://");
-  if (authority != std::string::npos) {
-    const std::size_t start = authority + 3;
-    const std::size_t end = shown.find('/', start);
-    const std::size_t at = shown.rfind('@', end == std::string::npos ? std::string::npos : end);
-    if (at != std::string::npos && at >= start) shown.erase(start, at + 1 - start);
-  }
-  return shown;
+  return WithoutQueryAndCredentials(url);
 }
 
 bool IsHttpUrl(const std::string& url) { return windows::CrackHttpUrl(url).has_value(); }
