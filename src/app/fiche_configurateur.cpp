@@ -28,7 +28,6 @@ static void EnregistrerRessources() { Q_INIT_RESOURCE(resources); }
 
 namespace lumivane::app {
 
-TFicheConfigurateurRecupDevis* FicheConfigurateurRecupDevis = nullptr;
 
 namespace {
 

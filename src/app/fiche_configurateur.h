@@ -67,7 +67,4 @@ class PlanificateurQt : public window::Planificateur {
   void SurFenetre(std::function<void()> suite) override;
 };
 
-// The one window of the module, while start-up runs it.
-extern TFicheConfigurateurRecupDevis* FicheConfigurateurRecupDevis;
-
 }  // namespace lumivane::app

@@ -9,7 +9,7 @@
 namespace lumivane::app {
 
 void QtMessageBox::ShowMessage(const std::string& text) {
-  platform::WriteMessageToStderr(text);
+  report::WriteMessageToStderr(text);
 
   QMessageBox box(QMessageBox::Information, QStringLiteral("Module_Lumivane"),
                   QString::fromStdString(text), QMessageBox::Ok);

@@ -9,14 +9,14 @@
 #include <cstdio>
 
 #include "fiche_configurateur.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 
 namespace {
 
-class NoMessages : public lumivane::platform::MessagePort {
+class NoMessages : public lumivane::report::MessagePort {
  public:
   void ShowMessage(const std::string& text) override {
-    lumivane::platform::WriteMessageToStderr(text);
+    lumivane::report::WriteMessageToStderr(text);
   }
 };
 

@@ -6,15 +6,13 @@
 #include <stdexcept>
 #include <utility>
 
-#include "config/configuration_file.h"
-#include "platform/encoding.h"
+#include "base/limits.h"
+#include "platform/configuration_file.h"
+#include "text/encoding.h"
 
 namespace lumivane::config {
 
 namespace {
-
-// A configuration file holds a few short lines; anything larger is not one.
-constexpr std::size_t kMaxFileBytes = 1024 * 1024;
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -54,11 +52,11 @@ bool SameName(std::string_view a, std::string_view b) {
 // as it is; anything else is read as Windows-1252, the code page the hosts
 // write their INI files in.
 std::string DecodedText(std::string_view bytes) {
-  if (bytes.starts_with(kUtf16LeBom)) return platform::Utf16ToUtf8(bytes.substr(2), false);
-  if (bytes.starts_with(kUtf16BeBom)) return platform::Utf16ToUtf8(bytes.substr(2), true);
+  if (bytes.starts_with(kUtf16LeBom)) return text::Utf16ToUtf8(bytes.substr(2), false);
+  if (bytes.starts_with(kUtf16BeBom)) return text::Utf16ToUtf8(bytes.substr(2), true);
   if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
-  if (platform::IsValidUtf8(bytes)) return std::string(bytes);
-  return platform::Windows1252ToUtf8(bytes);
+  if (text::IsValidUtf8(bytes)) return std::string(bytes);
+  return text::Windows1252ToUtf8(bytes);
 }
 
 // Takes the first line off `rest`; a line ends at LF, CR LF or a lone CR.
@@ -110,16 +108,16 @@ Configuration LireConfiguration(std::string_view bytes) {
 }
 
 bool ChargerConfiguration(const std::string& path, Configuration& fields,
-                          platform::MessagePort& messages) {
-  const auto file = ReadConfigurationFile(path, kMaxFileBytes);
+                          report::MessagePort& messages) {
+  const auto file = platform::ReadConfigurationFile(path, base::kMaxConfigurationBytes);
   switch (file.state) {
-    case ConfigurationFile::State::kMissing:
+    case platform::ConfigurationFile::State::kMissing:
       messages.ShowMessage("Le configurateur Lumivane n'est pas configuré. Le fichier : " + path +
                            " n'existe pas.");
       return true;
-    case ConfigurationFile::State::kUnreadable:
+    case platform::ConfigurationFile::State::kUnreadable:
       break;
-    case ConfigurationFile::State::kRead:
+    case platform::ConfigurationFile::State::kRead:
       fields = LireConfiguration(file.bytes);
       return false;
   }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/messages.h"
+#include "report/messages.h"
 
 namespace lumivane::config {
 
@@ -29,6 +29,6 @@ Configuration LireConfiguration(std::string_view bytes);
 // cannot be read, is not a regular file or is larger than 1 MiB; the fields
 // are then left as they were.
 bool ChargerConfiguration(const std::string& path, Configuration& fields,
-                          platform::MessagePort& messages);
+                          report::MessagePort& messages);
 
 }  // namespace lumivane::config

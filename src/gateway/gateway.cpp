@@ -1,17 +1,18 @@
 #include "gateway/gateway.h"
+#include "text/display.h"
 
 #include <pugixml.hpp>
 
-#include "platform/encoding.h"
-#include "platform/endpoints.h"
-#include "platform/messages.h"
+#include "text/encoding.h"
+#include "http/endpoints.h"
+#include "report/messages.h"
 #include "xml/document.h"
 
 namespace lumivane::gateway {
 
 std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenRequest& request) {
-  using platform::PercentEncode;
-  std::string url = gateway_base + platform::kGatewayTokenPath;
+  using text::PercentEncode;
+  std::string url = gateway_base + http::kGatewayTokenPath;
   url += "?email=" + PercentEncode(request.Identifiant);
   url += "&mdp=" + PercentEncode(request.MotDePasse);
   url += "&passerelle=" + PercentEncode(request.Configurateur);
@@ -59,7 +60,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'élément Configurateur.");
     const std::string said = xml::Texte(document.document_element());
     if (!said.empty()) {
-      fields.Erreurs.push_back("La passerelle a répondu : " + platform::PourMessage(said));
+      fields.Erreurs.push_back("La passerelle a répondu : " + text::PourMessage(said));
     }
     return 0;
   }
@@ -80,7 +81,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
                                   const std::vector<std::string>& erreurs) {
   std::string report =
-      "Configurateur " + platform::PourMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
+      "Configurateur " + text::PourMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
   for (const std::string& line : erreurs) report += line + "\n";
   return report;
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_client.h"
+#include "platform/http_transport.h"
 
 namespace lumivane::gateway {
 

@@ -18,14 +18,12 @@ class ShellBrowser : public BrowserPort {
  public:
   bool Open(const std::string& url) override;
 };
-using SystemBrowser = ShellBrowser;
 #else
 // Runs `xdg-open URL`, found on PATH, detached from the module.
 class XdgOpenBrowser : public BrowserPort {
  public:
   bool Open(const std::string& url) override;
 };
-using SystemBrowser = XdgOpenBrowser;
 #endif
 
 }  // namespace lumivane::platform

@@ -24,12 +24,13 @@ class SystemClock : public Clock {
 // elsewhere. Windows: the user's LOCALE_SDATE ("/" when it cannot be read).
 std::string SystemDateSeparator();
 
-#ifndef _WIN32
-
-// The separator of a D_FMT format: the first character that follows the first
-// conversion ("%d/%m/%Y" -> "/"); %D gives "/", %F gives "-"; "/" when there
-// is none.
-std::string DateSeparatorFromFormat(const char* format);
-#endif
+// The local time to the millisecond, with its offset from UTC (daylight
+// saving time included), for the journal.
+struct LocalTimeStamp {
+  LocalDateTime time;
+  int millisecond = 0;
+  int utc_offset_minutes = 0;
+};
+LocalTimeStamp LocalTimeNow();
 
 }  // namespace lumivane::platform

@@ -22,4 +22,8 @@ std::string UserPicturesFolder();
 // are. `argc` and `argv` are main()'s.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// The system as the journal's first line names it: "Linux 6.1.0 x86_64",
+// "Windows 10.0.19045".
+std::string SystemDescription();
+
 }  // namespace lumivane::platform

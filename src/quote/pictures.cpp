@@ -1,9 +1,11 @@
 #include "quote/pictures.h"
+#include "http/http.h"
+#include "text/display.h"
 
 #include <cstdio>
 
 #include "platform/files.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 
 namespace lumivane::quote {
 
@@ -32,8 +34,8 @@ std::string Debut(const std::string& text, std::size_t limit) {
 }  // namespace
 
 PictureDownloader::PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
-                                     std::string date_separator, platform::MessagePort& messages,
-                                     platform::HttpSettings settings)
+                                     std::string date_separator, report::MessagePort& messages,
+                                     http::HttpSettings settings)
     : folders_(std::move(folders)),
       clock_(clock),
       date_separator_(std::move(date_separator)),
@@ -45,8 +47,8 @@ PictureDownloader::PictureDownloader(std::vector<std::string> folders, platform:
 }
 
 PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
-                                     std::string date_separator, platform::MessagePort& messages,
-                                     platform::HttpSettings settings)
+                                     std::string date_separator, report::MessagePort& messages,
+                                     http::HttpSettings settings)
     : PictureDownloader(std::vector<std::string>{std::move(folder)}, clock,
                         std::move(date_separator), messages, std::move(settings)) {}
 
@@ -74,7 +76,7 @@ void PictureDownloader::ChoisirDossier() {
       folder_made_ = !existed;
       return;
     }
-    reasons += (reasons.empty() ? "" : ", ni le dossier ") + platform::PourMessage(folder) +
+    reasons += (reasons.empty() ? "" : ", ni le dossier ") + text::PourMessage(folder) +
                " : " + *reason;
   }
   if (reasons.empty()) {
@@ -86,7 +88,7 @@ void PictureDownloader::ChoisirDossier() {
 }
 
 void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
-  std::vector<platform::FileDownload> batch;
+  std::vector<http::FileDownload> batch;
   std::set<std::string> seen;
   for (const std::string& url : urls) {
     if (url.empty() || downloads_.count(url) != 0 || !seen.insert(url).second) continue;
@@ -94,7 +96,7 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
   }
   if (batch.empty()) return;
   ChoisirDossier();
-  for (platform::FileDownload& download : batch) {
+  for (http::FileDownload& download : batch) {
     download.path = platform::TemporaryPathIn(folder_);
     downloads_[download.url].temporary = download.path;
   }
@@ -102,7 +104,7 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
   const auto done = [this, total](std::size_t finished) {
     if (progression_) progression_(finished, total);
   };
-  const std::vector<platform::FileDownloadResult> results =
+  const std::vector<http::FileDownloadResult> results =
       platform::DownloadFiles(batch, settings_, kPicturesPerHost, cancel_, done);
   for (std::size_t i = 0; i < batch.size(); ++i) {
     Telechargee& entry = downloads_[batch[i].url];

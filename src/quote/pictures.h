@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/cancellation.h"
+#include "base/cancellation.h"
 #include "platform/clock.h"
-#include "platform/http_client.h"
-#include "platform/messages.h"
+#include "platform/http_transport.h"
+#include "report/messages.h"
 
 namespace lumivane::quote {
 
@@ -39,16 +39,16 @@ class PictureDownloader {
   // executable, then the user's own folder); the first that can be created
   // and written serves the whole retrieval.
   PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
-                    std::string date_separator, platform::MessagePort& messages,
-                    platform::HttpSettings settings = {});
+                    std::string date_separator, report::MessagePort& messages,
+                    http::HttpSettings settings = {});
   PictureDownloader(std::string folder, platform::Clock& clock, std::string date_separator,
-                    platform::MessagePort& messages, platform::HttpSettings settings = {});
+                    report::MessagePort& messages, http::HttpSettings settings = {});
   ~PictureDownloader();
   PictureDownloader(PictureDownloader&&) = default;
   PictureDownloader(const PictureDownloader&) = delete;
   PictureDownloader& operator=(const PictureDownloader&) = delete;
 
-  void SetCancellation(const platform::CancellationToken* token) { cancel_ = token; }
+  void SetCancellation(const base::CancellationToken* token) { cancel_ = token; }
   void SetProgression(Progression progression) { progression_ = std::move(progression); }
 
   // Downloads every URL not downloaded yet (each distinct URL once). A folder
@@ -73,7 +73,7 @@ class PictureDownloader {
   struct Telechargee {
     std::string temporary;  // the body as downloaded, until claimed
     std::string stored;     // the first line's file, once claimed
-    platform::FileDownloadResult result;
+    http::FileDownloadResult result;
   };
 
   void ChoisirDossier();
@@ -84,9 +84,9 @@ class PictureDownloader {
   bool folder_made_ = false;
   platform::Clock& clock_;
   std::string date_separator_;
-  platform::MessagePort& messages_;
-  platform::HttpSettings settings_;
-  const platform::CancellationToken* cancel_ = nullptr;
+  report::MessagePort& messages_;
+  http::HttpSettings settings_;
+  const base::CancellationToken* cancel_ = nullptr;
   Progression progression_;
   std::map<std::string, Telechargee> downloads_;
   std::set<std::string> used_names_;

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
-#include "platform/endpoints.h"
+#include "http/endpoints.h"
 #include "xml/document.h"
 
 namespace lumivane::quote {
@@ -34,7 +34,7 @@ ReponseDevis DemanderDevis(platform::HttpClient& http, const std::string& quote_
                            const std::string& devis_id) {
   http.SetBasicAuthentication(true);
   ReponseDevis reponse;
-  reponse.body = http.Post(quote_service_base + platform::kQuoteServicePath,
+  reponse.body = http.Post(quote_service_base + http::kQuoteServicePath,
                            CorpsRequeteDevis(devis_id), "application/json", "utf-8");
   reponse.status = http.ResponseCode();
   return reponse;

@@ -1,4 +1,5 @@
 #include "result/result.h"
+#include "text/display.h"
 
 #include <pugixml.hpp>
 
@@ -6,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "text/encoding.h"
 #include "platform/files.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "xml/document.h"
 
 namespace lumivane::result {
@@ -32,12 +33,12 @@ std::string SansHorsXml(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t start = pos;
-    const char32_t c = platform::NextCharacter(text, pos);
+    const char32_t c = text::NextCharacter(text, pos);
     if (HorsXml(c)) continue;
     // A byte that is no UTF-8 stays a replacement character of its own: the
     // bytes around a removed control must not join into another letter.
     if (c == 0xFFFD) {
-      platform::AppendUtf8(out, c);
+      text::AppendUtf8(out, c);
     } else {
       out.append(text, start, pos - start);
     }
@@ -77,14 +78,14 @@ void VerifierNom(const char* name, const char* kind) {
   std::size_t pos = 0;
   bool first = true;
   while (pos < text.size()) {
-    const char32_t c = platform::NextCharacter(text, pos);
+    const char32_t c = text::NextCharacter(text, pos);
     if (c > 0xFF && c != 0xFFFD) {
-      Refuser(std::string("le nom ") + kind + " « " + platform::PourMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::PourMessage(text) +
               " » contient un caractère que le fichier d'échange (ISO-8859-1) ne peut pas "
               "écrire.");
     }
     if (c > 0xFF || !(first ? DebutDeNom(c) : SuiteDeNom(c))) {
-      Refuser(std::string("le nom ") + kind + " « " + platform::PourMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::PourMessage(text) +
               " » n'est pas un nom XML valide.");
     }
     first = false;
@@ -96,7 +97,7 @@ bool ContientCaracterePour(const char* text, bool (*test)(char32_t)) {
   const std::string_view view(text);
   std::size_t pos = 0;
   while (pos < view.size()) {
-    if (test(platform::NextCharacter(view, pos))) return true;
+    if (test(text::NextCharacter(view, pos))) return true;
   }
   return false;
 }
@@ -116,8 +117,8 @@ void VerifierElement(pugi::xml_node element) {
   }
   std::sort(names.begin(), names.end());
   if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
-    Refuser("l'élément « " + platform::PourMessage(element.name()) +
-            " » porte deux fois l'attribut « " + platform::PourMessage(*twice) + " ».");
+    Refuser("l'élément « " + text::PourMessage(element.name()) +
+            " » porte deux fois l'attribut « " + text::PourMessage(*twice) + " ».");
   }
 }
 
@@ -144,7 +145,7 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         const bool valid = value.size() > 2 && value.starts_with("1.") &&
                            value.find_first_not_of("0123456789", 2) == std::string_view::npos;
         if (!valid) {
-          Refuser("la version XML « " + platform::PourMessage(value) +
+          Refuser("la version XML « " + text::PourMessage(value) +
                   " » n'est pas prise en charge.");
         }
         version = value;
@@ -152,7 +153,7 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         standalone = value;
       } else if (name != "version" && name != "encoding") {
         Refuser("la déclaration XML porte une indication inconnue « " +
-                platform::PourMessage(name) + " ».");
+                text::PourMessage(name) + " ».");
       }
     }
     while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());
@@ -281,7 +282,7 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
     AjouterEnfant(menuiserie, "Designation", ligne.Designation);
     AjouterEnfant(menuiserie, "PrixUnitaire", ligne.Unit_Price);
     AjouterEnfant(menuiserie, "Quantite", ligne.Quantity);
-    AjouterEnfant(menuiserie, "Image", platform::PathAsText(image));
+    AjouterEnfant(menuiserie, "Image", text::PathAsText(image));
   }
 
   StringWriter writer;
@@ -312,7 +313,7 @@ std::string OctetsFichierEchange(const std::string& document_utf8) {
   out.reserve(document_utf8.size() + 2);
   std::size_t pos = 0;
   while (pos < document_utf8.size()) {
-    const char32_t c = platform::NextCharacter(document_utf8, pos);
+    const char32_t c = text::NextCharacter(document_utf8, pos);
     if (HorsXml(c)) continue;
     if (c <= 0xFF && c != '\r' && !(c >= 0x7F && c <= 0x9F)) {
       out += static_cast<char>(c);

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
-#include "platform/journal.h"
+#include "report/journal.h"
 #include "result/result.h"
 
 namespace lumivane::result {
@@ -11,7 +11,7 @@ namespace lumivane::result {
 namespace {
 
 Preparation Fermer(std::string message, const std::string& devis_id) {
-  platform::journal::Note("fichier d'échange inchangé : " + message);
+  report::journal::Note("fichier d'échange inchangé : " + message);
   Preparation preparation;
   preparation.kind = RetrievalOutcome::Kind::ClosedWithMessage;
   preparation.message = std::move(message);
@@ -32,7 +32,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
         "l'ouverture du module. Fermez le module et relancez-le depuis votre logiciel de devis.");
   }
   if (avancement) avancement("Récupération du devis\u2026");
-  platform::journal::Note("récupération du devis demandée");
+  report::journal::Note("récupération du devis demandée");
   Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
   preparation.document = http2.Get(inputs.url_recuperation);
@@ -78,7 +78,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
-  platform::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) + " ligne(s) sur " +
+  report::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) + " ligne(s) sur " +
                           std::to_string(preparation.devis.Lignes.size()) + ", " +
                           std::to_string(quote::kPicturesPerHost) + " à la fois par serveur");
   try {
@@ -89,7 +89,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
     throw;
   }
   pictures.SetProgression({});
-  if (!urls.empty()) platform::journal::Note("images : dossier " + pictures.folder());
+  if (!urls.empty()) report::journal::Note("images : dossier " + pictures.folder());
   return preparation;
 }
 
@@ -109,7 +109,7 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
         [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
         preparation.content_type);
     if (!document) {
-      platform::journal::Note("fichier d'échange inchangé : pas d'élément Configurateur");
+      report::journal::Note("fichier d'échange inchangé : pas d'élément Configurateur");
       outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
       outcome.message =
           "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
@@ -120,10 +120,10 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
     pictures.Synchroniser();
     const std::string bytes = OctetsFichierEchange(*document);
     platform::ReplaceFileContents(inputs.fichier_temp, bytes);
-    platform::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
+    report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
                             std::to_string(bytes.size()) + " octets");
   } catch (const std::exception& error) {
-    platform::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
+    report::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
     pictures.SupprimerImagesEnregistrees();
     throw;
   } catch (...) {

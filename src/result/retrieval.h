@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/http_client.h"
+#include "platform/http_transport.h"
 #include "quote/pictures.h"
 #include "quote/quote.h"
 

@@ -1,11 +1,12 @@
 #include "window/fiche_logique.h"
+#include "http/url.h"
 
 #include <exception>
 #include <utility>
 
 #include "config/configuration.h"
-#include "platform/http_client.h"
-#include "platform/journal.h"
+#include "platform/http_transport.h"
+#include "report/journal.h"
 #include "quote/pictures.h"
 
 namespace lumivane::window {
@@ -18,29 +19,12 @@ const char* const kNavigateurRefuse =
 const char* const kNavigateurEnEchec =
     "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\n";
 
-// The busy cursor for the length of a network step, whatever way it ends.
-class Occupe {
- public:
-  explicit Occupe(VueFiche& vue) : vue_(vue) { vue_.DefinirOccupe(true); }
-  ~Occupe() { vue_.DefinirOccupe(false); }
-  Occupe(const Occupe&) = delete;
-  Occupe& operator=(const Occupe&) = delete;
-
- private:
-  VueFiche& vue_;
-};
-
 }  // namespace
 
+// Each client has its own connections and cookies.
 FicheLogique::FicheLogique(VueFiche& vue, Ports ports)
-    : FicheLogique(vue, std::move(ports), platform::MakeSharedConnections()) {}
-
-// One pool for both clients of the window, so that the retrieval document's
-// GET and the quote's POST share a connection to the same server.
-FicheLogique::FicheLogique(VueFiche& vue, Ports ports,
-                           const std::shared_ptr<platform::SharedConnections>& connexions)
-    : IdHTTP1(platform::WindowClientSettings(), connexions),
-      IdHTTP2(platform::WindowClientSettings(), connexions),
+    : IdHTTP1(http::WindowClientSettings()),
+      IdHTTP2(http::WindowClientSettings()),
       vue_(vue),
       ports_(std::move(ports)) {
   IdHTTP1.SetCancellation(&annulation_);
@@ -133,15 +117,15 @@ void FicheLogique::OuvrirConfigurateur(int resultat) {
   }
   // Only a web address goes to the browser: the gateway's answer must not
   // make the module open a local file or run a program.
-  const std::string adresse = platform::UrlForDisplay(FUrlConnexion);
-  if (!platform::IsHttpUrl(FUrlConnexion)) {
-    platform::journal::Note("navigateur : adresse refusée " + adresse);
+  const std::string adresse = http::UrlForDisplay(FUrlConnexion);
+  if (!http::IsHttpUrl(FUrlConnexion)) {
+    report::journal::Note("navigateur : adresse refusée " + adresse);
     ports_.messages->ShowMessage(kNavigateurRefuse);
   } else if (!ports_.browser->Open(FUrlConnexion)) {
-    platform::journal::Note("navigateur : " + adresse + " non lancé");
+    report::journal::Note("navigateur : " + adresse + " non lancé");
     ports_.messages->ShowMessage(kNavigateurEnEchec + FUrlConnexion);
   } else {
-    platform::journal::Note("navigateur : " + adresse + " lancé");
+    report::journal::Note("navigateur : " + adresse + " lancé");
   }
 }
 
@@ -195,7 +179,7 @@ void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
     try {
       std::rethrow_exception(reponse.erreur);
     } catch (const std::exception& erreur) {
-      platform::journal::Note(std::string("fichier d'échange inchangé : ") + erreur.what());
+      report::journal::Note(std::string("fichier d'échange inchangé : ") + erreur.what());
       throw;
     }
   }
@@ -212,7 +196,7 @@ void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
 }
 
 void FicheLogique::btnAnnulerRecuperationClick() {
-  platform::journal::Note("\"Annuler\" : fin sans rien écrire");
+  report::journal::Note("\"Annuler\" : fin sans rien écrire");
   Annuler();
   vue_.Fermer();
 }
@@ -223,7 +207,7 @@ bool FicheLogique::ChargerConfiguration(const std::string& path) {
   if (config::ChargerConfiguration(path, fields, *ports_.messages)) return true;
   // Never the password; the host's quote id only as present or not, since it
   // travels to the gateway as a token would.
-  platform::journal::Note("configuration : Version=" + fields.Version + ", Configurateur=" +
+  report::journal::Note("configuration : Version=" + fields.Version + ", Configurateur=" +
                           fields.Configurateur + ", Identifiant=" + fields.Identifiant +
                           ", DevisId " + (fields.JetonPasserelle.empty() ? "absent" : "présent"));
   FVersion = std::move(fields.Version);
@@ -232,18 +216,6 @@ bool FicheLogique::ChargerConfiguration(const std::string& path) {
   FMotDePasse = std::move(fields.MotDePasse);
   FJetonPasserelle = std::move(fields.JetonPasserelle);
   return false;
-}
-
-int FicheLogique::GetJetonEtUrls() {
-  const gateway::TokenRequest requete = DemanderJeton();
-  gateway::GatewayFields champs;
-  champs.Jeton = FJeton;
-  ReponsePasserelle reponse;
-  {
-    const Occupe occupe(vue_);
-    reponse = InterrogerPasserelle(requete, std::move(champs));
-  }
-  return RetenirPasserelle(reponse);
 }
 
 gateway::TokenRequest FicheLogique::DemanderJeton() {

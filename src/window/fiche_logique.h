@@ -10,9 +10,9 @@
 #include "gateway/gateway.h"
 #include "platform/browser.h"
 #include "platform/clock.h"
-#include "platform/endpoints.h"
-#include "platform/http_client.h"
-#include "platform/messages.h"
+#include "http/endpoints.h"
+#include "platform/http_transport.h"
+#include "report/messages.h"
 #include "quote/pictures.h"
 #include "result/retrieval.h"
 
@@ -33,10 +33,10 @@ class Planificateur {
 
 // Everything the window reaches outside itself; tests swap each part.
 struct Ports {
-  platform::MessagePort* messages = nullptr;
+  report::MessagePort* messages = nullptr;
   platform::BrowserPort* browser = nullptr;
   platform::Clock* clock = nullptr;
-  platform::Endpoints endpoints;
+  http::Endpoints endpoints;
   // Where pictures go, in order of preference: "<folder of the executable>/images/",
   // then the user's own pictures folder.
   std::vector<std::string> pictures_folders;
@@ -116,7 +116,6 @@ class FicheLogique {
   void btnAnnulerRecuperationClick();
 
   bool ChargerConfiguration(const std::string& path);
-  int GetJetonEtUrls();
   std::string GetJetonEtUrlsErreurs() const;
 
   // Runs a handler the way the event loop does: an exception that escapes it
@@ -173,9 +172,6 @@ class FicheLogique {
   platform::HttpClient IdHTTP2;
 
  private:
-  FicheLogique(VueFiche& vue, Ports ports,
-               const std::shared_ptr<platform::SharedConnections>& connexions);
-
   // Runs `travail` where network steps run, then `suite` on the window's
   // thread (unless the window was cancelled meanwhile).
   void Lancer(std::function<void()> travail, std::function<void()> suite);
@@ -184,7 +180,7 @@ class FicheLogique {
 
   VueFiche& vue_;
   Ports ports_;
-  platform::CancellationToken annulation_;
+  base::CancellationToken annulation_;
   bool recuperation_en_cours_ = false;
   // Read and written on the window's thread only.
   std::shared_ptr<bool> vivante_ = std::make_shared<bool>(true);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "platform/encoding.h"
+#include "text/encoding.h"
 
 namespace lumivane::xml {
 
@@ -94,7 +94,7 @@ std::string Decoder(std::string_view bytes, Encodage encodage, const std::string
                     const std::string& what) {
   switch (encodage) {
     case Encodage::Utf8:
-      if (!platform::IsValidUtf8(bytes)) {
+      if (!text::IsValidUtf8(bytes)) {
         Refuser(what, "le texte annoncé en " + nom +
                           " n'est pas de l'UTF-8 valide ; il n'a pas été lu pour ne pas altérer "
                           "ses caractères.");
@@ -109,11 +109,11 @@ std::string Decoder(std::string_view bytes, Encodage encodage, const std::string
       }
       return std::string(bytes);
     case Encodage::Latin1:
-      return platform::Latin1ToUtf8(bytes);
+      return text::Latin1ToUtf8(bytes);
     case Encodage::Latin9:
-      return platform::Latin9ToUtf8(bytes);
+      return text::Latin9ToUtf8(bytes);
     case Encodage::Windows1252:
-      return platform::Windows1252ToUtf8(bytes);
+      return text::Windows1252ToUtf8(bytes);
     case Encodage::Utf16:
       Refuser(what, "l'encodage " + nom + " est annoncé sans marque d'ordre des octets.");
     case Encodage::Inconnu:
@@ -152,7 +152,7 @@ std::string DecoderDocument(std::string_view bytes, std::string_view content_typ
   if (bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom)) {
     const bool big_endian = bytes.starts_with(kUtf16BeBom);
     bool whole = false;
-    std::string text = platform::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
+    std::string text = text::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
     if (!whole) {
       Refuser(what, "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
                     "pour ne pas altérer ses caractères.");
@@ -168,8 +168,8 @@ std::string DecoderDocument(std::string_view bytes, std::string_view content_typ
   if (const std::string charset = CharsetContentType(content_type); !charset.empty()) {
     return Decoder(bytes, Reconnaitre(charset), NomAffiche(charset), what);
   }
-  if (platform::IsValidUtf8(bytes)) return std::string(bytes);
-  return platform::Windows1252ToUtf8(bytes);
+  if (text::IsValidUtf8(bytes)) return std::string(bytes);
+  return text::Windows1252ToUtf8(bytes);
 }
 
 namespace {
@@ -195,9 +195,9 @@ bool ReferenceANul(std::string_view text) {
 // document, and so does the module rather than pass them on.
 bool ValeursUtf8(const pugi::xml_document& doc) {
   for (pugi::xml_node node = doc.first_child(); node; node = NoeudSuivant(node, doc)) {
-    if (!platform::IsValidUtf8(node.value())) return false;
+    if (!text::IsValidUtf8(node.value())) return false;
     for (const pugi::xml_attribute& attribute : node.attributes()) {
-      if (!platform::IsValidUtf8(attribute.value())) return false;
+      if (!text::IsValidUtf8(attribute.value())) return false;
     }
   }
   return true;

@@ -5,12 +5,12 @@
 
 #include "platform/browser.h"
 #include "platform/clock.h"
-#include "platform/messages.h"
+#include "report/messages.h"
 
 namespace lumivane::testing {
 
 // Keeps every message instead of showing it.
-class RecorderMessages : public platform::MessagePort {
+class RecorderMessages : public report::MessagePort {
  public:
   void ShowMessage(const std::string& text) override { shown.push_back(text); }
   std::vector<std::string> shown;

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecorderMessages : public platform::MessagePort {
+class RecorderMessages : public report::MessagePort {
  public:
   void ShowMessage(const std::string& text) override { shown.push_back(text); }
   std::vector<std::string> shown;

@@ -1,10 +1,10 @@
-#include "platform/encoding.h"
+#include "text/encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace lumivane::platform {
+namespace lumivane::text {
 namespace {
 
 using namespace std::string_literals;
@@ -84,4 +84,4 @@ TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::text

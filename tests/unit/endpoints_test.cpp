@@ -1,11 +1,11 @@
-#include "platform/endpoints.h"
+#include "http/endpoints.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "platform/http_client.h"
+#include "http/url.h"
 
 #ifdef _WIN32
 // The C runtime of Windows has _putenv_s, where an empty value removes the
@@ -14,7 +14,7 @@ static int setenv(const char* name, const char* value, int) { return _putenv_s(n
 static int unsetenv(const char* name) { return _putenv_s(name, ""); }
 #endif
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 constexpr const char* kGateway = "LUMIVANE_GATEWAY_URL";
@@ -75,4 +75,4 @@ TEST_F(EndpointsTest, AnythingButSchemeHostAndPortIsRefused) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

@@ -1,4 +1,5 @@
 #include "gateway/gateway.h"
+#include "http/http.h"
 
 #include <gtest/gtest.h>
 
@@ -6,14 +7,14 @@
 #include <string>
 
 #include "http_test_server.h"
-#include "platform/endpoints.h"
+#include "http/endpoints.h"
 
 namespace lumivane::gateway {
 namespace {
 
 using lumivane::testing::HttpTestServer;
 using platform::HttpClient;
-using platform::HttpError;
+using http::HttpError;
 
 constexpr const char* kAnswer =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -42,7 +43,7 @@ TEST(TokenRequestUrlTest, ParametersInFixedOrderWithEncodedValues) {
 class GatewayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.server().Get(platform::kGatewayTokenPath, [this](const httplib::Request& req, httplib::Response& res) {
+    server_.server().Get(http::kGatewayTokenPath, [this](const httplib::Request& req, httplib::Response& res) {
       const std::lock_guard lock(mutex_);
       targets_.push_back(req.target);
       accept_ = req.get_header_value("Accept");
@@ -69,7 +70,7 @@ class GatewayTest : public ::testing::Test {
   }
 
   HttpTestServer server_;
-  HttpClient http_{platform::WindowClientSettings()};
+  HttpClient http_{http::WindowClientSettings()};
   GatewayFields fields_;
   std::mutex mutex_;
   std::vector<std::string> targets_;

@@ -1,4 +1,4 @@
-#include "platform/journal.h"
+#include "report/journal.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,10 +9,11 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/messages.h"
+#include "base/limits.h"
+#include "report/messages.h"
 #include "temp_dir.h"
 
-namespace lumivane::platform {
+namespace lumivane::report {
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,10 +57,10 @@ TEST_F(JournalTest, OneLinePerEventWithTimeAndRun) {
 TEST_F(JournalTest, BoundedAndHarmless) {
   const fs::path path = dir_.Path() / "journal.log";
   lumivane::testing::WriteFile(dir_.Path() / "journal.1.log", "la plus ancienne\n");
-  lumivane::testing::WriteFile(path, std::string(journal::kMaxBytes, 'x'));
+  lumivane::testing::WriteFile(path, std::string(base::kMaxJournalBytes, 'x'));
   journal::Open(path.string());
   journal::Note("après");
-  EXPECT_EQ(fs::file_size(dir_.Path() / "journal.1.log"), journal::kMaxBytes);
+  EXPECT_EQ(fs::file_size(dir_.Path() / "journal.1.log"), base::kMaxJournalBytes);
   EXPECT_EQ(Lines(path).size(), 1u);
   journal::Close();
 
@@ -102,4 +103,4 @@ TEST_F(JournalTest, TwoProcessesNeverMixTheirLines) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::report

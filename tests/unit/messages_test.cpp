@@ -1,10 +1,11 @@
-#include "platform/messages.h"
+#include "report/messages.h"
+#include "text/display.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace lumivane::platform {
+namespace lumivane::text {
 namespace {
 
 TEST(StderrLineTest, PrefixAndLineFeeds) {
@@ -35,7 +36,7 @@ TEST(StderrLineTest, QueryStringsOfUrlsAreMasked) {
 // A value in a message is shortened in its middle past 300 characters, so
 // that a 5 KB value cannot drown the message, and its end stays visible.
 TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
-  using lumivane::platform::PourMessage;
+  using lumivane::text::PourMessage;
   const std::string exact(300, 'a');
   EXPECT_EQ(PourMessage(exact), exact);
   std::string accents;
@@ -51,9 +52,9 @@ TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
 // No control character of a value reaches standard error raw: a NUL or an
 // escape sequence from a server could hide or forge lines of the log.
 TEST(StderrLineTest, ControlCharactersAreEscaped) {
-  EXPECT_EQ(lumivane::platform::StderrLine(std::string("a\0b\rc\td\x1B[2Je\x7F" "f\xC2\x85g\n", 18)),
+  EXPECT_EQ(lumivane::text::StderrLine(std::string("a\0b\rc\td\x1B[2Je\x7F" "f\xC2\x85g\n", 18)),
             "Module_Lumivane: a\\x00b\\rc\\td\\x1B[2Je\\x7Ff\\u0085g\\n");
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::text

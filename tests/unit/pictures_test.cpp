@@ -1,4 +1,5 @@
 #include "quote/pictures.h"
+#include "http/http.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,11 @@
 
 #include "http_test_server.h"
 #include "platform/files.h"
+#include "text/date_format.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-#ifndef _WIN32
-using lumivane::platform::DateSeparatorFromFormat;
-#endif
+using lumivane::text::DateSeparatorFromFormat;
 using lumivane::platform::LocalDateTime;
 using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
@@ -31,7 +31,7 @@ struct FixedClock : lumivane::platform::Clock {
   LocalDateTime Now() override { return now; }
 };
 
-struct RecordedMessages : lumivane::platform::MessagePort {
+struct RecordedMessages : lumivane::report::MessagePort {
   std::vector<std::string> shown;
   void ShowMessage(const std::string& text) override { shown.push_back(text); }
 };
@@ -77,7 +77,7 @@ class PicturesTest : public ::testing::Test {
   }
 
   PictureDownloader Downloader(const std::string& folder) {
-    lumivane::platform::HttpSettings settings;
+    lumivane::http::HttpSettings settings;
     settings.max_body_bytes = 16 * 1024;
     settings.connect_timeout_seconds = 5;
     settings.stall_timeout_seconds = 5;
@@ -240,7 +240,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
   const fs::path folder = dir_.Path() / "images";
   fs::create_directories(folder);
   dir_.Write("images/autre.jpeg", "d'avant");
-  lumivane::platform::CancellationToken cancel;
+  lumivane::base::CancellationToken cancel;
   const auto start = std::chrono::steady_clock::now();
   {
     PictureDownloader pictures = Downloader(folder.string());
@@ -250,7 +250,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
       cancel.Cancel();
     });
     EXPECT_THROW(pictures.Precharger({server_.Url("/image.png"), server_.Url("/bloquee.jpeg")}),
-                 lumivane::platform::OperationAnnulee);
+                 lumivane::base::OperationAnnulee);
     annuler.join();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -285,7 +285,6 @@ TEST(NumeroPourNomDeFichier, ReplacesWhatNoFileNameCanHold) {
   EXPECT_EQ(NumeroPourNomDeFichier(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
 }
 
-#ifndef _WIN32
 // The date format of the C library's locales (Linux).
 TEST(DateSeparator, FirstCharacterBetweenTheConversions) {
   EXPECT_EQ(DateSeparatorFromFormat("%d/%m/%Y"), "/");
@@ -307,6 +306,5 @@ TEST(DateSeparator, FirstCharacterBetweenTheConversions) {
     unsetenv("LC_ALL");
   }
 }
-#endif
 
 }  // namespace

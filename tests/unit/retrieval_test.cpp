@@ -1,4 +1,5 @@
 #include "result/retrieval.h"
+#include "http/http.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +8,13 @@
 #include <vector>
 
 #include "http_test_server.h"
-#include "platform/endpoints.h"
+#include "http/endpoints.h"
 #include "platform/files.h"
 #include "quote/quote.h"
 #include "temp_dir.h"
 
 using lumivane::platform::HttpClient;
-using lumivane::platform::HttpError;
+using lumivane::http::HttpError;
 using lumivane::platform::LocalDateTime;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
@@ -26,7 +27,7 @@ struct FixedClock : lumivane::platform::Clock {
   LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
 };
 
-struct RecordedMessages : lumivane::platform::MessagePort {
+struct RecordedMessages : lumivane::report::MessagePort {
   std::vector<std::string> shown;
   void ShowMessage(const std::string& text) override { shown.push_back(text); }
 };
@@ -57,7 +58,7 @@ class RetrievalTest : public ::testing::Test {
       std::lock_guard lock(mutex_);
       res.set_content(retrieval_, "application/xml");
     });
-    svr.Post(lumivane::platform::kQuoteServicePath,
+    svr.Post(lumivane::http::kQuoteServicePath,
              [this](const httplib::Request& req, httplib::Response& res) {
                std::lock_guard lock(mutex_);
                posted_.push_back(req.body);
@@ -81,8 +82,8 @@ class RetrievalTest : public ::testing::Test {
 
   RetrievalOutcome Run() { return Run(server_.Url("/recuperation")); }
   RetrievalOutcome Run(const std::string& url_recuperation) {
-    HttpClient http1(lumivane::platform::WindowClientSettings());
-    HttpClient http2(lumivane::platform::WindowClientSettings());
+    HttpClient http1(lumivane::http::WindowClientSettings());
+    HttpClient http2(lumivane::http::WindowClientSettings());
     PictureDownloader pictures(folder_, clock_, "/", messages_);
     const RetrievalInputs inputs{url_recuperation, server_.BaseUrl(), "jet", exchange_};
     return RecupererDevis(inputs, http1, http2, pictures, devis_id_);

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "support/recorders.h"
-#include "systeme_win32.h"
+#include "platform/windows/wide.h"
 #include "window/disposition.h"
 
 namespace lumivane::app::win32 {
@@ -55,7 +55,7 @@ std::string Texte(HWND hwnd) {
   std::wstring texte(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
   texte.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, texte.data(),
                                                        static_cast<int>(texte.size()))));
-  return Utf8(texte);
+  return platform::windows::Utf8(texte);
 }
 
 void Touche(HWND cible, WPARAM touche) {

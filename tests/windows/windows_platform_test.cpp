@@ -15,7 +15,7 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
-#include "platform/journal.h"
+#include "report/journal.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "http_test_server.h"
-#include "platform/http_client.h"
-#include "platform/journal.h"
+#include "platform/http_transport.h"
+#include "report/journal.h"
 #include "platform/files.h"
 #include "temp_dir.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/http_client.h"
+#include "platform/http_transport.h"
 
 namespace lumivane::platform {
 namespace {

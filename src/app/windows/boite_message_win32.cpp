@@ -1,16 +1,16 @@
 #include "boite_message_win32.h"
 
-#include "systeme_win32.h"
+#include "platform/windows/wide.h"
 
 namespace lumivane::app::win32 {
 
 void BoiteMessageWin32::ShowMessage(const std::string& text) {
-  platform::WriteMessageToStderr(text);
+  report::WriteMessageToStderr(text);
   // A message raised during a network call shows the arrow, not the busy
   // cursor.
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   const UINT genre = MB_OK | MB_ICONINFORMATION | (proprietaire_ ? 0u : MB_TASKMODAL);
-  MessageBoxW(proprietaire_, Utf16(text).c_str(), L"Module_Lumivane", genre);
+  MessageBoxW(proprietaire_, platform::windows::Wide(text).c_str(), L"Module_Lumivane", genre);
 }
 
 }  // namespace lumivane::app::win32

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "ressources.h"
-#include "systeme_win32.h"
+#include "platform/windows/wide.h"
 #include "window/disposition.h"
 
 namespace lumivane::app::win32 {
@@ -113,7 +113,7 @@ HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
 
 HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char* texte,
               DWORD style, int id) {
-  HWND controle = CreateWindowExW(0, classe, Utf16(texte).c_str(), WS_CHILD | WS_VISIBLE | style,
+  HWND controle = CreateWindowExW(0, classe, platform::windows::Wide(texte).c_str(), WS_CHILD | WS_VISIBLE | style,
                                   0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
                                   instance, nullptr);
   if (controle == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
@@ -256,7 +256,7 @@ bool TFicheConfigurateurRecupDevis::MessageDeFenetre(MSG& message) {
 }
 
 void TFicheConfigurateurRecupDevis::DefinirTitre(const std::string& titre) {
-  SetWindowTextW(hwnd_, Utf16(titre).c_str());
+  SetWindowTextW(hwnd_, platform::windows::Wide(titre).c_str());
 }
 
 void TFicheConfigurateurRecupDevis::MontrerImage() {
@@ -265,7 +265,7 @@ void TFicheConfigurateurRecupDevis::MontrerImage() {
 }
 
 void TFicheConfigurateurRecupDevis::DefinirVersion(const std::string& texte) {
-  SetWindowTextW(lblVersion, Utf16(texte).c_str());
+  SetWindowTextW(lblVersion, platform::windows::Wide(texte).c_str());
   AncrerVersion();
 }
 
@@ -488,7 +488,7 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
 }
 
 void TFicheConfigurateurRecupDevis::DefinirAvancement(const std::string& texte) {
-  SetWindowTextW(lblAvancement, Utf16(texte).c_str());
+  SetWindowTextW(lblAvancement, platform::windows::Wide(texte).c_str());
   ShowWindow(lblAvancement, texte.empty() ? SW_HIDE : SW_SHOWNA);
 }
 

@@ -92,7 +92,7 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   void BoutonParDefaut(HWND bouton);
 
   HINSTANCE instance_;
-  platform::MessagePort& messages_;
+  report::MessagePort& messages_;
   BoiteMessageWin32* boite_;
   HWND hwnd_ = nullptr;
   HWND focus_ = nullptr;  // the button that has, or last had, the focus

@@ -12,20 +12,17 @@
 #include "boite_message_win32.h"
 #include "fenetre_win32.h"
 #include "platform/clock.h"
-#include "platform/endpoints.h"
-#include "platform/journal.h"
-#include "platform/messages.h"
+#include "report/journal.h"
+#include "report/messages.h"
 #include "platform/process.h"
-#include "systeme_win32.h"
+#include "platform/browser.h"
+#include "window/demarrage.h"
 #include "version_module.h"
 
 namespace {
 
 using namespace lumivane;
 using namespace lumivane::app::win32;
-
-constexpr const char* kMessageParametres =
-    "Configurateur Tessivo - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
 
 // COM for the picture decoder, for the length of the run.
 class Com {
@@ -42,42 +39,25 @@ class Com {
 };
 
 // Steps from the command line to the end of the event loop.
-void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite) {
-  const std::vector<std::string> arguments = ArgumentsUtf8();
+void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite,
+              const std::vector<std::string>& arguments) {
   if (arguments.size() != 2) {
-    boite.ShowMessage(kMessageParametres);
+    boite.ShowMessage(window::kMessageParametres);
     return;
   }
-
   const Com com;
   INITCOMMONCONTROLSEX controles{sizeof(controles), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controles);
 
-  NavigateurShell navigateur;
+  platform::ShellBrowser navigateur;
   platform::SystemClock horloge;
-  // Outlives the window: continuations posted after it are dropped.
-  PlanificateurWin32 planificateur;
-  window::Ports ports;
-  // The network steps run beside the window, which stays responsive and
+  // Outlives the window: continuations posted after it are dropped. The
+  // network steps run beside the window, which stays responsive and
   // "Annuler" answers at once.
-  ports.planificateur = &planificateur;
-  ports.messages = &boite;
-  ports.browser = &navigateur;
-  ports.clock = &horloge;
+  PlanificateurWin32 planificateur;
   // An EndpointError reaches the guard: its message, then exit code 0.
-  ports.endpoints = platform::LoadEndpoints();
-  // Empty when the executable's folder cannot be found: the retrieval then
-  // says so. The downloader ends the folder with its own separator.
-  const std::string dossier = platform::ExecutableFolder();
-  // When that folder cannot be written (under Program Files), the user's own.
-  // Ending with the separator, so that picture paths are Windows paths
-  // throughout.
-  const std::string utilisateur = platform::UserPicturesFolder();
-  ports.pictures_folders = {dossier.empty() ? std::string() : dossier + "\\images\\",
-                            utilisateur.empty() ? std::string() : utilisateur + "\\"};
-  ports.date_separator = platform::SystemDateSeparator();
-
-  TFicheConfigurateurRecupDevis fiche(instance, std::move(ports), &boite);
+  TFicheConfigurateurRecupDevis fiche(
+      instance, window::PortsDuSysteme(boite, navigateur, horloge, planificateur), &boite);
   planificateur.Attacher(fiche.hwnd());
   fiche.logique().setFichierTemp(arguments[0]);
   fiche.logique().setFichierConfig(arguments[1]);
@@ -98,40 +78,34 @@ void MontrerErreur(BoiteMessageWin32& boite, const std::string& texte) {
   try {
     boite.ShowMessage(texte);
   } catch (...) {
-    platform::WriteMessageToStderr(texte);
+    report::WriteMessageToStderr(texte);
   }
-}
-
-// The run's first line in the support journal.
-void NoterDebut() {
-  std::vector<std::string> arguments;
-  try {
-    arguments = ArgumentsUtf8();
-  } catch (...) {
-    // Start-up reports an unreadable command line itself.
-  }
-  std::string evenement = std::string("début : Module_Lumivane ") + LUMIVANE_VERSION_TEXTE +
-                          " (Windows, g++ " + __VERSION__ + "), dossier " + platform::ExecutableFolder() +
-                          ", " + std::to_string(arguments.size()) + " arguments";
-  if (arguments.size() == 2) evenement += ", échange " + arguments[0] + ", configuration " + arguments[1];
-  platform::journal::Note(evenement);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
   const auto debut = std::chrono::steady_clock::now();
-  platform::journal::Open(platform::journal::DefaultPath());
-  NoterDebut();
+  report::journal::Open(report::journal::DefaultPath());
   BoiteMessageWin32 boite;
   try {
-    Demarrer(instance, commande, boite);
+    // Split again from the UTF-16 command line, whatever the code page; an
+    // unreadable one is reported by the guard below, after the first line.
+    std::vector<std::string> arguments;
+    std::exception_ptr illisible;
+    try {
+      arguments = platform::CommandLineArguments(0, nullptr);
+    } catch (...) {
+      illisible = std::current_exception();
+    }
+    window::NoterDebut(LUMIVANE_VERSION_TEXTE, arguments);
+    if (illisible) std::rethrow_exception(illisible);
+    Demarrer(instance, commande, boite, arguments);
   } catch (const std::exception& erreur) {
     MontrerErreur(boite, erreur.what());
   } catch (...) {
     MontrerErreur(boite, "");
   }
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - debut);
-  platform::journal::Note("fin : code 0, " + std::to_string(ms.count()) + " ms");
+  window::NoterFin(debut);
   return 0;
 }

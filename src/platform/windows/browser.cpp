@@ -4,7 +4,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include "platform/http_client.h"
+#include "platform/http_transport.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {

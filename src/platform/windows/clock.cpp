@@ -6,6 +6,21 @@
 
 namespace lumivane::platform {
 
+LocalTimeStamp LocalTimeNow() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  DYNAMIC_TIME_ZONE_INFORMATION zone{};
+  const DWORD which = GetDynamicTimeZoneInformation(&zone);
+  long bias = zone.Bias;  // minutes to add to the local time to get UTC
+  if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+  if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+  LocalTimeStamp stamp;
+  stamp.time = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+  stamp.millisecond = local.wMilliseconds;
+  stamp.utc_offset_minutes = static_cast<int>(-bias);
+  return stamp;
+}
+
 LocalDateTime SystemClock::Now() {
   SYSTEMTIME local{};
   GetLocalTime(&local);

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "text/display.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -12,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/messages.h"
+#include "report/messages.h"
 #include "platform/system_error.h"
 #include "platform/windows/wide.h"
 
@@ -41,13 +43,11 @@ class Handle {
 };
 
 [[noreturn]] void ThrowWriteError(const std::string& path, DWORD code) {
-  throw FileError("Impossible d'écrire le fichier " + PourMessage(path) + " : " +
-                  SystemErrorText(static_cast<int>(code)));
+  throw FileError(text::CannotWriteFile(path, SystemErrorText(static_cast<int>(code))));
 }
 
 [[noreturn]] void ThrowReadError(const std::string& path, DWORD code) {
-  throw FileError("Impossible de lire le fichier " + PourMessage(path) + " : " +
-                  SystemErrorText(static_cast<int>(code)));
+  throw FileError(text::CannotReadFile(path, SystemErrorText(static_cast<int>(code))));
 }
 
 // Another program (the indexer, an antivirus, a backup tool) often opens a
@@ -272,8 +272,7 @@ void SyncFiles(const std::vector<std::string>& paths, const std::string& folder)
   for (std::thread& helper : helpers) helper.join();
   if (first_failure) std::rethrow_exception(first_failure);
   if (first_error != ERROR_SUCCESS) {
-    throw FileError("Impossible d'écrire dans le dossier " + PourMessage(folder) + " : " +
-                    SystemErrorText(static_cast<int>(first_error)));
+    throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(static_cast<int>(first_error))));
   }
 }
 

@@ -70,4 +70,19 @@ std::vector<std::string> CommandLineArguments(int /*argc*/, char** /*argv*/) {
   return result;
 }
 
+std::string SystemDescription() {
+  // GetVersionEx answers what the manifest declares; the kernel's own
+  // version is RtlGetVersion's.
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto get_version = ntdll == nullptr ? nullptr
+                                            : reinterpret_cast<RtlGetVersionFunction>(
+                                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  if (get_version == nullptr || get_version(&version) != 0) return "Windows";
+  return "Windows " + std::to_string(version.dwMajorVersion) + "." +
+         std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber);
+}
+
 }  // namespace lumivane::platform

@@ -1,42 +1,19 @@
-#include "platform/windows/url.h"
+#include "platform/url.h"
 
 // clang-format off
 #include <windows.h>
 #include <winhttp.h>
 // clang-format on
 
-#include <cctype>
-#include <vector>
-
-#include "platform/http_client.h"
-#include "platform/url_text.h"
+#include "text/compare.h"
 #include "platform/windows/wide.h"
 
-namespace lumivane::platform::windows {
+namespace lumivane::platform {
 
-std::string UrlParts::Target() const {
-  const std::string target = path + extra;
-  if (target.empty() || target.front() != '/') return "/" + target;
-  return target;
-}
-
-std::string SchemeOf(const std::string& url) {
-  const std::size_t end = url.find("://");
-  if (end == std::string::npos || end == 0) return {};
-  std::string scheme;
-  for (std::size_t i = 0; i < end; ++i) {
-    const auto c = static_cast<unsigned char>(url[i]);
-    const bool allowed = std::isalpha(c) || (i > 0 && (std::isdigit(c) || c == '+' || c == '-' || c == '.'));
-    if (!allowed) return {};
-    scheme += static_cast<char>(std::tolower(c));
-  }
-  return scheme;
-}
-
-std::optional<UrlParts> CrackHttpUrl(const std::string& url) {
-  const std::string scheme = SchemeOf(url);
+std::optional<UrlParts> ParseHttpUrl(const std::string& url) {
+  const std::string scheme = text::SchemeOf(url);
   if (scheme != "http" && scheme != "https") return std::nullopt;
-  const std::wstring wide = Wide(url);
+  const std::wstring wide = windows::Wide(url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
   // -1: pointers into `wide` instead of copies.
@@ -46,7 +23,7 @@ std::optional<UrlParts> CrackHttpUrl(const std::string& url) {
     return std::nullopt;
   }
   const auto text = [](const wchar_t* start, DWORD length) {
-    return start == nullptr ? std::string() : Utf8(std::wstring_view(start, length));
+    return start == nullptr ? std::string() : windows::Utf8(std::wstring_view(start, length));
   };
   UrlParts result;
   result.scheme = scheme;
@@ -55,10 +32,10 @@ std::optional<UrlParts> CrackHttpUrl(const std::string& url) {
   result.password = text(parts.lpszPassword, parts.dwPasswordLength);
   result.path = text(parts.lpszUrlPath, parts.dwUrlPathLength);
   result.extra = text(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  result.port_number = parts.nPort;
   if (result.host.empty()) return std::nullopt;
 
   // The port as written: digits after the host's ":" and before the path.
+  // WinHTTP gives only the number in use.
   const std::size_t authority = url.find("://") + 3;
   std::size_t end = url.find_first_of("/?#", authority);
   if (end == std::string::npos) end = url.size();
@@ -78,21 +55,5 @@ std::optional<UrlParts> CrackHttpUrl(const std::string& url) {
   }
   return result;
 }
-
-}  // namespace lumivane::platform::windows
-
-namespace lumivane::platform {
-
-std::string UrlForDisplay(const std::string& url) {
-  if (const auto parts = windows::CrackHttpUrl(url)) {
-    return parts->scheme + "://" + parts->host + (parts->port.empty() ? "" : ":" + parts->port) +
-           (parts->path.empty() ? "/" : parts->path);
-  }
-  // Not an http URL WinHTTP understands: cut the query, the fragment and any
-  // user name and password all the same.
-  return WithoutQueryAndCredentials(url);
-}
-
-bool IsHttpUrl(const std::string& url) { return windows::CrackHttpUrl(url).has_value(); }
 
 }  // namespace lumivane::platform

@@ -1,0 +1,57 @@
+#pragma once
+
+// Every limit the module keeps, each with its reason: memory and waiting are
+// bounded whatever a file, a service or a network does.
+
+#include <cstddef>
+
+namespace lumivane::base {
+
+// Configuration file: a real one is a few hundred bytes; anything larger is
+// not one and is never read whole into memory.
+inline constexpr std::size_t kMaxConfigurationBytes = 1024 * 1024;
+
+// The gateway's answer, the retrieval document and the quote service's
+// answer: a quote of 100,000 lines is about 39 MB.
+inline constexpr std::size_t kMaxDocumentBytes = 64u * 1024u * 1024u;
+
+// One picture: a line's photograph is a few hundred KB; 50 MB leaves room
+// for any real one and stops a runaway server.
+inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
+
+// Longest picture file name, in bytes: within every file system the module
+// runs on, with room for the folder in a path.
+inline constexpr std::size_t kMaxPictureNameBytes = 150;
+
+// Transfers at once to one server: a quote's pictures come in one burst of
+// small files from the maker's server, which browsers also reach with a
+// handful of connections.
+inline constexpr std::size_t kPicturesPerHost = 16;
+
+// The gateway's request URL: servers refuse request lines past 8 to 64 KB.
+inline constexpr std::size_t kMaxRequestUrlBytes = 64u * 1024u;
+
+// Longest value shown inside a message, in characters, so that a message box
+// stays readable.
+inline constexpr std::size_t kMaxValueInMessage = 300;
+
+// The support journal: past this size it is rotated, so that it never grows
+// without end on a salesperson's disk.
+inline constexpr std::size_t kMaxJournalBytes = 1024 * 1024;
+
+// HTTP: a connection not made within this time is given up.
+inline constexpr long kConnectTimeoutSeconds = 30;
+// HTTP: a transfer that moves fewer bytes than seconds over this period is
+// abandoned (a server that has stopped sending).
+inline constexpr long kStallTimeoutSeconds = 60;
+// HTTP: redirects followed at most for one request, as browsers bound them.
+inline constexpr long kMaxRedirects = 10;
+// HTTP: a transient failure (reset, time-out, 502/503/504) is tried once
+// more, after this pause.
+inline constexpr int kMaxAttempts = 2;
+inline constexpr int kRetryPauseMilliseconds = 500;
+// How often a transfer under way looks at its cancellation token, so that
+// "Annuler" answers at once.
+inline constexpr int kCancellationPollMilliseconds = 100;
+
+}  // namespace lumivane::base

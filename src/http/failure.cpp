@@ -1,0 +1,107 @@
+#include "http/failure.h"
+
+#include "http/url.h"
+#include "platform/system_error.h"
+#include "text/display.h"
+
+namespace lumivane::http {
+namespace {
+
+std::string Text(const FailureDetail& failure, const HttpSettings& settings,
+                 const std::string& shown) {
+  switch (failure.kind) {
+    case Failure::kSchemeRefused:
+      return "Adresse refusée, seuls http et https sont admis : " + shown;
+    case Failure::kRedirectSchemeRefused:
+      return "Redirection refusée, seuls http et https sont admis : " + shown + " vers " +
+             ShownUrl(failure.target);
+    case Failure::kRedirectDowngrade:
+      return "Redirection refusée d'une adresse sécurisée (https) vers une adresse non "
+             "sécurisée (http) : " +
+             shown + " vers " + ShownUrl(failure.target);
+    case Failure::kTooManyRedirects:
+      return "Trop de redirections (plus de " + std::to_string(settings.max_redirects) +
+             ") : " + shown;
+    case Failure::kMalformedUrl:
+      return "Adresse mal formée : " + shown;
+    case Failure::kHostNotFound:
+      return "Nom du serveur introuvable : " + shown;
+    case Failure::kProxyNotFound:
+      return "Nom du proxy introuvable pour : " + shown;
+    case Failure::kUnreachable:
+      return "Serveur injoignable : " + shown;
+    case Failure::kConnectTimeout:
+      return "Délai de connexion dépassé (" + std::to_string(settings.connect_timeout_seconds) +
+             " s) : " + shown;
+    case Failure::kStalled:
+      return "Délai dépassé, le serveur n'envoie plus rien depuis " +
+             std::to_string(settings.stall_timeout_seconds) + " s : " + shown;
+    case Failure::kCertificateRefused:
+      return "Certificat du serveur refusé : " + shown;
+    case Failure::kSecureChannel:
+      return "Échec de la connexion sécurisée : " + shown;
+    case Failure::kInterrupted:
+      return "Connexion interrompue par le serveur : " + shown;
+    case Failure::kNotHttp:
+      return "Réponse du serveur illisible (pas une réponse HTTP) : " + shown;
+    case Failure::kHeadersTooLarge:
+      return "En-têtes de la réponse trop volumineux : " + shown;
+    case Failure::kBodyTooLarge:
+      return "Réponse trop volumineuse (plus de " + std::to_string(settings.max_body_bytes) +
+             " octets) : " + shown;
+    case Failure::kRequestBodyTooLarge:
+      return "Corps de requête trop volumineux : " + shown;
+    case Failure::kOutOfMemory:
+      return "Mémoire insuffisante pour la requête : " + shown;
+    case Failure::kClientSetup:
+      return "Impossible de créer le client HTTP.";
+    case Failure::kNone:
+    case Failure::kStatus:
+    case Failure::kOther:
+      break;
+  }
+  return "Échec de la requête HTTP (erreur " + std::string(kClientName) + " " +
+         std::to_string(failure.code) + ") : " + shown;
+}
+
+}  // namespace
+
+std::string FailureText(const FailureDetail& failure, const HttpSettings& settings,
+                        const std::string& url) {
+  return Text(failure, settings, ShownUrl(url));
+}
+
+std::string StatusText(long status, std::string_view reason, const std::string& url) {
+  std::string cleaned;
+  for (const char c : reason.substr(0, 100)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) cleaned += c;
+  }
+  return "Le serveur a répondu " + std::to_string(status) + (cleaned.empty() ? "" : " " + cleaned) +
+         " : " + ShownUrl(url);
+}
+
+HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
+                    const std::string& url) {
+  return HttpError(FailureText(failure, settings, url), 0, failure.kind);
+}
+
+std::string FileWriteText(const std::string& path, int system_code) {
+  return text::CannotWriteFile(path, platform::SystemErrorText(system_code));
+}
+
+bool IsTransient(Failure kind, long status) {
+  switch (kind) {
+    case Failure::kNone:
+    case Failure::kStatus:
+      return status == 502 || status == 503 || status == 504;
+    case Failure::kInterrupted:
+    case Failure::kConnectTimeout:
+    case Failure::kStalled:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace lumivane::http

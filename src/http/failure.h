@@ -1,0 +1,45 @@
+#pragma once
+
+// The one table of failure texts and the one retry rule, for every system's
+// transport.
+
+#include <string>
+#include <string_view>
+
+#include "http/http.h"
+
+namespace lumivane::http {
+
+// What a transport knows of a failure besides its kind.
+struct FailureDetail {
+  Failure kind = Failure::kOther;
+  // The system client's own code, shown for kOther ("erreur libcurl 43").
+  long code = 0;
+  // The address a refused redirect led to.
+  std::string target;
+};
+
+// The system client's name in kOther's text: "libcurl" or "WinHTTP".
+extern const char* const kClientName;
+
+// The user's text for a failed request to `url`.
+std::string FailureText(const FailureDetail& failure, const HttpSettings& settings,
+                        const std::string& url);
+
+// An answer with an error status: "Le serveur a répondu 503 Service
+// Unavailable : <address>" (the reason phrase cut at 100 bytes, its control
+// characters left out).
+std::string StatusText(long status, std::string_view reason, const std::string& url);
+
+// The error for a failure, with its status when the answer was an error.
+HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
+                    const std::string& url);
+
+// A downloaded body that could not be written to its file.
+std::string FileWriteText(const std::string& path, int system_code);
+
+// Failures worth a second try: the network, not the request (a reset, a
+// time-out, an interrupted answer, 502, 503 or 504).
+bool IsTransient(Failure kind, long status);
+
+}  // namespace lumivane::http

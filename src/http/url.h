@@ -1,0 +1,33 @@
+#pragma once
+
+// URLs as the module shows, checks and sends them.
+
+#include <optional>
+#include <string>
+
+#include "platform/url.h"
+
+namespace lumivane::http {
+
+// The URL without its query string, fragment, user name and password, for
+// messages and the journal.
+std::string UrlForDisplay(const std::string& url);
+
+// UrlForDisplay, shortened as a message shows a value.
+std::string ShownUrl(const std::string& url);
+
+// True for an http or https URL (letter case ignored) that names a host.
+bool IsHttpUrl(const std::string& url);
+
+// What proxy resolution is told of a URL: "scheme://host:port/" and nothing
+// more, so that an automatic configuration script never sees a path, a query
+// or a password.
+std::string ProxyResolutionUrl(const platform::UrlParts& url);
+
+// The port in use: the one written, else 80 or 443.
+int PortNumber(const platform::UrlParts& url);
+
+// The path and query, as sent in the request line ("/" when empty).
+std::string RequestTarget(const platform::UrlParts& url);
+
+}  // namespace lumivane::http

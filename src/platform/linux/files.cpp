@@ -1,0 +1,210 @@
+#include "platform/files.h"
+
+#include "text/display.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "report/messages.h"
+#include "platform/system_error.h"
+
+namespace lumivane::platform {
+
+namespace {
+
+// Paths are used as the bytes they are: a host may hand over a path that is
+// not UTF-8, and the file it names is the one to write.
+
+[[noreturn]] void ThrowWriteError(const std::string& path, int code) {
+  throw FileError(text::CannotWriteFile(path, SystemErrorText(code)));
+}
+
+[[noreturn]] void ThrowReadError(const std::string& path, int code) {
+  throw FileError(text::CannotReadFile(path, SystemErrorText(code)));
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Closes the descriptor and removes the temporary file unless released.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& folder) {
+    // A short name of its own, so that a target whose name is near the
+    // system's limit can still be replaced.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = TemporaryPathIn(folder + "/");
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        path_ = std::move(name);
+        return;
+      }
+      if (errno != EEXIST) return;
+    }
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  // Closes the descriptor; false (errno set) when the system reports an error.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  void Release() { path_.clear(); }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace
+
+void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
+  const std::string folder = FolderOf(path);
+  TemporaryFile temporary(folder);
+  if (temporary.fd() < 0) ThrowWriteError(path, errno);
+
+  // A file replaced keeps its permissions.
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::fchmod(temporary.fd(), existing.st_mode & 07777);
+  }
+
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(temporary.fd(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowWriteError(path, errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // The data must be on disk before the rename makes it the target's content.
+  if (sync && ::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
+  if (!temporary.Close()) ThrowWriteError(path, errno);
+  if (::rename(temporary.path().c_str(), path.c_str()) != 0) ThrowWriteError(path, errno);
+  temporary.Release();
+  if (!sync) return;
+
+  // The new name itself reaches the disk with its folder. The file is in
+  // place already; a folder that cannot be synced (some network file
+  // systems) changes nothing the user could act on.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowReadError(path, errno);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int code = errno;
+      ::close(fd);
+      ThrowReadError(path, code);
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return std::nullopt;
+    return std::string("ce n'est pas un dossier");
+  }
+  if (parents) {
+    const std::size_t slash = path.find_last_not_of('/') == std::string::npos
+                                  ? std::string::npos
+                                  : path.rfind('/', path.find_last_not_of('/'));
+    if (slash != std::string::npos && slash > 0) {
+      if (auto reason = CreateFolder(path.substr(0, slash), true)) return reason;
+    }
+  }
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return SystemErrorText(errno);
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    return std::string("ce n'est pas un dossier");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckWritableFolder(const std::string& folder) {
+  const std::string probe = TemporaryPathIn(folder.empty() || folder.back() == '/' ? folder : folder + "/");
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return SystemErrorText(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::nullopt;
+}
+
+std::string TemporaryPathIn(const std::string& folder) {
+  static thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<unsigned> digit(0, 35);
+  std::string name = folder + ".lumivane-";
+  for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
+  return name + ".tmp";
+}
+
+void MoveFileOver(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) ThrowWriteError(to, errno);
+}
+
+void CopyFileBytes(const std::string& from, const std::string& to) {
+  ReplaceFileContents(to, ReadFileBytes(from), false);
+}
+
+void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+void RemoveEmptyFolder(const std::string& path) noexcept { ::rmdir(path.c_str()); }
+
+void SyncFiles(const std::vector<std::string>& paths, const std::string& folder) {
+  if (paths.empty()) return;
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(errno)));
+  }
+  // One flush of the whole file system holding the folder: the files and
+  // the folder's entries together, however many pictures there are.
+  const int result = ::syncfs(dir);
+  const int code = errno;
+  ::close(dir);
+  if (result != 0) {
+    throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(code)));
+  }
+}
+
+}  // namespace lumivane::platform

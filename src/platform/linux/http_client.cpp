@@ -1,0 +1,173 @@
+#include "platform/http_transport.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <utility>
+
+#include "base/limits.h"
+#include "http/failure.h"
+#include "http/redirect.h"
+#include "http/request_journal.h"
+#include "platform/linux/curl_transfer.h"
+#include "text/compare.h"
+
+namespace lumivane::platform {
+
+using curl::HeaderList;
+using curl::SetOption;
+
+struct HttpClient::Impl {
+  http::HttpSettings settings;
+  // Drives the one transfer, so that it can be watched and abandoned.
+  curl::Multi multi;
+  curl::Easy handle;
+  curl::Transfer transfer;
+  long response_code = 0;
+  const base::CancellationToken* cancel = nullptr;
+
+  // The request with its redirects, and its line in the journal.
+  std::string Request(const char* method, const std::string& url, HeaderList headers) {
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      std::string body = Perform(method, url, std::move(headers));
+      http::NoteRequest(method, url, response_code, transfer.received, start, {});
+      return body;
+    } catch (const base::OperationAnnulee&) {
+      http::NoteRequest(method, url, 0, 0, start, "annulée");
+      throw;
+    } catch (const http::HttpError& error) {
+      http::NoteRequest(method, url, response_code, transfer.received, start, error.what());
+      throw;
+    }
+  }
+
+  std::string Perform(std::string method, const std::string& url, HeaderList headers) {
+    response_code = 0;
+    if (!text::HasHttpScheme(url)) throw http::MakeError({http::Failure::kSchemeRefused}, settings, url);
+    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+    CURL* h = handle.get();
+    if (!settings.accept.empty()) {
+      headers = curl::AppendHeader(std::move(headers), "Accept: " + settings.accept);
+    }
+    struct ForgetHeaders {
+      CURL* handle;
+      ~ForgetHeaders() { curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr); }
+    } forget_headers{h};
+    SetOption(h, CURLOPT_HTTPHEADER, headers.get());
+    std::string current = url;
+    for (long hops = 0;; ++hops) {
+      SetOption(h, CURLOPT_URL, current.c_str());
+      transfer.Reset();
+      const CURLcode result = Run();
+      response_code = transfer.Status();
+      if (result != CURLE_OK) throw http::MakeError(transfer.Map(result), settings, current);
+      const std::string target = transfer.RedirectTarget();
+      if (http::IsRedirectStatus(response_code) && !target.empty()) {
+        const http::RedirectStep step =
+            http::FollowRedirect(current, target, response_code, method, hops, settings);
+        if (step.becomes_get) {
+          method = "GET";
+          SetOption(h, CURLOPT_HTTPGET, 1L);
+          // The body's type goes with the body.
+          headers.reset();
+          if (!settings.accept.empty()) {
+            headers = curl::AppendHeader(std::move(headers), "Accept: " + settings.accept);
+          }
+          SetOption(h, CURLOPT_HTTPHEADER, headers.get());
+        }
+        current = step.url;
+        continue;
+      }
+      if (response_code >= 400) {
+        throw http::HttpError(http::StatusText(response_code, transfer.ReasonPhrase(), current),
+                              response_code);
+      }
+      return std::exchange(transfer.body, {});
+    }
+  }
+
+  // The transfer to its end, or to the token.
+  CURLcode Run() {
+    CURL* h = handle.get();
+    if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) throw std::bad_alloc();
+    struct Remove {
+      CURLM* multi;
+      CURL* handle;
+      ~Remove() { curl_multi_remove_handle(multi, handle); }
+    } remove{multi.get(), h};
+    for (;;) {
+      int running = 0;
+      if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE) return message->data.result;
+      }
+      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+      curl_multi_poll(multi.get(), nullptr, 0, base::kCancellationPollMilliseconds, nullptr);
+    }
+  }
+};
+
+HttpClient::HttpClient(http::HttpSettings settings) : impl_(std::make_unique<Impl>()) {
+  impl_->settings = std::move(settings);
+  impl_->multi = curl::NewMulti();
+  impl_->handle = curl::NewEasy();
+  curl::ConfigureHandle(impl_->handle.get(), impl_->settings, &impl_->transfer);
+}
+
+HttpClient::~HttpClient() = default;
+HttpClient::HttpClient(HttpClient&&) noexcept = default;
+HttpClient& HttpClient::operator=(HttpClient&&) noexcept = default;
+
+std::string HttpClient::Get(const std::string& url) {
+  SetOption(impl_->handle.get(), CURLOPT_HTTPGET, 1L);
+  return impl_->Request("GET", url, nullptr);
+}
+
+std::string HttpClient::Post(const std::string& url, const std::string& body,
+                             const std::string& content_type, const std::string& charset) {
+  HeaderList headers;
+  headers = curl::AppendHeader(std::move(headers), "Content-Type: " + content_type +
+                                                       (charset.empty() ? "" : "; charset=" + charset));
+  // No "Expect: 100-continue" round trip before larger bodies.
+  headers = curl::AppendHeader(std::move(headers), "Expect:");
+
+  CURL* h = impl_->handle.get();
+  // The handle must not keep pointing at `body` once this call is over.
+  struct ForgetBody {
+    CURL* handle;
+    ~ForgetBody() { curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr); }
+  } forget_body{h};
+  SetOption(h, CURLOPT_POST, 1L);
+  SetOption(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  SetOption(h, CURLOPT_POSTFIELDS, body.data());
+  return impl_->Request("POST", url, std::move(headers));
+}
+
+long HttpClient::ResponseCode() const { return impl_->response_code; }
+
+std::string HttpClient::ContentType() const {
+  char* type = nullptr;
+  if (curl_easy_getinfo(impl_->handle.get(), CURLINFO_CONTENT_TYPE, &type) != CURLE_OK ||
+      type == nullptr) {
+    return {};
+  }
+  return type;
+}
+
+void HttpClient::SetBasicAuthentication(bool enabled) {
+  CURL* h = impl_->handle.get();
+  if (enabled) {
+    SetOption(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    SetOption(h, CURLOPT_USERPWD, ":");
+  } else {
+    SetOption(h, CURLOPT_USERPWD, static_cast<const char*>(nullptr));
+  }
+}
+
+void HttpClient::SetCancellation(const base::CancellationToken* token) { impl_->cancel = token; }
+
+const http::HttpSettings& HttpClient::settings() const { return impl_->settings; }
+
+}  // namespace lumivane::platform

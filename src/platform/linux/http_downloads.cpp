@@ -1,0 +1,231 @@
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "base/limits.h"
+#include "http/failure.h"
+#include "http/redirect.h"
+#include "http/request_journal.h"
+#include "platform/http_transport.h"
+#include "platform/linux/curl_transfer.h"
+#include "text/compare.h"
+
+namespace lumivane::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Job {
+  const http::FileDownload* download = nullptr;
+  http::FileDownloadResult* result = nullptr;
+  std::string current;  // the URL after the redirects followed so far
+  long hops = 0;
+  curl::Easy easy;
+  curl::Transfer transfer;
+  bool active = false;
+  bool final = false;
+  Clock::time_point retry_at{};
+  Clock::time_point started{};
+};
+
+// Every transfer of one batch in one multi handle.
+class Batch {
+ public:
+  Batch(const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
+        std::size_t per_host, const std::function<void(std::size_t)>& done)
+      : settings_(settings), done_(done), results_(downloads.size()), jobs_(downloads.size()) {
+    multi_ = curl::NewMulti();
+    curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(per_host));
+    curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    for (std::size_t i = 0; i < downloads.size(); ++i) {
+      jobs_[i].download = &downloads[i];
+      jobs_[i].result = &results_[i];
+      jobs_[i].current = downloads[i].url;
+    }
+  }
+
+  // Whatever happens, no handle stays in the multi handle, no file open.
+  ~Batch() {
+    for (Job& job : jobs_) {
+      if (job.active) curl_multi_remove_handle(multi_.get(), job.easy.get());
+      if (job.transfer.fd >= 0) ::close(job.transfer.fd);
+    }
+  }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+  void StartAll() {
+    for (Job& job : jobs_) Prepare(job);
+  }
+
+  // Drives the transfers until every one has ended for good.
+  std::vector<http::FileDownloadResult> Run(const base::CancellationToken* cancel) {
+    while (finished_ < jobs_.size()) {
+      int running = 0;
+      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) throw std::bad_alloc();
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE) Ended(message->easy_handle, message->data.result);
+      }
+      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+      const int wait = StartDue();
+      if (finished_ < jobs_.size()) curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr);
+    }
+    return std::move(results_);
+  }
+
+ private:
+  void FailFile(Job& job, int code) {
+    job.result->ok = false;
+    job.result->file_error = true;
+    job.result->error = http::FileWriteText(job.download->path, code);
+  }
+
+  void Finish(Job& job) {
+    job.final = true;
+    if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
+      FailFile(job, errno);
+    }
+    job.transfer.fd = -1;
+    http::NoteRequest("GET", job.download->url, job.result->status, job.transfer.received,
+                      job.started, job.result->ok ? std::string() : job.result->error,
+                      job.result->attempts);
+    ++finished_;
+    if (done_) done_(finished_);
+  }
+
+  void Add(Job& job) {
+    CURL* h = job.easy.get();
+    curl::SetOption(h, CURLOPT_URL, job.current.c_str());
+    // Over TLS the server may offer HTTP/2, which says so in the handshake:
+    // the transfers wait for it and go over that one connection rather than
+    // opening more. Plain http is HTTP/1.1 here, and waiting would only hold
+    // the other transfers back until the first answer has come.
+    curl::SetOption(h, CURLOPT_PIPEWAIT, text::StartsWithIgnoringCase(job.current, "https://") ? 1L : 0L);
+    job.transfer.Reset();
+    if (curl_multi_add_handle(multi_.get(), h) != CURLM_OK) throw std::bad_alloc();
+    job.active = true;
+  }
+
+  void Prepare(Job& job) {
+    job.started = Clock::now();
+    if (!text::HasHttpScheme(job.download->url)) {
+      job.result->error =
+          http::FailureText({http::Failure::kSchemeRefused}, settings_, job.download->url);
+      return Finish(job);
+    }
+    job.transfer.fd =
+        ::open(job.download->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (job.transfer.fd < 0) {
+      FailFile(job, errno);
+      return Finish(job);
+    }
+    job.easy = curl::NewEasy();
+    CURL* h = job.easy.get();
+    curl::ConfigureHandle(h, settings_, &job.transfer);
+    curl::SetOption(h, CURLOPT_HTTPGET, 1L);
+    curl::SetOption(h, CURLOPT_PRIVATE, static_cast<void*>(&job));
+    ++job.result->attempts;
+    Add(job);
+  }
+
+  // A transfer ended: done, a redirect to follow, a second try, or a failure.
+  void Ended(CURL* handle, CURLcode result) {
+    void* owner = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_PRIVATE, &owner);
+    Job& job = *static_cast<Job*>(owner);
+    curl_multi_remove_handle(multi_.get(), job.easy.get());
+    job.active = false;
+    const long status = job.transfer.Status();
+    job.result->status = status;
+    if (job.transfer.write_errno != 0) {
+      FailFile(job, job.transfer.write_errno);
+      return Finish(job);
+    }
+    if (result == CURLE_OK && http::IsRedirectStatus(status) && !job.transfer.RedirectTarget().empty()) {
+      return Redirect(job, status);
+    }
+    if (result == CURLE_OK && status < 400) {
+      job.result->ok = true;
+      return Finish(job);
+    }
+    const http::FailureDetail failure =
+        result == CURLE_OK ? http::FailureDetail{http::Failure::kStatus} : job.transfer.Map(result);
+    if (job.result->attempts < base::kMaxAttempts && http::IsTransient(failure.kind, status)) {
+      return Retry(job);
+    }
+    job.result->error = result == CURLE_OK
+                            ? http::StatusText(status, job.transfer.ReasonPhrase(), job.current)
+                            : http::FailureText(failure, settings_, job.current);
+    Finish(job);
+  }
+
+  void Redirect(Job& job, long status) {
+    try {
+      const http::RedirectStep step = http::FollowRedirect(
+          job.current, job.transfer.RedirectTarget(), status, "GET", job.hops, settings_);
+      job.current = step.url;
+      ++job.hops;
+      Add(job);
+    } catch (const http::HttpError& error) {
+      job.result->error = error.what();
+      Finish(job);
+    }
+  }
+
+  // The body so far is dropped; the second try starts afresh from the URL
+  // the download was given.
+  void Retry(Job& job) {
+    if (::ftruncate(job.transfer.fd, 0) != 0 || ::lseek(job.transfer.fd, 0, SEEK_SET) != 0) {
+      FailFile(job, errno);
+      return Finish(job);
+    }
+    job.current = job.download->url;
+    job.hops = 0;
+    job.retry_at = Clock::now() + std::chrono::milliseconds(base::kRetryPauseMilliseconds);
+  }
+
+  // Starts the second tries whose pause is over; the time to wait for the
+  // next one, at most the cancellation poll.
+  int StartDue() {
+    int wait = base::kCancellationPollMilliseconds;
+    const auto now = Clock::now();
+    for (Job& job : jobs_) {
+      if (job.final || job.active) continue;
+      if (job.retry_at <= now) {
+        ++job.result->attempts;
+        Add(job);
+        wait = 0;
+      } else {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(job.retry_at - now);
+        wait = std::min<int>(wait, static_cast<int>(left.count()) + 1);
+      }
+    }
+    return wait;
+  }
+
+  const http::HttpSettings& settings_;
+  const std::function<void(std::size_t)>& done_;
+  curl::Multi multi_;
+  std::vector<http::FileDownloadResult> results_;
+  std::vector<Job> jobs_;
+  std::size_t finished_ = 0;
+};
+
+}  // namespace
+
+std::vector<http::FileDownloadResult> DownloadFiles(
+    const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
+    std::size_t per_host, const base::CancellationToken* cancel,
+    const std::function<void(std::size_t)>& done) {
+  Batch batch(downloads, settings, per_host, done);
+  batch.StartAll();
+  return batch.Run(cancel);
+}
+
+}  // namespace lumivane::platform

@@ -1,0 +1,76 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/configuration_file.h"
+#include "platform/windows/wide.h"
+
+namespace lumivane::platform {
+
+namespace {
+
+using State = ConfigurationFile::State;
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  // A handle opened for reading only: its close has nothing to lose.
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsMissing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+         error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_INVALID_DRIVE;
+}
+
+}  // namespace
+
+ConfigurationFile ReadConfigurationFile(const std::string& path, std::size_t max_bytes) {
+  if (path.empty()) return {State::kMissing, {}};
+  const std::wstring name = platform::windows::WindowsPath(path);
+
+  // The kind of file is checked on the path before anything is opened: a
+  // device name or a pipe is never opened.
+  WIN32_FILE_ATTRIBUTE_DATA info{};
+  if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &info)) {
+    return {IsMissing(GetLastError()) ? State::kMissing : State::kUnreadable, {}};
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {State::kMissing, {}};
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return {State::kUnreadable, {}};
+  const unsigned long long size =
+      (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > max_bytes) return {State::kUnreadable, {}};
+
+  // Others may go on writing or renaming the file meanwhile; what is opened
+  // is checked again to be a plain disk file.
+  const Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return {State::kUnreadable, {}};
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return {State::kUnreadable, {}};
+
+  // The size is only a hint (the file may grow): reading goes on to the
+  // end, one byte beyond the limit at most.
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(size));
+  char buffer[65536];
+  while (bytes.size() <= max_bytes) {
+    const DWORD wanted = static_cast<DWORD>(std::min(sizeof buffer, max_bytes + 1 - bytes.size()));
+    DWORD got = 0;
+    if (!ReadFile(file.get(), buffer, wanted, &got, nullptr)) return {State::kUnreadable, {}};
+    if (got == 0) break;
+    bytes.append(buffer, got);
+  }
+  if (bytes.size() > max_bytes) return {State::kUnreadable, {}};
+  return {State::kRead, std::move(bytes)};
+}
+
+}  // namespace lumivane::platform

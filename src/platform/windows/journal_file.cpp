@@ -1,0 +1,67 @@
+#include "platform/journal_file.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/windows/wide.h"
+
+namespace lumivane::platform {
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+const std::intptr_t kClosed = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+
+}  // namespace
+
+JournalFile::~JournalFile() { Close(); }
+
+bool JournalFile::Open(const std::string& path) {
+  Close();
+  // Appends only; another module may append, read, rotate or remove the file
+  // meanwhile.
+  const HANDLE file = CreateFileW(windows::WindowsPath(path).c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  handle_ = file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(file);
+  return IsOpen();
+}
+
+bool JournalFile::IsOpen() const { return handle_ != -1 && handle_ != kClosed; }
+
+void JournalFile::Close() {
+  if (IsOpen()) CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
+std::optional<std::uint64_t> JournalFile::Size() const {
+  LARGE_INTEGER size{};
+  if (!IsOpen() || !GetFileSizeEx(AsHandle(handle_), &size)) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool JournalFile::Append(std::string_view line) {
+  if (!IsOpen()) return false;
+  DWORD written = 0;
+  return WriteFile(AsHandle(handle_), line.data(), static_cast<DWORD>(line.size()), &written,
+                   nullptr) &&
+         written == line.size();
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  return MoveFileExW(windows::WindowsPath(from).c_str(), windows::WindowsPath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string StateFolder() {
+  const std::string folder = windows::LocalAppDataFolder();
+  return folder.empty() ? std::string() : folder + "\\Lumivane";
+}
+
+std::optional<std::string> EnvironmentVariable(const char* name) {
+  const wchar_t* value = _wgetenv(windows::Wide(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return windows::Utf8(value);
+}
+
+}  // namespace lumivane::platform

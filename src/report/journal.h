@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumivane::report {
+
+// The support journal: one short, private record of each run on the user's
+// own machine, for whoever helps the salesperson. UTF-8 lines of
+//   <local time, ISO 8601 with offset, to the millisecond> <run id> <event>
+// appended with one write each, so that two modules running at once never mix
+// their lines. Past 1 MiB the file becomes journal.1.log and a new one
+// starts. A journal that cannot be opened or written changes nothing else of
+// the run and is not tried again.
+//
+// Events never hold a password, a token, a query string, a cookie or a
+// header value: callers give addresses through UrlForDisplay and messages
+// through the same cleaning as standard error; control characters are
+// escaped in every line.
+namespace journal {
+
+// Where the journal goes: LUMIVANE_JOURNAL names a file, or "off"; else
+// journal.log in the user's state folder ($XDG_STATE_HOME/lumivane, by
+// default ~/.local/state/lumivane; %LOCALAPPDATA%\Lumivane on Windows).
+// Empty when off or when no such folder can be named.
+std::string DefaultPath();
+
+// Starts the journal of this run at `path` (nothing when empty). Idempotent.
+void Open(const std::string& path);
+
+// Notes one event; nothing when the journal is off or failed.
+void Note(std::string_view event);
+
+// A message shown to the user, word for word (query strings and control
+// characters cleaned as on standard error).
+void NoteMessage(std::string_view text);
+
+// Stops writing (tests).
+void Close();
+
+}  // namespace journal
+}  // namespace lumivane::report

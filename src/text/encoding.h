@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumivane::text {
+
+bool IsValidUtf8(std::string_view bytes);
+std::string Windows1252ToUtf8(std::string_view bytes);
+std::string Latin1ToUtf8(std::string_view bytes);
+// ISO-8859-15: ISO-8859-1 with the euro sign, Š, š, Ž, ž, Œ, œ and Ÿ.
+std::string Latin9ToUtf8(std::string_view bytes);
+
+// A path as text: the same when it is UTF-8; otherwise each byte read as the
+// ISO-8859-1 character of that value, so that a file name from a system not
+// in UTF-8 is written back in the exchange file's code page byte for byte.
+std::string PathAsText(std::string_view path);
+
+// Decodes the UTF-8 character at `pos` and moves past it; an invalid
+// sequence gives U+FFFD and moves past its first byte.
+char32_t NextCharacter(std::string_view utf8, std::size_t& pos);
+void AppendUtf8(std::string& out, char32_t code);
+
+// UTF-16 bytes (without byte-order mark) as UTF-8. A surrogate without its
+// pair, and a last byte left over from an odd count, become U+FFFD; `whole`,
+// when given, tells whether none did.
+std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole = nullptr);
+
+// UTF-8 text as ISO-8859-1 bytes; a character beyond U+00FF becomes the
+// numeric character reference &#N; so that nothing is lost in XML text.
+std::string Utf8ToLatin1WithReferences(std::string_view utf8);
+
+// Percent-encoding of a query value (UTF-8 bytes, RFC 3986 unreserved kept).
+std::string PercentEncode(std::string_view value);
+
+}  // namespace lumivane::text
