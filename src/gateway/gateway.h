@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/http_transport.h"
+#include "base/limits.h"
 
 namespace lumivane::gateway {
 
@@ -48,9 +49,10 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
 int LireReponsePasserelle(const std::string& body, const std::string& content_type,
                           GatewayFields& fields);
 
-// The longest token request sent; a longer one means a configuration value is
-// far too long, and is refused with a message saying so.
-inline constexpr std::size_t kMaxRequestUrlBytes = 64u * 1024u;
+// The longest token request sent (base/limits.h); a longer one means a
+// configuration value is far too long, and is refused with a message saying
+// so.
+using base::kMaxRequestUrlBytes;
 
 // "Configurateur " + configurateur + " : GetJetonEtUrlsErreurs \n" + each line + "\n".
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,

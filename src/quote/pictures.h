@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/cancellation.h"
+#include "base/limits.h"
 #include "platform/clock.h"
 #include "platform/http_transport.h"
 #include "report/messages.h"
@@ -17,13 +18,9 @@ namespace lumivane::quote {
 
 inline constexpr const char* kPictureErrorMessage =
     "Une erreur est survenue lors du téléchargement de l'image";
-inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
-// Longest picture file name, in bytes: within every file system the module
-// runs on, with room for the folder in a path.
-inline constexpr std::size_t kMaxPictureNameBytes = 150;
-// Transfers at once to one server: a quote's pictures come in one burst of
-// small files from the maker's server.
-inline constexpr std::size_t kPicturesPerHost = 16;
+using base::kMaxPictureBytes;
+using base::kMaxPictureNameBytes;
+using base::kPicturesPerHost;
 
 // The line pictures of one retrieval. Precharger() downloads every picture of
 // the quote at once into temporary files of the pictures folder; then, line

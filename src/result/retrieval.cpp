@@ -21,8 +21,8 @@ Preparation Fermer(std::string message, const std::string& devis_id) {
 
 }  // namespace
 
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& http1,
-                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
+                                 platform::HttpClient& document_client, quote::PictureDownloader& pictures,
                                  std::string& devis_id_out, const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
   // than report a request to an empty address.
@@ -35,14 +35,14 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   report::journal::Note("récupération du devis demandée");
   Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
-  preparation.document = http2.Get(inputs.url_recuperation);
-  preparation.content_type = http2.ContentType();
+  preparation.document = document_client.Get(inputs.url_recuperation);
+  preparation.content_type = document_client.ContentType();
   preparation.devis_id = quote::LireDevisId(preparation.document, preparation.content_type);
   devis_id_out = preparation.devis_id;
   const std::string& devis_id = preparation.devis_id;
 
   const quote::ReponseDevis reponse =
-      quote::DemanderDevis(http1, inputs.quote_service_base, devis_id);
+      quote::DemanderDevis(quote_client, inputs.quote_service_base, devis_id);
   if (reponse.status != 200) {
     return Fermer("Erreur lumivane : le service des devis a répondu avec le code " +
                       std::to_string(reponse.status) + ", rien n'a été écrit.",
@@ -133,11 +133,11 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
   return outcome;
 }
 
-RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
-                                platform::HttpClient& http2, quote::PictureDownloader& pictures,
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
+                                platform::HttpClient& document_client, quote::PictureDownloader& pictures,
                                 std::string& devis_id_out) {
   const Preparation preparation =
-      PreparerRecuperation(inputs, http1, http2, pictures, devis_id_out);
+      PreparerRecuperation(inputs, quote_client, document_client, pictures, devis_id_out);
   return TerminerRecuperation(preparation, inputs, pictures);
 }
 

@@ -42,12 +42,12 @@ struct Preparation {
   quote::Devis devis;
 };
 
-// Retrieval document with `http2`, quote request with `http1`, quote
+// Retrieval document with `document_client`, quote request with `quote_client`, quote
 // content, pictures. Errors that leave the window open (HTTP, XML, files)
 // are thrown, OperationAnnulee when the clients' token is set;
 // `devis_id_out` is set as soon as the id is known.
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& http1,
-                                 platform::HttpClient& http2, quote::PictureDownloader& pictures,
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
+                                 platform::HttpClient& document_client, quote::PictureDownloader& pictures,
                                  std::string& devis_id_out, const Avancement& avancement = {});
 
 // The local half, on the window's thread: each line's picture named in line
@@ -58,8 +58,8 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
                                       quote::PictureDownloader& pictures);
 
 // The whole retrieval of one press of "Récupérer le devis", both halves.
-RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& http1,
-                                platform::HttpClient& http2, quote::PictureDownloader& pictures,
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
+                                platform::HttpClient& document_client, quote::PictureDownloader& pictures,
                                 std::string& devis_id_out);
 
 }  // namespace lumivane::result

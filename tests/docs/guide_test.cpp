@@ -45,6 +45,8 @@ const std::set<std::string> kNotMessages = {
     "Mozilla/3.0 (compatible; Indy Library)",
     // A programming error, never caught as a user's message.
     "PercentEncode: value too long",
+    // libcurl's own words, read to tell its failures apart.
+    "Too large response headers",
     // The user cancelled: the window closes without a message.
     "Opération annulée par l'utilisateur.",
 };
