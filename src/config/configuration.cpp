@@ -14,7 +14,10 @@ namespace lumivane::config {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
+// The blanks trimmed around names and values: the ASCII white space and
+// Ctrl-Z, the old end-of-file mark, as the Windows INI reader does; other
+// Unicode blanks (no-break space...) are part of the text.
+constexpr std::string_view kBlanks = " \t\r\n\v\f\x1A";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
@@ -69,38 +72,69 @@ std::string_view TakeLine(std::string_view& rest) {
   return line;
 }
 
+// A name or a value ends at a NUL, as a C string does: the Windows reader
+// cuts there, after the blanks around it were trimmed.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+// One pair of matching quotes around a value is taken off.
+std::string_view WithoutQuotes(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 }  // namespace
 
-// The rules keep to what the hosts' INI files expect rather than to the usual
-// INI libraries: a line is a comment only when it starts with ";" or "#", so a
-// value keeps any " ;" it holds (passwords do); an indented line is a line
-// like any other, not the continuation of the one before; only "=" separates
-// a key from its value; quotes are part of the value; the first of two
-// identical keys wins, even across repeated sections. A section line without
-// "]" is ignored and the keys after it stay in the section before.
+// The rules are those of the Windows INI reader (GetPrivateProfileString),
+// which the hosts wrote their files for; tests/windows holds the module to it.
+// A line is a comment when it starts with ";" or "#", so a value keeps any
+// " ;" it holds (passwords do); an indented line is a line like any other;
+// only "=" separates a key from its value, and a key line without "=" is
+// that key without a value (its default). One pair of matching quotes around
+// a value is removed; a name or a value ends at a NUL. The first of two
+// identical keys wins, and only the first section of a name is read: the
+// keys of a later section of the same name are not seen. A section name runs
+// to the last "]" of its line; a line starting with "[" without "]" is a key
+// line, so the keys after it stay in the section before.
 Configuration LireConfiguration(std::string_view bytes) {
   Configuration fields{"0", "", "", "", ""};
   std::array<bool, kWanted.size()> found{};
 
   const std::string text = DecodedText(bytes);
   std::string_view rest = text;
+  // Of the sections read, only the first of each name counts.
+  constexpr std::array<std::string_view, 3> kSections = {"General", "Utilisateur", "Update"};
+  std::array<bool, kSections.size()> section_seen{};
   std::string_view section;
+  bool section_read = false;
   while (!rest.empty()) {
     const auto line = Trim(TakeLine(rest));
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
-      const auto close = line.find(']');
-      if (close != std::string_view::npos) section = Trim(line.substr(1, close - 1));
-      continue;
+      const auto close = line.rfind(']');
+      if (close != std::string_view::npos) {
+        section = UpToNul(Trim(line.substr(1, close - 1)));
+        section_read = false;
+        for (std::size_t i = 0; i < kSections.size(); ++i) {
+          if (!SameName(section, kSections[i])) continue;
+          section_read = !section_seen[i];
+          section_seen[i] = true;
+        }
+        continue;
+      }
     }
+    if (!section_read) continue;
     const auto equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    const auto key = Trim(line.substr(0, equals));
+    const auto key = UpToNul(Trim(line.substr(0, equals)));
     for (std::size_t i = 0; i < kWanted.size(); ++i) {
       if (found[i] || !SameName(section, kWanted[i].section) || !SameName(key, kWanted[i].key)) {
         continue;
       }
-      fields.*kWanted[i].field = Trim(line.substr(equals + 1));
+      if (equals != std::string_view::npos) {
+        fields.*kWanted[i].field = WithoutQuotes(UpToNul(Trim(line.substr(equals + 1))));
+      }
       found[i] = true;
     }
   }

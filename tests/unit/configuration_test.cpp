@@ -140,8 +140,46 @@ TEST_F(ConfigurationTest, ValuesAreTextAsWritten) {
   const auto fields = Load();
   EXPECT_EQ(fields.Version, "1.0");
   EXPECT_EQ(fields.Configurateur, "");
-  // An inline ";" and "#" belong to the value; quotes are kept.
+  // An inline ";" and "#" belong to the value, and so do quotes that do not
+  // surround it.
   EXPECT_EQ(fields.MotDePasse, "Ch@ssis&Volets ;2026# \"x\"");
+}
+
+// What the Windows INI reader does and the hosts' files rely on; the Windows
+// suite holds the reader to GetPrivateProfileString on a whole corpus.
+TEST(LireConfigurationTest, FollowsTheWindowsReader) {
+  // One pair of matching quotes around the value, after its blanks, goes.
+  auto fields = LireConfiguration(
+      "[General]\nVersion=\"1\"\nConfigurateur= 'lumivane' \n"
+      "[Utilisateur]\nMotDePasse=\"\"mot de passe\" \"\nIdentifiant=\"a@b.fr'\n"
+      "[Update]\nDevisId=\"\n");
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "lumivane");
+  EXPECT_EQ(fields.MotDePasse, "\"mot de passe\" ");
+  EXPECT_EQ(fields.Identifiant, "\"a@b.fr'");
+  EXPECT_EQ(fields.JetonPasserelle, "\"");
+
+  // Only the first section of a name is read; a key line without "=" is the
+  // key without a value, which gives its default; Ctrl-Z is a blank.
+  fields = LireConfiguration(
+      "[General]\nVersion\nVersion=1\n[Utilisateur]\nIdentifiant=\x1A premier\x1A\n"
+      "MotDePasse \nMotDePasse=pw\n[general]\nConfigurateur=second\n"
+      "[UTILISATEUR]\nIdentifiant=second\n[Update]x]\nDevisId=D\n[Update] ; c\nDevisId=E\n");
+  EXPECT_EQ(fields.Version, "0");
+  EXPECT_EQ(fields.Configurateur, "");
+  EXPECT_EQ(fields.Identifiant, "premier");
+  EXPECT_EQ(fields.MotDePasse, "");
+  EXPECT_EQ(fields.JetonPasserelle, "E");
+
+  // A name or a value ends at a NUL; the line goes on after it.
+  using namespace std::string_literals;
+  fields = LireConfiguration(
+      "[General]\nVersion=1\0002\nConfigurateur=\"ab\"\0cd\n[Util\0x]\nMotDePasse=a\n"
+      "[Utilisateur]\nIdentifiant\0=x\nMotDePasse= \0 y\n"s);
+  EXPECT_EQ(fields.Version, "1");
+  EXPECT_EQ(fields.Configurateur, "ab");
+  EXPECT_EQ(fields.Identifiant, "x");
+  EXPECT_EQ(fields.MotDePasse, "");
 }
 
 TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
@@ -158,7 +196,7 @@ TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
       "    MotDePasse = indenté = encore\n"
       "[General]\n"
       "Version=3\n"
-      "ConfigURATEUR = lumivane\n"
+      "ConfigURATEUR = second\n"
       "[UTILISATEUR]\n"
       "identifiant=second\n"
       ";MotDePasse=commenté\n"
@@ -169,7 +207,8 @@ TEST_F(ConfigurationTest, NamesIgnoreCaseAndBlanksAndTheFirstDuplicateWins) {
   // "name: value" form belong to no section read here.
   EXPECT_EQ(fields.Version, "1");
   EXPECT_EQ(fields.JetonPasserelle, "");
-  EXPECT_EQ(fields.Configurateur, "lumivane");
+  // A second section of a name already seen is not read.
+  EXPECT_EQ(fields.Configurateur, "");
   EXPECT_EQ(fields.Identifiant, "premier");
   // An indented line is a key line of its own; the value runs to the end.
   EXPECT_EQ(fields.MotDePasse, "indenté = encore");
