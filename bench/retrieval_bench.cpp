@@ -44,6 +44,7 @@
 #include <csignal>
 
 #include "http_test_server.h"
+#include "http/http.h"
 #endif
 
 #include <atomic>
@@ -57,7 +58,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/endpoints.h"
+#include "http/endpoints.h"
 #include "platform/files.h"
 #include "result/retrieval.h"
 #include "temp_dir.h"
@@ -69,7 +70,7 @@ using lumivane::platform::HttpClient;
 constexpr std::size_t kPictureBytes = 200 * 1024;
 constexpr int kCancelLines = 50;
 
-struct BenchMessages : lumivane::platform::MessagePort {
+struct BenchMessages : lumivane::report::MessagePort {
   int shown = 0;
   void ShowMessage(const std::string&) override { ++shown; }
 };
@@ -81,14 +82,14 @@ struct FixedClock : lumivane::platform::Clock {
 // The certificate authority of a TLS proxy in front of the bench server.
 std::string extra_ca_file;
 
-lumivane::platform::HttpSettings WindowSettings() {
-  auto settings = lumivane::platform::WindowClientSettings();
+lumivane::http::HttpSettings WindowSettings() {
+  auto settings = lumivane::http::WindowClientSettings();
   settings.extra_ca_file = extra_ca_file;
   return settings;
 }
 
-lumivane::platform::HttpSettings PictureSettings() {
-  lumivane::platform::HttpSettings settings;
+lumivane::http::HttpSettings PictureSettings() {
+  lumivane::http::HttpSettings settings;
   settings.extra_ca_file = extra_ca_file;
   return settings;
 }
@@ -176,7 +177,7 @@ double CancelMs(const std::string& base) {
   lumivane::testing::TempDir dir;
   FixedClock clock;
   BenchMessages messages;
-  lumivane::platform::CancellationToken cancel;
+  lumivane::base::CancellationToken cancel;
   HttpClient http1(WindowSettings());
   HttpClient http2(WindowSettings());
   http1.SetCancellation(&cancel);
@@ -194,9 +195,9 @@ double CancelMs(const std::string& base) {
   std::string devis_id;
   try {
     lumivane::result::PreparerRecuperation(
-        {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1,
-        http2, pictures, devis_id);
-  } catch (const lumivane::platform::OperationAnnulee&) {
+        {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1, http2,
+        pictures, devis_id);
+  } catch (const lumivane::base::OperationAnnulee&) {
   }
   const auto given_up = std::chrono::steady_clock::now();
   annuler.join();
@@ -247,32 +248,31 @@ void ServeEveryCase(lumivane::testing::HttpTestServer& server, const std::atomic
   });
   const auto pause = [&stop](const std::string& latency) {
     if (latency == "stall") {
-      for (int i = 0; i < 2000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int i = 0; i < 2000 && !stop; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } else if (const int ms = std::atoi(latency.c_str()); ms > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
   };
   const std::string kCase = R"(/case/(\d+|stall)/(\d+))";
   server.server().Get(kCase + "/recuperation", [pause](const httplib::Request& req,
-                                                      httplib::Response& res) {
+                                                       httplib::Response& res) {
     if (req.matches[1] != "stall") pause(req.matches[1]);
     res.set_content(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Configurateur><Passerelle>bench</Passerelle>"
         "<Project>42</Project></Configurateur>",
         "application/xml");
   });
-  server.server().Post(kCase + lumivane::platform::kQuoteServicePath,
-                       [pause](const httplib::Request& req, httplib::Response& res) {
-                         if (req.matches[1] != "stall") pause(req.matches[1]);
-                         const std::string scheme = req.has_header("X-Forwarded-Proto")
-                                                        ? req.get_header_value("X-Forwarded-Proto")
-                                                        : "http";
-                         const std::string base =
-                             CaseUrl(scheme + "://" + req.get_header_value("Host"), req.matches[1],
+  server.server().Post(kCase + lumivane::http::kQuoteServicePath, [pause](
+                                                                      const httplib::Request& req,
+                                                                      httplib::Response& res) {
+    if (req.matches[1] != "stall") pause(req.matches[1]);
+    const std::string scheme =
+        req.has_header("X-Forwarded-Proto") ? req.get_header_value("X-Forwarded-Proto") : "http";
+    const std::string base = CaseUrl(scheme + "://" + req.get_header_value("Host"), req.matches[1],
                                      std::atoi(req.matches[2].str().c_str()));
-                         res.set_content(QuoteAnswer(std::atoi(req.matches[2].str().c_str()), base),
-                                         "application/json");
-                       });
+    res.set_content(QuoteAnswer(std::atoi(req.matches[2].str().c_str()), base), "application/json");
+  });
   server.server().Get(kCase + R"(/photos/\d+\.jpeg)",
                       [pause](const httplib::Request& req, httplib::Response& res) {
                         pause(req.matches[1]);
@@ -367,9 +367,10 @@ int Serve() {
 #endif
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: retrieval_bench [--serve | --against URL [--ca FILE] (--lines N --latency MS "
-               "| --cancel)]\n");
+  std::fprintf(
+      stderr,
+      "usage: retrieval_bench [--serve | --against URL [--ca FILE] (--lines N --latency MS "
+      "| --cancel)]\n");
   return 2;
 }
 

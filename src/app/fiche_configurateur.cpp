@@ -28,7 +28,6 @@ static void EnregistrerRessources() { Q_INIT_RESOURCE(resources); }
 
 namespace lumivane::app {
 
-
 namespace {
 
 namespace disposition = window::disposition;
@@ -58,8 +57,7 @@ QPushButton* Button(QWidget* parent, const char* text, const window::Rect& place
 
 }  // namespace
 
-TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports,
-                                                             QWidget* parent)
+TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   EnregistrerRessources();
@@ -72,8 +70,8 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
   setAutoFillBackground(true);
   setFont(QFont(QStringLiteral("Tahoma"), disposition::kPointsPolice));
 
-  lblChiffrage = Label(this, "Une fois votre chiffrage terminé veuillez : ",
-                       disposition::lblChiffrage);
+  lblChiffrage =
+      Label(this, "Une fois votre chiffrage terminé veuillez : ", disposition::lblChiffrage);
   lblChiffrage->setFont(
       QFont(QStringLiteral("MS Sans Serif"), disposition::kPointsPolice, QFont::Bold));
   lblOu = Label(this, "ou ", disposition::lblOu);
@@ -91,8 +89,8 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
   const QPixmap image(QStringLiteral(":/lumivane.jpg"));
   const window::Rect place =
       window::ImageAjustee(disposition::imgLumivane, image.width(), image.height());
-  imgLumivane->setPixmap(image.scaled(place.largeur, place.hauteur, Qt::IgnoreAspectRatio,
-                                      Qt::SmoothTransformation));
+  imgLumivane->setPixmap(
+      image.scaled(place.largeur, place.hauteur, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   imgLumivane->setVisible(false);
 
   btnDevisRecuperer = Button(this, "Récupérer le devis", disposition::btnDevisRecuperer);
@@ -108,8 +106,7 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
   // The controls exist: the behaviour sets lblVersion and runs FormCreate.
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
   connect(btnDevisRecuperer, &QPushButton::clicked, this, [this] { logique_->ClicRecuperer(); });
-  connect(btnAnnulerRecuperation, &QPushButton::clicked, this,
-          [this] { logique_->ClicAnnuler(); });
+  connect(btnAnnulerRecuperation, &QPushButton::clicked, this, [this] { logique_->ClicAnnuler(); });
 }
 
 // FormDestroy runs with the behaviour, before the controls go.

@@ -46,10 +46,8 @@ int main(int argc, char** argv) {
   QFont font = fiche.font();
   font.setBold(true);
   painter.setFont(font);
-  painter.drawText(QRect(8, 0, client.width() - 30, kTitle), Qt::AlignVCenter,
-                   fiche.windowTitle());
-  painter.drawText(QRect(client.width() - 20, 0, 16, kTitle), Qt::AlignCenter,
-                   QStringLiteral("✕"));
+  painter.drawText(QRect(8, 0, client.width() - 30, kTitle), Qt::AlignVCenter, fiche.windowTitle());
+  painter.drawText(QRect(client.width() - 20, 0, 16, kTitle), Qt::AlignCenter, QStringLiteral("✕"));
   painter.end();
   if (!picture.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
     std::fprintf(stderr, "lumivane-window-picture: cannot write %s\n", argv[1]);

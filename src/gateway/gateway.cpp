@@ -49,8 +49,8 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   constexpr const char* kIllisible = "Réponse illisible de la passerelle";
   pugi::xml_document document;
   try {
-    xml::ChargerTexte(document, xml::DecoderDocument(body, content_type, kIllisible),
-                      xml::kLecture, kIllisible);
+    xml::ChargerTexte(document, xml::DecoderDocument(body, content_type, kIllisible), xml::kLecture,
+                      kIllisible);
   } catch (const xml::XmlError& error) {
     throw GatewayAnswerError(error.what());
   }
@@ -73,7 +73,8 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).");
   }
   if (fields.UrlRecuperation.empty()) {
-    fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'URL de récupération (UrlRecuperation).");
+    fields.Erreurs.emplace_back(
+        "La passerelle n'a pas renvoyé d'URL de récupération (UrlRecuperation).");
   }
   return fields.Erreurs.empty() ? 1 : 0;
 }

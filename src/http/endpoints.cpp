@@ -26,7 +26,8 @@ std::string CheckBase(const std::string& value, const std::string& origin) {
   if (!url->user.empty() || !url->password.empty() || value.find('@') < authority_end) {
     throw EndpointError(expected + " (identifiants non admis dans l'adresse).");
   }
-  if (!url->path.empty() && url->path != "/") throw EndpointError(expected + " (chemin non admis).");
+  if (!url->path.empty() && url->path != "/")
+    throw EndpointError(expected + " (chemin non admis).");
   if (value.find_first_of("?#") != std::string::npos) {
     throw EndpointError(expected + " (paramètres ou fragment non admis).");
   }

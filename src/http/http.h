@@ -16,27 +16,27 @@ namespace lumivane::http {
 // (failure.h).
 enum class Failure {
   kNone,
-  kStatus,                  // an answer with a status of 400 or more
-  kSchemeRefused,           // the URL is not http or https
-  kRedirectSchemeRefused,   // a redirect to anything but http or https
-  kRedirectDowngrade,       // a redirect from https to http
+  kStatus,                 // an answer with a status of 400 or more
+  kSchemeRefused,          // the URL is not http or https
+  kRedirectSchemeRefused,  // a redirect to anything but http or https
+  kRedirectDowngrade,      // a redirect from https to http
   kTooManyRedirects,
   kMalformedUrl,
   kHostNotFound,
   kProxyNotFound,
-  kUnreachable,             // no connection could be made
-  kConnectTimeout,          // the connection was not made in time
-  kStalled,                 // connected, but the server stopped sending
+  kUnreachable,     // no connection could be made
+  kConnectTimeout,  // the connection was not made in time
+  kStalled,         // connected, but the server stopped sending
   kCertificateRefused,
-  kSecureChannel,           // the TLS handshake failed
-  kInterrupted,             // the server closed or reset the connection
-  kNotHttp,                 // the answer was not HTTP
-  kHeadersTooLarge,         // the answer's headers passed what is accepted
-  kBodyTooLarge,            // the answer's body passed max_body_bytes
-  kRequestBodyTooLarge,     // the request's body is larger than the system sends
+  kSecureChannel,        // the TLS handshake failed
+  kInterrupted,          // the server closed or reset the connection
+  kNotHttp,              // the answer was not HTTP
+  kHeadersTooLarge,      // the answer's headers passed what is accepted
+  kBodyTooLarge,         // the answer's body passed max_body_bytes
+  kRequestBodyTooLarge,  // the request's body is larger than the system sends
   kOutOfMemory,
-  kClientSetup,             // the system's HTTP client could not be made
-  kOther,                   // any other code of the system's client
+  kClientSetup,  // the system's HTTP client could not be made
+  kOther,        // any other code of the system's client
 };
 
 // A failed HTTP request. The text is short, in French, says what failed, and

@@ -33,8 +33,8 @@ class HttpClient {
   // GET; the body's bytes as received (text or binary).
   std::string Get(const std::string& url);
   // POST of `body` with "Content-Type: <content_type>; charset=<charset>".
-  std::string Post(const std::string& url, const std::string& body,
-                   const std::string& content_type, const std::string& charset);
+  std::string Post(const std::string& url, const std::string& body, const std::string& content_type,
+                   const std::string& charset);
   // Status code of the last answer (0 before any answer).
   long ResponseCode() const;
   // Content-Type header of the last answer; empty when it had none.

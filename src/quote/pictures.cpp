@@ -76,8 +76,8 @@ void PictureDownloader::ChoisirDossier() {
       folder_made_ = !existed;
       return;
     }
-    reasons += (reasons.empty() ? "" : ", ni le dossier ") + text::PourMessage(folder) +
-               " : " + *reason;
+    reasons +=
+        (reasons.empty() ? "" : ", ni le dossier ") + text::PourMessage(folder) + " : " + *reason;
   }
   if (reasons.empty()) {
     throw platform::FileError(
@@ -165,8 +165,7 @@ void PictureDownloader::SupprimerTemporaires() {
   }
 }
 
-std::string NomImage(const std::string& stamp, const std::string& rang,
-                     const std::string& numero) {
+std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero) {
   const std::string safe = NumeroPourNomDeFichier(numero);
   const std::size_t fixed = stamp.size() + rang.size() + 1 + 5;  // "_" and ".jpeg"
   const std::size_t room = fixed < kMaxPictureNameBytes ? kMaxPictureNameBytes - fixed : 0;

@@ -93,8 +93,7 @@ class PictureDownloader {
 // <stamp><rang>_<number>.jpeg, the number made safe for a file name and
 // shortened (its start kept) so that the name holds at most
 // kMaxPictureNameBytes bytes.
-std::string NomImage(const std::string& stamp, const std::string& rang,
-                     const std::string& numero);
+std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero);
 
 // "yyyy<sep>mm<sep>dd_hhmmss" with every "/" removed.
 std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator);

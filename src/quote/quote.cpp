@@ -16,8 +16,7 @@ using xml::Texte;
 
 std::string LireDevisId(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(doc,
-                    xml::DecoderDocument(retrieval_document, content_type, kDocumentIllisible),
+  xml::ChargerTexte(doc, xml::DecoderDocument(retrieval_document, content_type, kDocumentIllisible),
                     xml::kLecture, kDocumentIllisible);
   return Texte(doc.child("Configurateur").child("Project"));
 }

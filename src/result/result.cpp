@@ -145,18 +145,18 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         const bool valid = value.size() > 2 && value.starts_with("1.") &&
                            value.find_first_not_of("0123456789", 2) == std::string_view::npos;
         if (!valid) {
-          Refuser("la version XML « " + text::PourMessage(value) +
-                  " » n'est pas prise en charge.");
+          Refuser("la version XML « " + text::PourMessage(value) + " » n'est pas prise en charge.");
         }
         version = value;
       } else if (name == "standalone" && (value == "yes" || value == "no")) {
         standalone = value;
       } else if (name != "version" && name != "encoding") {
-        Refuser("la déclaration XML porte une indication inconnue « " +
-                text::PourMessage(name) + " ».");
+        Refuser("la déclaration XML porte une indication inconnue « " + text::PourMessage(name) +
+                " ».");
       }
     }
-    while (declaration.first_attribute()) declaration.remove_attribute(declaration.first_attribute());
+    while (declaration.first_attribute())
+      declaration.remove_attribute(declaration.first_attribute());
     // The parser takes "<?XML" or "<?Xml" for the declaration too; only
     // "<?xml" is one.
     declaration.set_name("xml");
@@ -185,8 +185,9 @@ void PreparerDocument(pugi::xml_document& doc) {
         break;
       case pugi::node_doctype:
         // Its entities would not be expanded and its content not checked.
-        Refuser("le document contient une déclaration de type de document (DOCTYPE), que le "
-                "module ne recopie pas.");
+        Refuser(
+            "le document contient une déclaration de type de document (DOCTYPE), que le "
+            "module ne recopie pas.");
       case pugi::node_pcdata:
       case pugi::node_cdata:
         Refuser("du texte se trouve hors de l'élément racine.");
@@ -217,8 +218,9 @@ void PreparerDocument(pugi::xml_document& doc) {
         }
         break;
       case pugi::node_doctype:
-        Refuser("le document contient une déclaration de type de document (DOCTYPE), que le "
-                "module ne recopie pas.");
+        Refuser(
+            "le document contient une déclaration de type de document (DOCTYPE), que le "
+            "module ne recopie pas.");
       case pugi::node_cdata:
         NettoyerValeur(node);
         if (ContientCaracterePour(node.value(), &CdataAConvertir)) cdata_sections.push_back(node);
@@ -256,10 +258,9 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
                                               const Telecharger& telecharger,
                                               const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(doc,
-                    xml::DecoderDocument(retrieval_document, content_type,
-                                         quote::kDocumentIllisible),
-                    pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ChargerTexte(
+      doc, xml::DecoderDocument(retrieval_document, content_type, quote::kDocumentIllisible),
+      pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
   pugi::xml_node configurateur = doc.child("Configurateur");
   if (!configurateur) {
     return std::nullopt;
@@ -292,10 +293,9 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
 
 bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(doc,
-                    xml::DecoderDocument(retrieval_document, content_type,
-                                         quote::kDocumentIllisible),
-                    pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ChargerTexte(
+      doc, xml::DecoderDocument(retrieval_document, content_type, quote::kDocumentIllisible),
+      pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
   if (!doc.child("Configurateur")) return false;
   PreparerDocument(doc);
   DeclarerEncodage(doc);

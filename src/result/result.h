@@ -20,8 +20,7 @@ using Telecharger = std::function<std::optional<std::string>(const std::string& 
 // read, or cannot be written back as a well-formed exchange file (a name
 // ISO-8859-1 cannot hold, a DOCTYPE, two roots...): nothing is downloaded then.
 std::optional<std::string> ConstruireResultat(const std::string& retrieval_document,
-                                              const quote::Devis& devis,
-                                              const std::string& jeton,
+                                              const quote::Devis& devis, const std::string& jeton,
                                               const Telecharger& telecharger,
                                               const std::string& content_type = {});
 

@@ -22,8 +22,9 @@ Preparation Fermer(std::string message, const std::string& devis_id) {
 }  // namespace
 
 Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                 platform::HttpClient& document_client, quote::PictureDownloader& pictures,
-                                 std::string& devis_id_out, const Avancement& avancement) {
+                                 platform::HttpClient& document_client,
+                                 quote::PictureDownloader& pictures, std::string& devis_id_out,
+                                 const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
   // than report a request to an empty address.
   if (inputs.url_recuperation.empty()) {
@@ -78,9 +79,9 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
-  report::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) + " ligne(s) sur " +
-                          std::to_string(preparation.devis.Lignes.size()) + ", " +
-                          std::to_string(quote::kPicturesPerHost) + " à la fois par serveur");
+  report::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) +
+                        " ligne(s) sur " + std::to_string(preparation.devis.Lignes.size()) + ", " +
+                        std::to_string(quote::kPicturesPerHost) + " à la fois par serveur");
   try {
     pictures.Precharger(urls);
   } catch (...) {
@@ -93,8 +94,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   return preparation;
 }
 
-RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
-                                      const RetrievalInputs& inputs,
+RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const RetrievalInputs& inputs,
                                       quote::PictureDownloader& pictures) {
   RetrievalOutcome outcome;
   outcome.kind = preparation.kind;
@@ -121,7 +121,7 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
     const std::string bytes = OctetsFichierEchange(*document);
     platform::ReplaceFileContents(inputs.fichier_temp, bytes);
     report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
-                            std::to_string(bytes.size()) + " octets");
+                          std::to_string(bytes.size()) + " octets");
   } catch (const std::exception& error) {
     report::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
     pictures.SupprimerImagesEnregistrees();
@@ -134,8 +134,8 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
 }
 
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                platform::HttpClient& document_client, quote::PictureDownloader& pictures,
-                                std::string& devis_id_out) {
+                                platform::HttpClient& document_client,
+                                quote::PictureDownloader& pictures, std::string& devis_id_out) {
   const Preparation preparation =
       PreparerRecuperation(inputs, quote_client, document_client, pictures, devis_id_out);
   return TerminerRecuperation(preparation, inputs, pictures);

@@ -47,19 +47,19 @@ struct Preparation {
 // are thrown, OperationAnnulee when the clients' token is set;
 // `devis_id_out` is set as soon as the id is known.
 Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                 platform::HttpClient& document_client, quote::PictureDownloader& pictures,
-                                 std::string& devis_id_out, const Avancement& avancement = {});
+                                 platform::HttpClient& document_client,
+                                 quote::PictureDownloader& pictures, std::string& devis_id_out,
+                                 const Avancement& avancement = {});
 
 // The local half, on the window's thread: each line's picture named in line
 // order (its failure message shown then), the pictures made durable, then the
 // exchange file replaced. A failure removes this retrieval's pictures.
-RetrievalOutcome TerminerRecuperation(const Preparation& preparation,
-                                      const RetrievalInputs& inputs,
+RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const RetrievalInputs& inputs,
                                       quote::PictureDownloader& pictures);
 
 // The whole retrieval of one press of "Récupérer le devis", both halves.
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                platform::HttpClient& document_client, quote::PictureDownloader& pictures,
-                                std::string& devis_id_out);
+                                platform::HttpClient& document_client,
+                                quote::PictureDownloader& pictures, std::string& devis_id_out);
 
 }  // namespace lumivane::result

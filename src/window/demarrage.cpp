@@ -35,8 +35,8 @@ void NoterDebut(const std::string& version, const std::vector<std::string>& argu
 #else
   const char* build = "Linux";
 #endif
-  std::string event = "début : Module_Lumivane " + version + " (" + build + ", g++ " +
-                      __VERSION__ + "), " + platform::SystemDescription() + ", dossier " +
+  std::string event = "début : Module_Lumivane " + version + " (" + build + ", g++ " + __VERSION__ +
+                      "), " + platform::SystemDescription() + ", dossier " +
                       platform::ExecutableFolder() + ", " + std::to_string(arguments.size()) +
                       " arguments";
   if (arguments.size() == 2) {
@@ -48,7 +48,8 @@ void NoterDebut(const std::string& version, const std::vector<std::string>& argu
 void NoterFin(std::chrono::steady_clock::time_point debut, const std::string& raison) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - debut);
-  report::journal::Note("fin : code 0, " + (raison.empty() ? std::to_string(ms.count()) + " ms" : raison));
+  report::journal::Note("fin : code 0, " +
+                        (raison.empty() ? std::to_string(ms.count()) + " ms" : raison));
 }
 
 }  // namespace lumivane::window

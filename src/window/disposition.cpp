@@ -6,8 +6,8 @@
 namespace lumivane::window {
 
 int AEchelle(int pixels, int dpi) {
-  return static_cast<int>(std::lround(static_cast<double>(pixels) * dpi /
-                                      disposition::kDpiDescription));
+  return static_cast<int>(
+      std::lround(static_cast<double>(pixels) * dpi / disposition::kDpiDescription));
 }
 
 Rect AEchelle(const Rect& rect, int dpi) {

@@ -163,9 +163,8 @@ ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entre
     reponse.pictures = std::make_shared<quote::PictureDownloader>(
         ports_.pictures_folders, *ports_.clock, ports_.date_separator, *ports_.messages);
     reponse.pictures->SetCancellation(&annulation_);
-    reponse.preparation = result::PreparerRecuperation(entrees, IdHTTP1, IdHTTP2,
-                                                       *reponse.pictures, reponse.devis_id,
-                                                       avancement);
+    reponse.preparation = result::PreparerRecuperation(entrees, IdHTTP1, IdHTTP2, *reponse.pictures,
+                                                       reponse.devis_id, avancement);
   } catch (...) {
     reponse.erreur = std::current_exception();
   }
@@ -183,12 +182,11 @@ void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
       throw;
     }
   }
-  result::RetrievalOutcome issue = reponse.preparation.kind == result::RetrievalOutcome::Kind::Written
-                                       ? result::TerminerRecuperation(reponse.preparation, entrees,
-                                                                      *reponse.pictures)
-                                       : result::RetrievalOutcome{reponse.preparation.kind,
-                                                                  reponse.preparation.message,
-                                                                  reponse.devis_id};
+  result::RetrievalOutcome issue =
+      reponse.preparation.kind == result::RetrievalOutcome::Kind::Written
+          ? result::TerminerRecuperation(reponse.preparation, entrees, *reponse.pictures)
+          : result::RetrievalOutcome{reponse.preparation.kind, reponse.preparation.message,
+                                     reponse.devis_id};
   if (issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
     ports_.messages->ShowMessage(issue.message);
   }
@@ -208,8 +206,8 @@ bool FicheLogique::ChargerConfiguration(const std::string& path) {
   // Never the password; the host's quote id only as present or not, since it
   // travels to the gateway as a token would.
   report::journal::Note("configuration : Version=" + fields.Version + ", Configurateur=" +
-                          fields.Configurateur + ", Identifiant=" + fields.Identifiant +
-                          ", DevisId " + (fields.JetonPasserelle.empty() ? "absent" : "présent"));
+                        fields.Configurateur + ", Identifiant=" + fields.Identifiant +
+                        ", DevisId " + (fields.JetonPasserelle.empty() ? "absent" : "présent"));
   FVersion = std::move(fields.Version);
   FConfigurateur = std::move(fields.Configurateur);
   FIdentifiant = std::move(fields.Identifiant);

@@ -104,9 +104,15 @@ class FicheLogique {
   void setFichierConfig(const std::string& value) { FFichierConfig = value; }
 
   // The window's events, each run under Executer.
-  void Activer() { Executer([this] { FormActivate(); }); }
-  void ClicRecuperer() { Executer([this] { btnDevisRecupererClick(); }); }
-  void ClicAnnuler() { Executer([this] { btnAnnulerRecuperationClick(); }); }
+  void Activer() {
+    Executer([this] { FormActivate(); });
+  }
+  void ClicRecuperer() {
+    Executer([this] { btnDevisRecupererClick(); });
+  }
+  void ClicAnnuler() {
+    Executer([this] { btnAnnulerRecuperationClick(); });
+  }
 
   // Handlers.
   void FormCreate();

@@ -31,8 +31,8 @@ Encodage Reconnaitre(std::string_view name) {
   if (n == "utf-8" || n == "utf8") return Encodage::Utf8;
   if (n == "utf-16" || n == "utf16" || n == "utf-16le" || n == "utf-16be" || n == "ucs-2")
     return Encodage::Utf16;
-  if (n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "iso646-us" ||
-      n == "us" || n == "iso-ir-6" || n == "cp367" || n == "ibm367")
+  if (n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "iso646-us" || n == "us" ||
+      n == "iso-ir-6" || n == "cp367" || n == "ibm367")
     return Encodage::Ascii;
   if (n == "iso-8859-1" || n == "iso8859-1" || n == "iso_8859-1" || n == "iso_8859-1:1987" ||
       n == "latin1" || n == "latin-1" || n == "l1" || n == "cp819" || n == "ibm819" ||
@@ -154,8 +154,9 @@ std::string DecoderDocument(std::string_view bytes, std::string_view content_typ
     bool whole = false;
     std::string text = text::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
     if (!whole) {
-      Refuser(what, "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
-                    "pour ne pas altérer ses caractères.");
+      Refuser(what,
+              "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
+              "pour ne pas altérer ses caractères.");
     }
     return text;
   }

@@ -106,12 +106,14 @@ std::vector<std::string> Literals(const std::string& code) {
       i += 2;
     } else if (c == '\'') {
       // A character literal: '"' must not open a string.
-      i = i + 2 < code.size() && code[i + 1] == '\\' ? code.find('\'', i + 3) : code.find('\'', i + 2);
+      i = i + 2 < code.size() && code[i + 1] == '\\' ? code.find('\'', i + 3)
+                                                     : code.find('\'', i + 2);
       if (i == std::string::npos) break;
       ++i;
       joining = false;
     } else if (c == 'R' && code.compare(i, 2, "R\"") == 0 &&
-               (i == 0 || !(std::isalnum(static_cast<unsigned char>(code[i - 1])) || code[i - 1] == '_'))) {
+               (i == 0 ||
+                !(std::isalnum(static_cast<unsigned char>(code[i - 1])) || code[i - 1] == '_'))) {
       // A raw string: documents and templates, not messages.
       const std::size_t open = code.find('(', i);
       const std::string end = ")" + code.substr(i + 2, open - i - 2) + "\"";
@@ -189,7 +191,8 @@ std::vector<std::pair<std::string, std::string>> SentencesInSources() {
   std::vector<fs::path> files;
   for (const auto& entry : fs::recursive_directory_iterator(src)) {
     const auto extension = entry.path().extension();
-    if (entry.is_regular_file() && (extension == ".cpp" || extension == ".h")) files.push_back(entry.path());
+    if (entry.is_regular_file() && (extension == ".cpp" || extension == ".h"))
+      files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {

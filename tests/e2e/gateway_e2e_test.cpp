@@ -18,7 +18,8 @@ const char* const kTokenPath = "/index.php/Services/jeton";
 
 std::string Configuration(const std::string& password, const std::string& update = "") {
   return "[General]\nVersion=1\nConfigurateur=lumivane\n\n[Utilisateur]\n"
-         "Identifiant=demo@lumivane.test\nMotDePasse=" + password + "\n" + update;
+         "Identifiant=demo@lumivane.test\nMotDePasse=" +
+         password + "\n" + update;
 }
 
 class GatewayE2E : public ::testing::Test {
@@ -91,7 +92,8 @@ TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
 
   auto message = run.WaitForMessage("GetJetonEtUrlsErreurs");
   ASSERT_TRUE(message) << run.Diagnostics();
-  EXPECT_EQ(message->rfind("Configurateur lumivane : GetJetonEtUrlsErreurs \\n", 0), 0u) << *message;
+  EXPECT_EQ(message->rfind("Configurateur lumivane : GetJetonEtUrlsErreurs \\n", 0), 0u)
+      << *message;
   ASSERT_TRUE(run.PressOk());
   EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
   EXPECT_TRUE(run.BrowserUrls().empty());
@@ -101,9 +103,9 @@ TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
   // the password nor the request's query.
   const auto journal = ReadFile(run.JournalPath());
   ASSERT_TRUE(journal) << run.Diagnostics();
-  for (const char* part : {"début : Module_Lumivane", "Identifiant=demo@lumivane.test",
-                           "http : GET " , "message : Configurateur lumivane : GetJetonEtUrlsErreurs",
-                           "fin : code 0"}) {
+  for (const char* part :
+       {"début : Module_Lumivane", "Identifiant=demo@lumivane.test", "http : GET ",
+        "message : Configurateur lumivane : GetJetonEtUrlsErreurs", "fin : code 0"}) {
     EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
   }
   for (const char* secret : {"pas-le-bon", "mdp", "?", "MotDePasse"}) {

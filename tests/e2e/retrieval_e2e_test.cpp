@@ -69,7 +69,8 @@ const std::string kExpectedExchange =
     "<Libelle>Fen\xEAtre deux vantaux</Libelle><Designation>FEN-001</Designation>"
     "<PrixUnitaire>412.50</PrixUnitaire><Quantite>2</Quantite><Image>@IMAGE1@</Image></Menuiserie>"
     "<Menuiserie id=\"2\"><Jeton>@JETON@</Jeton><Project>DV-2026-0042</Project>"
-    "<Libelle>Baie vitr\xE9" "e</Libelle><Designation>BAI-003</Designation>"
+    "<Libelle>Baie vitr\xE9"
+    "e</Libelle><Designation>BAI-003</Designation>"
     "<PrixUnitaire>1290</PrixUnitaire><Quantite>1</Quantite><Image></Image></Menuiserie>"
     "<Menuiserie id=\"3\"><Jeton>@JETON@</Jeton><Project>DV-2026-0042</Project>"
     "<Libelle>Volet &amp; store</Libelle><Designation>VOL-002</Designation>"
@@ -152,15 +153,15 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
     images.push_back((*it)[1]);
   }
   ASSERT_EQ(images.size(), 3u) << *exchange;
-  EXPECT_EQ(*exchange, Replace(Replace(Replace(kExpectedExchange, "@JETON@", Token()), "@IMAGE1@",
-                                       images[0]),
-                               "@IMAGE3@", images[2]));
+  EXPECT_EQ(*exchange,
+            Replace(Replace(Replace(kExpectedExchange, "@JETON@", Token()), "@IMAGE1@", images[0]),
+                    "@IMAGE3@", images[2]));
 
   // Both pictures, byte for byte, in the images folder beside the executable,
   // stamped with the time of the download.
   const std::regex name(R"(^(\d{8}_\d{6})(-\d+)?_DV-2026-0042\.jpeg$)");
   const std::pair<std::string, const char*> stored[] = {{images[0], "/images/fenetre.jpg"},
-                                                         {images[2], "/images/porte.jpg"}};
+                                                        {images[2], "/images/porte.jpg"}};
   for (const auto& [path, served] : stored) {
     SCOPED_TRACE(path);
     EXPECT_EQ(fs::path(path).parent_path(), run_->ImagesFolder());
@@ -172,7 +173,8 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
     EXPECT_EQ(ReadFile(path), sandbox_.Get(served));
   }
   EXPECT_NE(images[0], images[2]);
-  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()),
+            2);
 
   // The quote was asked for with the id of the retrieval document.
   auto quotes = sandbox_.RequestsTo(kQuotePath);
@@ -187,7 +189,7 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
   for (const char* part :
        {"début : Module_Lumivane", "configuration : Version=1, Configurateur=lumivane",
         "/index.php/Services/jeton : 200", "navigateur : ", " lancé", "/recuperation : 200",
-        "POST " , "/images/absente.jpg : Le serveur a répondu 404", "images : dossier ",
+        "POST ", "/images/absente.jpg : Le serveur a répondu 404", "images : dossier ",
         "message : Une erreur est survenue", "fichier d'échange écrit : ", "fin : code 0"}) {
     EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
   }
@@ -208,7 +210,9 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
 TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
   ModuleOptions options;
   options.config = kConfiguration;
-  options.exchange_name = "\xE9" "change.xml";
+  options.exchange_name =
+      "\xE9"
+      "change.xml";
   options.module_folder = "module-\xE9t\xE9";
   options.gateway_url = options.quote_service_url = sandbox_.BaseUrl();
   run_ = std::make_unique<ModuleRun>(SharedDisplay(), options);
@@ -220,7 +224,8 @@ TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
 
   const auto exchange = run_->ExchangeBytes();
   ASSERT_TRUE(exchange) << run_->Diagnostics();
-  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()),
+            2);
   EXPECT_NE(exchange->find(run_->ImagesFolder().string()), std::string::npos) << *exchange;
 }
 
@@ -287,7 +292,8 @@ struct ClosingCase {
 };
 void PrintTo(const ClosingCase& c, std::ostream* out) { *out << c.name; }
 
-class RetrievalClosesE2E : public RetrievalE2E, public ::testing::WithParamInterface<ClosingCase> {};
+class RetrievalClosesE2E : public RetrievalE2E,
+                           public ::testing::WithParamInterface<ClosingCase> {};
 
 TEST_P(RetrievalClosesE2E, ClosesWithoutWriting) {
   sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
@@ -322,7 +328,8 @@ struct OpenCase {
 };
 void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
 
-class RetrievalStaysOpenE2E : public RetrievalE2E, public ::testing::WithParamInterface<OpenCase> {};
+class RetrievalStaysOpenE2E : public RetrievalE2E,
+                              public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(RetrievalStaysOpenE2E, ShowsTheErrorAndKeepsTheWindow) {
   sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
@@ -394,7 +401,8 @@ TEST_F(RetrievalE2E, PicturesGoToTheUsersFolderWhenTheModulesCannotBeUsed) {
   ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
   const auto exchange = run_->ExchangeBytes();
   ASSERT_TRUE(exchange);
-  EXPECT_EQ(std::distance(fs::directory_iterator(run_->UserImagesFolder()), fs::directory_iterator()), 2);
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(run_->UserImagesFolder()), fs::directory_iterator()), 2);
   EXPECT_NE(exchange->find("<Image>" + run_->UserImagesFolder().string() + "/"), std::string::npos)
       << *exchange;
 }

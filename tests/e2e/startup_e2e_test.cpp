@@ -15,11 +15,13 @@ const char* const kParametersMessage =
     "Configurateur Tessivo - Verifiez vos paramètres !\\n1. Fichier temp.\\n2. Fichier config.";
 
 // Bytes the host left in the exchange file: nothing may touch them.
-const std::string kEarlierExchange = "<?xml version=\"1.0\"?><Configurateur>d\xE9j\xE0</Configurateur>\r\n\x01";
+const std::string kEarlierExchange =
+    "<?xml version=\"1.0\"?><Configurateur>d\xE9j\xE0</Configurateur>\r\n\x01";
 
 std::string Configuration(const std::string& version) {
   return "[General]\nVersion=" + version +
-         "\nConfigurateur=lumivane\n\n[Utilisateur]\nIdentifiant=demo@lumivane.test\nMotDePasse=demo\n";
+         "\nConfigurateur=lumivane\n\n[Utilisateur]\nIdentifiant=demo@lumivane.test\nMotDePasse="
+         "demo\n";
 }
 
 // Endpoints where nothing answers: a run that should stop before the gateway
@@ -119,7 +121,6 @@ TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
   EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
   EXPECT_TRUE(sandbox.RequestsTo("/recuperation").empty());
 }
-
 
 // A host started without a display: the GUI cannot start, the host still
 // gets exit code 0 and its exchange file as it was.

@@ -23,11 +23,11 @@
 namespace lumivane::app {
 namespace {
 
+using lumivane::testing::FixedClock;
 using lumivane::testing::HttpTestServer;
-using lumivane::testing::TempDir;
 using lumivane::testing::RecorderBrowser;
 using lumivane::testing::RecorderMessages;
-using lumivane::testing::FixedClock;
+using lumivane::testing::TempDir;
 
 // One QApplication for the whole run, offscreen.
 class QtEnvironment : public ::testing::Environment {

@@ -99,8 +99,8 @@ TEST_F(DebPackage, HoldsTheModuleAndItsGuideWithComputedDependencies) {
   EXPECT_EQ(Field("Version"), LUMIVANE_VERSION);
   // dpkg-shlibdeps found the libraries the module links.
   const std::string depends = Field("Depends");
-  for (const char* library : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libcurl4", "libpugixml1v5",
-                              "libc6", "ca-certificates"}) {
+  for (const char* library : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libcurl4",
+                              "libpugixml1v5", "libc6", "ca-certificates"}) {
     EXPECT_NE(depends.find(library), std::string::npos) << library << " not in: " << depends;
   }
 
@@ -137,9 +137,10 @@ TEST_F(DebPackage, InstalledModuleRunByAnOrdinaryUserPutsThePicturesInItsDataFol
   ASSERT_EQ(::chmod(run.Folder().c_str(), 0755), 0);
 
   // setpriv and env exec the module: the process id stays the module's.
-  run.StartCommand({"setpriv", "--reuid=" + std::to_string(kNobody), "--regid=" + std::to_string(kNogroup),
-                    "--clear-groups", "env", "-u", "XDG_DATA_HOME", "HOME=" + home.string(),
-                    installed.string(), run.ExchangePath().string(), run.ConfigPath().string()});
+  run.StartCommand({"setpriv", "--reuid=" + std::to_string(kNobody),
+                    "--regid=" + std::to_string(kNogroup), "--clear-groups", "env", "-u",
+                    "XDG_DATA_HOME", "HOME=" + home.string(), installed.string(),
+                    run.ExchangePath().string(), run.ConfigPath().string()});
   ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
   ASSERT_TRUE(run.ClickRecuperer());
   ASSERT_EQ(run.WaitForExit(), 0) << run.Diagnostics();

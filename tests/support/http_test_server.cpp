@@ -29,8 +29,8 @@ void MakeSelfSignedCertificate(const std::filesystem::path& dir) {
   const std::string command =
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
       " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
-      " -keyout '" + (dir / "key.pem").string() + "' -out '" + (dir / "cert.pem").string() +
-      "' >/dev/null 2>&1";
+      " -keyout '" +
+      (dir / "key.pem").string() + "' -out '" + (dir / "cert.pem").string() + "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) {
     throw std::runtime_error("openssl could not make a test certificate");
   }
@@ -62,7 +62,8 @@ HttpTestServer::HttpTestServer(Scheme scheme) : scheme_(scheme) {
     MakeSelfSignedCertificate(certificate_dir_);
     auto tls = std::make_unique<httplib::SSLServer>((certificate_dir_ / "cert.pem").c_str(),
                                                     (certificate_dir_ / "key.pem").c_str());
-    if (!tls->is_valid()) throw std::runtime_error("the test HTTPS server could not load its certificate");
+    if (!tls->is_valid())
+      throw std::runtime_error("the test HTTPS server could not load its certificate");
     server_ = std::move(tls);
 #endif
   } else {
@@ -88,7 +89,8 @@ void HttpTestServer::Start() {
   // stop() only works once the accept loop runs.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!server_->is_running()) {
-    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the test server did not start");
+    if (std::chrono::steady_clock::now() > deadline)
+      throw std::runtime_error("the test server did not start");
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -100,7 +102,8 @@ void HttpTestServer::Stop() {
 }
 
 std::string HttpTestServer::BaseUrl() const {
-  return std::string(scheme_ == Scheme::kHttps ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+  return std::string(scheme_ == Scheme::kHttps ? "https" : "http") +
+         "://127.0.0.1:" + std::to_string(port_);
 }
 
 std::string HttpTestServer::Url(std::string_view path_and_query) const {

@@ -20,7 +20,8 @@ constexpr Duration kBoxCloses = 1s;
 std::vector<std::string> MessagesIn(const std::vector<std::string>& lines) {
   std::vector<std::string> messages;
   for (const auto& line : lines) {
-    if (line.rfind(kMessagePrefix, 0) == 0) messages.push_back(line.substr(std::strlen(kMessagePrefix)));
+    if (line.rfind(kMessagePrefix, 0) == 0)
+      messages.push_back(line.substr(std::strlen(kMessagePrefix)));
   }
   return messages;
 }
@@ -40,8 +41,9 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   fs::create_directories(dir_.Path() / "bin");
   // Stands in for the desktop's xdg-open: records the URL and returns.
   if (options_.browser) {
-    fs::path browser = dir_.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                                                      (dir_.Path() / "browser.log").string() + "'\n");
+    fs::path browser =
+        dir_.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                                       (dir_.Path() / "browser.log").string() + "'\n");
     fs::permissions(browser, fs::perms::owner_all);
   }
   fs::create_directories(dir_.Path() / "runtime");
@@ -73,10 +75,16 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   }
 }
 
-std::filesystem::path ModuleRun::Executable() const { return dir_.Path() / options_.module_folder / "Module_Lumivane"; }
-std::filesystem::path ModuleRun::ImagesFolder() const { return dir_.Path() / options_.module_folder / "images"; }
+std::filesystem::path ModuleRun::Executable() const {
+  return dir_.Path() / options_.module_folder / "Module_Lumivane";
+}
+std::filesystem::path ModuleRun::ImagesFolder() const {
+  return dir_.Path() / options_.module_folder / "images";
+}
 std::filesystem::path ModuleRun::ConfigPath() const { return dir_.Path() / options_.config_name; }
-std::filesystem::path ModuleRun::ExchangePath() const { return dir_.Path() / options_.exchange_name; }
+std::filesystem::path ModuleRun::ExchangePath() const {
+  return dir_.Path() / options_.exchange_name;
+}
 std::optional<std::string> ModuleRun::ExchangeBytes() const { return ReadFile(ExchangePath()); }
 
 void ModuleRun::Start() { StartWith({ExchangePath().string(), ConfigPath().string()}); }
@@ -130,7 +138,8 @@ std::optional<std::string> ModuleRun::WaitForMessage(const std::string& part, Du
       return ::testing::AssertionSuccess();
     }
   } while (std::chrono::steady_clock::now() < deadline);
-  return ::testing::AssertionFailure() << "the message box stays on screen after OK\n" << Diagnostics();
+  return ::testing::AssertionFailure() << "the message box stays on screen after OK\n"
+                                       << Diagnostics();
 }
 
 ::testing::AssertionResult ModuleRun::ClickButton(const char* name, int x, int y) {
@@ -142,8 +151,9 @@ std::optional<std::string> ModuleRun::WaitForMessage(const std::string& part, Du
   }
   // A modal box would swallow the click.
   if (!xdotool_.Visible(pid, kMessageBoxTitle).empty()) {
-    return ::testing::AssertionFailure() << "a message box is on screen, cannot click \"" << name
-                                         << "\"\n" << Diagnostics();
+    return ::testing::AssertionFailure()
+           << "a message box is on screen, cannot click \"" << name << "\"\n"
+           << Diagnostics();
   }
   if (!xdotool_.Click(*window, x, y)) {
     return ::testing::AssertionFailure() << "xdotool could not click \"" << name << "\"\n"
@@ -194,7 +204,8 @@ bool ModuleRun::WaitForBrowser(Duration timeout) const {
 
 std::string ModuleRun::Diagnostics() const {
   std::ostringstream text;
-  text << "--- module standard error:\n" << module_.Stderr() << "--- module standard output:\n"
+  text << "--- module standard error:\n"
+       << module_.Stderr() << "--- module standard output:\n"
        << module_.Stdout() << "--- browser:";
   for (const auto& url : BrowserUrls()) text << " " << url;
   text << "\n";

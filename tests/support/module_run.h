@@ -58,9 +58,13 @@ class ModuleRun {
   std::filesystem::path Executable() const;
   std::filesystem::path ImagesFolder() const;
   // The user's own pictures folder (under the run's XDG_DATA_HOME).
-  std::filesystem::path UserImagesFolder() const { return dir_.Path() / "data" / "lumivane" / "images"; }
+  std::filesystem::path UserImagesFolder() const {
+    return dir_.Path() / "data" / "lumivane" / "images";
+  }
   // The support journal (under the run's XDG_STATE_HOME).
-  std::filesystem::path JournalPath() const { return dir_.Path() / "state" / "lumivane" / "journal.log"; }
+  std::filesystem::path JournalPath() const {
+    return dir_.Path() / "state" / "lumivane" / "journal.log";
+  }
   std::filesystem::path ConfigPath() const;
   std::filesystem::path ExchangePath() const;
   std::optional<std::string> ExchangeBytes() const;

@@ -174,8 +174,10 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
   Shared* shared = process.shared_.get();
   shared->out_fd = out[0];
   shared->err_fd = err[0];
-  shared->out_reader = std::thread([shared] { shared->Read(shared->out_fd, shared->out, shared->out_done); });
-  shared->err_reader = std::thread([shared] { shared->Read(shared->err_fd, shared->err, shared->err_done); });
+  shared->out_reader =
+      std::thread([shared] { shared->Read(shared->out_fd, shared->out, shared->out_done); });
+  shared->err_reader =
+      std::thread([shared] { shared->Read(shared->err_fd, shared->err, shared->err_done); });
   if (got == sizeof error) {
     process.WaitForExit(kWait);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));

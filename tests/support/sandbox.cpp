@@ -69,7 +69,9 @@ std::string Sandbox::Get(const std::string& path) const {
   return answer->body;
 }
 
-nlohmann::json Sandbox::Requests() const { return nlohmann::json::parse(Get("/_control/requests")); }
+nlohmann::json Sandbox::Requests() const {
+  return nlohmann::json::parse(Get("/_control/requests"));
+}
 
 nlohmann::json Sandbox::RequestsTo(const std::string& path) const {
   nlohmann::json found = nlohmann::json::array();

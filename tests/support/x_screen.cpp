@@ -32,7 +32,8 @@ std::optional<WindowPixels> XScreen::Capture(const std::string& window) {
   if (!XGetWindowAttributes(display_, id, &attributes) || attributes.map_state != IsViewable) {
     return std::nullopt;
   }
-  XImage* image = XGetImage(display_, id, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+  XImage* image =
+      XGetImage(display_, id, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
   if (image == nullptr) return std::nullopt;
   WindowPixels pixels;
   pixels.width = attributes.width;
@@ -47,7 +48,8 @@ std::optional<WindowPixels> XScreen::Capture(const std::string& window) {
   return pixels;
 }
 
-void XScreen::Cover(const std::string& window, std::uint32_t rgb, std::chrono::milliseconds how_long) {
+void XScreen::Cover(const std::string& window, std::uint32_t rgb,
+                    std::chrono::milliseconds how_long) {
   const Window id = std::stoul(window);
   XWindowAttributes attributes{};
   if (!XGetWindowAttributes(display_, id, &attributes)) return;
@@ -59,9 +61,9 @@ void XScreen::Cover(const std::string& window, std::uint32_t rgb, std::chrono::m
   XSetWindowAttributes settings{};
   settings.override_redirect = True;
   settings.background_pixel = rgb;  // the test displays are 24-bit TrueColor
-  const Window cover = XCreateWindow(display_, root, x, y, attributes.width, attributes.height, 0,
-                                     CopyFromParent, InputOutput, CopyFromParent,
-                                     CWOverrideRedirect | CWBackPixel, &settings);
+  const Window cover =
+      XCreateWindow(display_, root, x, y, attributes.width, attributes.height, 0, CopyFromParent,
+                    InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &settings);
   XMapRaised(display_, cover);
   XSync(display_, False);
   std::this_thread::sleep_for(how_long);

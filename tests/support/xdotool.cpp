@@ -22,7 +22,8 @@ std::optional<Completed> Xdotool::Run(std::vector<std::string> args) const {
 }
 
 std::vector<std::string> Xdotool::Visible(pid_t pid, const std::string& title) const {
-  auto done = Run({"search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", title});
+  auto done =
+      Run({"search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name", title});
   std::vector<std::string> windows;
   if (!done) return windows;
   std::istringstream lines(done->out);
@@ -62,8 +63,8 @@ bool Xdotool::Key(const std::string& window, const std::string& key) const {
 bool Xdotool::Click(const std::string& window, int x, int y) const {
   // No --sync: it waits for a motion that never comes when the pointer is
   // already there; the server handles the move before the click anyway.
-  auto done = Run({"mousemove", "--window", window, std::to_string(x), std::to_string(y),
-                   "click", "1"});
+  auto done =
+      Run({"mousemove", "--window", window, std::to_string(x), std::to_string(y), "click", "1"});
   return done && done->exit_code == 0;
 }
 

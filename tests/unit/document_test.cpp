@@ -34,8 +34,7 @@ TEST(DecoderDocument, OneRuleForEveryDocument) {
             "<?xml version=\"1.0\" encoding=\"Latin1\"?><a>\xC3\xA9\xC2\x85</a>");
   // The charset of the Content-Type counts only without a declaration.
   EXPECT_EQ(Decode("<a>\xE9</a>", "text/xml; Charset=\"iso-8859-1\""), "<a>\xC3\xA9</a>");
-  EXPECT_EQ(Decode("<a>\xA4</a>", "application/xml;charset=ISO-8859-15"),
-            "<a>\xE2\x82\xAC</a>");
+  EXPECT_EQ(Decode("<a>\xA4</a>", "application/xml;charset=ISO-8859-15"), "<a>\xE2\x82\xAC</a>");
   EXPECT_EQ(Decode("<?xml version='1.0' encoding='utf-8'?><a>\xC3\xA9</a>",
                    "text/xml; charset=windows-1252"),
             "<?xml version='1.0' encoding='utf-8'?><a>\xC3\xA9</a>");
@@ -52,9 +51,9 @@ TEST(DecoderDocument, OneRuleForEveryDocument) {
   EXPECT_NE(DecodeError("<a/>", "text/xml; charset=koi8-r").find("koi8-r"), std::string::npos);
   EXPECT_NE(DecodeError("<?xml version='1.0' encoding='UTF-8'?><a>\xE9</a>").find("UTF-8"),
             std::string::npos);
-  EXPECT_NE(DecodeError("<?xml version='1.0' encoding='us-ascii'?><a>\xC3\xA9</a>")
-                .find("us-ascii"),
-            std::string::npos);
+  EXPECT_NE(
+      DecodeError("<?xml version='1.0' encoding='us-ascii'?><a>\xC3\xA9</a>").find("us-ascii"),
+      std::string::npos);
   EXPECT_NE(DecodeError("<?xml version='1.0' encoding='UTF-16'?><a/>").find("UTF-16"),
             std::string::npos);
   EXPECT_NE(DecodeError(std::string("\xFF\xFE<\0\0\xDC", 6)).find("UTF-16"), std::string::npos);

@@ -11,7 +11,7 @@ using namespace std::string_literals;
 
 TEST(EncodingTest, Utf8ValidationIsStrict) {
   for (const std::string& valid : {""s, "abc"s, "é€😀"s, "\x7F"s, "\xC2\x80"s, "\xED\x9F\xBF"s,
-                                  "\xEE\x80\x80"s, "\xF4\x8F\xBF\xBF"s, "a\0b"s}) {
+                                   "\xEE\x80\x80"s, "\xF4\x8F\xBF\xBF"s, "a\0b"s}) {
     EXPECT_TRUE(IsValidUtf8(valid)) << valid;
   }
   for (const std::string& invalid : {
@@ -23,10 +23,10 @@ TEST(EncodingTest, Utf8ValidationIsStrict) {
            "\xED\xBF\xBF"s,      // low surrogate
            "\xF4\x90\x80\x80"s,  // beyond U+10FFFF
            "\xF5\x80\x80\x80"s, "\xFF"s,
-           "\x80"s,              // lone continuation byte
+           "\x80"s,                 // lone continuation byte
            "\xC3"s, "ab\xE2\x82"s,  // cut short
-           "\xC3\x28"s,          // continuation missing
-           "caf\xE9"s,           // Latin-1
+           "\xC3\x28"s,             // continuation missing
+           "caf\xE9"s,              // Latin-1
        }) {
     EXPECT_FALSE(IsValidUtf8(invalid)) << ::testing::PrintToString(invalid);
   }
@@ -54,7 +54,10 @@ TEST(EncodingTest, Utf16DecodesBothByteOrdersAndReplacesBrokenUnits) {
   EXPECT_EQ(Utf16ToUtf8("a\0\0\0"s, false), "a\0"s);
   EXPECT_EQ(Utf16ToUtf8(""s, false), "");
   // A high surrogate alone, at the end, a low one alone, and an odd last byte.
-  EXPECT_EQ(Utf16ToUtf8("\x3D\xD8" "a\0"s, false), "\uFFFDa");
+  EXPECT_EQ(Utf16ToUtf8("\x3D\xD8"
+                        "a\0"s,
+                        false),
+            "\uFFFDa");
   EXPECT_EQ(Utf16ToUtf8("a\0\x3D\xD8"s, false), "a\uFFFD");
   EXPECT_EQ(Utf16ToUtf8("\x00\xDE\x3D\xD8\x3D\xD8\x00\xDE"s, false), "\uFFFD\uFFFD😀");
   EXPECT_EQ(Utf16ToUtf8("a\0b"s, false), "a\uFFFD");
@@ -69,8 +72,11 @@ TEST(EncodingTest, Latin1WithReferencesRoundTrips) {
   }
   EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8("\x80\x81\x9F")), "&#8364;\x81&#376;");
   EXPECT_EQ(Utf8ToLatin1WithReferences("Baie vitrée 2€ – 窓 😀"),
-            "Baie vitr\xE9" "e 2&#8364; &#8211; &#31379; &#128512;");
-  EXPECT_EQ(Utf8ToLatin1WithReferences("a\xFF" "b"), "a&#65533;b");
+            "Baie vitr\xE9"
+            "e 2&#8364; &#8211; &#31379; &#128512;");
+  EXPECT_EQ(Utf8ToLatin1WithReferences("a\xFF"
+                                       "b"),
+            "a&#65533;b");
   EXPECT_EQ(Utf8ToLatin1WithReferences(""), "");
 }
 

@@ -66,7 +66,8 @@ TEST_F(EndpointsTest, AnythingButSchemeHostAndPortIsRefused) {
         ADD_FAILURE() << variable << "=" << value << " accepted";
       } catch (const EndpointError& error) {
         const std::string text = error.what();
-        EXPECT_NE(text.find(std::string("La variable d'environnement ") + variable), std::string::npos)
+        EXPECT_NE(text.find(std::string("La variable d'environnement ") + variable),
+                  std::string::npos)
             << text;
         EXPECT_EQ(text.find("mdp"), std::string::npos) << text;
       }

@@ -113,16 +113,21 @@ TEST_F(FilesTest, ReadingAndExistence) {
 // Paths are bytes: a name that is not UTF-8 names exactly that file, and the
 // reasons a write fails are given in French with the system's code.
 TEST_F(FilesTest, PathsAreBytesAndReasonsAreFrench) {
-  const std::string latin1 = Path("\xE9" "change.xml");
+  const std::string latin1 = Path(
+      "\xE9"
+      "change.xml");
   ReplaceFileContents(latin1, "x");
-  EXPECT_EQ(Entries(), std::vector<std::string>{"\xE9" "change.xml"});
+  EXPECT_EQ(Entries(), std::vector<std::string>{"\xE9"
+                                                "change.xml"});
   EXPECT_EQ(ReadFileBytes(latin1), "x");
   EXPECT_TRUE(FileExists(latin1));
 
   const std::pair<std::string, std::string> failures[] = {
       {Path("absent/echange.xml"), "fichier ou dossier introuvable (code 2)"},
       {Path(std::string(300, 'n')), "nom de fichier trop long (code 36)"},
-      {Path("\xE9" "change.xml/x"), "un élément du chemin n'est pas un dossier (code 20)"},
+      {Path("\xE9"
+            "change.xml/x"),
+       "un élément du chemin n'est pas un dossier (code 20)"},
   };
   for (const auto& [path, reason] : failures) {
     try {

@@ -12,9 +12,9 @@
 namespace lumivane::gateway {
 namespace {
 
+using http::HttpError;
 using lumivane::testing::HttpTestServer;
 using platform::HttpClient;
-using http::HttpError;
 
 constexpr const char* kAnswer =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -27,31 +27,35 @@ constexpr const char* kAnswer =
 TEST(TokenRequestUrlTest, ParametersInFixedOrderWithEncodedValues) {
   TokenRequest request{"demo@lumivane.test", "demo", "lumivane", ""};
   EXPECT_EQ(BuildTokenRequestUrl("https://g.example", request),
-            "https://g.example/index.php/Services/jeton?email=demo%40lumivane.test&mdp=demo&passerelle=lumivane");
+            "https://g.example/index.php/Services/"
+            "jeton?email=demo%40lumivane.test&mdp=demo&passerelle=lumivane");
   request.Identifiant = "demo";
   request.JetonPasserelle = "D-0042";
   EXPECT_EQ(BuildTokenRequestUrl("https://g.example", request),
-            "https://g.example/index.php/Services/jeton?email=demo&mdp=demo&passerelle=lumivane&jeton=D-0042");
+            "https://g.example/index.php/Services/"
+            "jeton?email=demo&mdp=demo&passerelle=lumivane&jeton=D-0042");
   EXPECT_EQ(BuildTokenRequestUrl("http://127.0.0.1:8080", TokenRequest{}),
             "http://127.0.0.1:8080/index.php/Services/jeton?email=&mdp=&passerelle=");
   request = {"a&b=c", "Ch@ssis&Volets 2026#", "+%", "é"};
-  EXPECT_EQ(BuildTokenRequestUrl("https://g.example", request),
-            "https://g.example/index.php/Services/jeton?email=a%26b%3Dc&mdp=Ch%40ssis%26Volets%202026%23"
-            "&passerelle=%2B%25&jeton=%C3%A9");
+  EXPECT_EQ(
+      BuildTokenRequestUrl("https://g.example", request),
+      "https://g.example/index.php/Services/jeton?email=a%26b%3Dc&mdp=Ch%40ssis%26Volets%202026%23"
+      "&passerelle=%2B%25&jeton=%C3%A9");
 }
 
 class GatewayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.server().Get(http::kGatewayTokenPath, [this](const httplib::Request& req, httplib::Response& res) {
-      const std::lock_guard lock(mutex_);
-      targets_.push_back(req.target);
-      accept_ = req.get_header_value("Accept");
-      cookie_ = req.get_header_value("Cookie");
-      res.status = status_;
-      res.set_header("Set-Cookie", "PHPSESSID=s1; Path=/");
-      res.set_content(answer_, "text/xml");
-    });
+    server_.server().Get(http::kGatewayTokenPath,
+                         [this](const httplib::Request& req, httplib::Response& res) {
+                           const std::lock_guard lock(mutex_);
+                           targets_.push_back(req.target);
+                           accept_ = req.get_header_value("Accept");
+                           cookie_ = req.get_header_value("Cookie");
+                           res.status = status_;
+                           res.set_header("Set-Cookie", "PHPSESSID=s1; Path=/");
+                           res.set_content(answer_, "text/xml");
+                         });
     server_.Start();
   }
   void TearDown() override {
@@ -81,7 +85,8 @@ class GatewayTest : public ::testing::Test {
 };
 
 TEST_F(GatewayTest, SendsTheRequestAsBuiltAndStoresTheThreeValues) {
-  const TokenRequest request{"marie.dupont@menuiserie-exemple.fr", "Ch@ssis&Volets 2026#", "lumivane", "D 7+"};
+  const TokenRequest request{"marie.dupont@menuiserie-exemple.fr", "Ch@ssis&Volets 2026#",
+                             "lumivane", "D 7+"};
   EXPECT_EQ(Ask(request), 1);
   EXPECT_EQ(fields_.Jeton, "T-42");
   EXPECT_EQ(fields_.UrlConnexion, "https://conf.exemple/configurateur?jeton=T-42");
@@ -98,23 +103,27 @@ TEST_F(GatewayTest, SendsTheRequestAsBuiltAndStoresTheThreeValues) {
 }
 
 TEST_F(GatewayTest, ChildrenReadByNameInAnyOrderAttributesIgnored) {
-  Answer("<Configurateur Jeton=\"faux\"><Autre>x</Autre><UrlRecuperation lien=\"faux\">R</UrlRecuperation>"
-         "<UrlConnexion>C</UrlConnexion><Jeton>J</Jeton></Configurateur>");
+  Answer(
+      "<Configurateur Jeton=\"faux\"><Autre>x</Autre><UrlRecuperation "
+      "lien=\"faux\">R</UrlRecuperation>"
+      "<UrlConnexion>C</UrlConnexion><Jeton>J</Jeton></Configurateur>");
   EXPECT_EQ(Ask(), 1);
   EXPECT_EQ(fields_.Jeton, "J");
   EXPECT_EQ(fields_.UrlConnexion, "C");
   EXPECT_EQ(fields_.UrlRecuperation, "R");
 
   // Declared ISO-8859-1: the text arrives in UTF-8.
-  Answer("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur><Jeton>\xE9t\xE9</Jeton>"
-         "<UrlConnexion>C</UrlConnexion><UrlRecuperation>R</UrlRecuperation></Configurateur>");
+  Answer(
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur><Jeton>\xE9t\xE9</Jeton>"
+      "<UrlConnexion>C</UrlConnexion><UrlRecuperation>R</UrlRecuperation></Configurateur>");
   EXPECT_EQ(Ask(), 1);
   EXPECT_EQ(fields_.Jeton, "été");
 }
 
 TEST_F(GatewayTest, AnswersWithoutUrlsFailWithOneLinePerProblem) {
   ASSERT_EQ(Ask(), 1);
-  EXPECT_EQ(GetJetonEtUrlsErreurs("lumivane", fields_.Erreurs), "Configurateur lumivane : GetJetonEtUrlsErreurs \n");
+  EXPECT_EQ(GetJetonEtUrlsErreurs("lumivane", fields_.Erreurs),
+            "Configurateur lumivane : GetJetonEtUrlsErreurs \n");
   Answer("<Erreur>Identifiant ou mot de passe incorrect</Erreur>");
   EXPECT_EQ(Ask(), 0);
   EXPECT_EQ(fields_.Jeton, "T-42");  // kept from the first answer
@@ -125,11 +134,14 @@ TEST_F(GatewayTest, AnswersWithoutUrlsFailWithOneLinePerProblem) {
             "La passerelle n'a pas renvoyé d'élément Configurateur.\n"
             "La passerelle a répondu : Identifiant ou mot de passe incorrect\n");
 
-  Answer("<Configurateur Jeton=\"J\" UrlConnexion=\"C\" UrlRecuperation=\"R\"><UrlConnexion/></Configurateur>");
+  Answer(
+      "<Configurateur Jeton=\"J\" UrlConnexion=\"C\" "
+      "UrlRecuperation=\"R\"><UrlConnexion/></Configurateur>");
   EXPECT_EQ(Ask(), 0);
   EXPECT_EQ(fields_.Erreurs,
-            (std::vector<std::string>{"La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).",
-                                      "La passerelle n'a pas renvoyé d'URL de récupération (UrlRecuperation)."}));
+            (std::vector<std::string>{
+                "La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).",
+                "La passerelle n'a pas renvoyé d'URL de récupération (UrlRecuperation)."}));
 
   // Each call starts with an empty error list.
   Answer(kAnswer);
@@ -144,7 +156,8 @@ TEST_F(GatewayTest, HttpAndXmlErrorsAreThrownWithUrlsEmptied) {
     Ask();
     ADD_FAILURE() << "malformed answer accepted";
   } catch (const GatewayAnswerError& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with("Réponse illisible de la passerelle : ")) << error.what();
+    EXPECT_TRUE(std::string(error.what()).starts_with("Réponse illisible de la passerelle : "))
+        << error.what();
   }
   EXPECT_EQ(fields_.Jeton, "T-42");
   EXPECT_EQ(fields_.UrlConnexion, "");
@@ -170,10 +183,11 @@ TEST_F(GatewayTest, HttpAndXmlErrorsAreThrownWithUrlsEmptied) {
 // split by a comment or a CDATA section, or sent in Windows-1252, arrives
 // unchanged.
 TEST_F(GatewayTest, ValuesAreReadWholeInTheirEncoding) {
-  Answer("<?xml version=\"1.0\" encoding=\"windows-1252\"?><Configurateur>"
-         "<Jeton>T\x80-<!-- c -->4<![CDATA[<2>]]>\x92</Jeton>"
-         "<UrlConnexion>https://c.exemple/?a=1<![CDATA[&b=2]]></UrlConnexion>"
-         "<UrlRecuperation>R</UrlRecuperation></Configurateur>");
+  Answer(
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?><Configurateur>"
+      "<Jeton>T\x80-<!-- c -->4<![CDATA[<2>]]>\x92</Jeton>"
+      "<UrlConnexion>https://c.exemple/?a=1<![CDATA[&b=2]]></UrlConnexion>"
+      "<UrlRecuperation>R</UrlRecuperation></Configurateur>");
   EXPECT_EQ(Ask(), 1);
   EXPECT_EQ(fields_.Jeton, "T\xE2\x82\xAC-4<2>\xE2\x80\x99");
   EXPECT_EQ(fields_.UrlConnexion, "https://c.exemple/?a=1&b=2");
@@ -186,9 +200,9 @@ TEST_F(GatewayTest, ValuesAreReadWholeInTheirEncoding) {
                                   "text/xml; charset=iso-8859-15", fields),
             1);
   EXPECT_EQ(fields.Jeton, "\xE2\x82\xAC");
-  EXPECT_THROW(LireReponsePasserelle("<?xml version='1.0' encoding='big5'?><Configurateur/>", "",
-                                     fields),
-               GatewayAnswerError);
+  EXPECT_THROW(
+      LireReponsePasserelle("<?xml version='1.0' encoding='big5'?><Configurateur/>", "", fields),
+      GatewayAnswerError);
 }
 
 // A password of a megabyte is not sent: the message says a value of the

@@ -25,11 +25,11 @@
 namespace lumivane::platform {
 namespace {
 
-using http::HttpError;
-using http::HttpSettings;
-using http::FileDownload;
 using base::CancellationToken;
 using base::OperationAnnulee;
+using http::FileDownload;
+using http::HttpError;
+using http::HttpSettings;
 using http::IsHttpUrl;
 using http::UrlForDisplay;
 using http::WindowClientSettings;
@@ -44,8 +44,10 @@ class HttpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto& s = server_.server();
-    s.Get("/echo", [this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
-    s.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
+    s.Get("/echo",
+          [this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
+    s.Post("/echo",
+           [this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
     s.Get("/cookie", [](const httplib::Request&, httplib::Response& res) {
       res.set_header("Set-Cookie", "PHPSESSID=abc123; Path=/");
       res.set_content("ok", "text/plain");
@@ -73,27 +75,31 @@ class HttpClientTest : public ::testing::Test {
     s.Get(R"(/bytes/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
       // Chunked: the length is not announced.
       const std::size_t total = std::stoul(req.matches[1]);
-      res.set_chunked_content_provider("application/octet-stream", [this, total](std::size_t sent, httplib::DataSink& sink) {
-        const std::string chunk(std::min<std::size_t>(16384, total - sent), 'x');
-        if (!sink.write(chunk.data(), chunk.size())) return false;
-        bytes_sent_ = sent + chunk.size();
-        if (bytes_sent_ == total) sink.done();
-        return true;
-      });
+      res.set_chunked_content_provider(
+          "application/octet-stream", [this, total](std::size_t sent, httplib::DataSink& sink) {
+            const std::string chunk(std::min<std::size_t>(16384, total - sent), 'x');
+            if (!sink.write(chunk.data(), chunk.size())) return false;
+            bytes_sent_ = sent + chunk.size();
+            if (bytes_sent_ == total) sink.done();
+            return true;
+          });
     });
     s.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_chunked_content_provider("text/plain", [this](std::size_t offset, httplib::DataSink& sink) {
-        if (offset == 0) return sink.write("début", 6);
-        // Then nothing more until the test ends.
-        for (int i = 0; i < 500 && !released_; ++i) std::this_thread::sleep_for(10ms);
-        return false;
-      });
+      res.set_chunked_content_provider("text/plain",
+                                       [this](std::size_t offset, httplib::DataSink& sink) {
+                                         if (offset == 0) return sink.write("début", 6);
+                                         // Then nothing more until the test ends.
+                                         for (int i = 0; i < 500 && !released_; ++i)
+                                           std::this_thread::sleep_for(10ms);
+                                         return false;
+                                       });
     });
     s.Get("/drop", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content_provider(1000, "text/plain", [](std::size_t, std::size_t, httplib::DataSink& sink) {
-        sink.write("incomplet", 9);
-        return false;  // closes the connection with the body unfinished
-      });
+      res.set_content_provider(1000, "text/plain",
+                               [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                 sink.write("incomplet", 9);
+                                 return false;  // closes the connection with the body unfinished
+                               });
     });
     server_.Start();
   }
@@ -149,7 +155,8 @@ TEST_F(HttpClientTest, WindowClientsSendTheirHeadersAndDefaultClientsLibcurlDefa
   HttpClient window(WindowClientSettings());
   EXPECT_EQ(window.Get(server_.Url("/echo")), "écho");
   EXPECT_EQ(window.ResponseCode(), 200);
-  EXPECT_EQ(LastHeader("Accept"), "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
+  EXPECT_EQ(LastHeader("Accept"),
+            "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
   EXPECT_EQ(LastHeader("User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
   EXPECT_EQ(LastHeader("Authorization"), "<absent>");
 
@@ -226,8 +233,12 @@ TEST_F(HttpClientTest, StatusesBelow400AreReturnedAndOthersRaised) {
   EXPECT_EQ(client.ResponseCode(), 500);
   ExpectFailure([&] { client.Get(server_.Url(std::string("/status/404") + kSecretQuery)); },
                 "404 Not Found", 404);
-  ExpectFailure([&] { client.Post(server_.Url(std::string("/status/500") + kSecretQuery), "x", "text/plain", "utf-8"); },
-                "500 Internal Server Error", 500);
+  ExpectFailure(
+      [&] {
+        client.Post(server_.Url(std::string("/status/500") + kSecretQuery), "x", "text/plain",
+                    "utf-8");
+      },
+      "500 Internal Server Error", 500);
 }
 
 TEST_F(HttpClientTest, RedirectsStopAfterTheLimitAndNeverLeaveHttp) {
@@ -240,8 +251,10 @@ TEST_F(HttpClientTest, RedirectsStopAfterTheLimitAndNeverLeaveHttp) {
                     " vers file:///etc/passwd");
   ExpectFailure([&] { client.Get(server_.Url(std::string("/to-ftp") + kSecretQuery)); },
                 "Redirection refusée");
-  ExpectFailure([&] { client.Get(std::string("file:///etc/passwd") + kSecretQuery); }, "Adresse refusée");
-  ExpectFailure([&] { client.Get(std::string("ftp://127.0.0.1/x") + kSecretQuery); }, "Adresse refusée");
+  ExpectFailure([&] { client.Get(std::string("file:///etc/passwd") + kSecretQuery); },
+                "Adresse refusée");
+  ExpectFailure([&] { client.Get(std::string("ftp://127.0.0.1/x") + kSecretQuery); },
+                "Adresse refusée");
 }
 
 TEST_F(HttpClientTest, TransferFailuresSayWhatFailed) {
@@ -259,7 +272,8 @@ TEST_F(HttpClientTest, TransferFailuresSayWhatFailed) {
   EXPECT_LT(bytes_sent_.load(), 50000000u);  // abandoned while it arrived
 
   const auto start = std::chrono::steady_clock::now();
-  ExpectFailure([&] { client.Get(server_.Url(std::string("/stall") + kSecretQuery)); }, "Délai dépassé");
+  ExpectFailure([&] { client.Get(server_.Url(std::string("/stall") + kSecretQuery)); },
+                "Délai dépassé");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
 
   ExpectFailure([&] { client.Get(server_.Url(std::string("/drop") + kSecretQuery)); },
@@ -301,8 +315,9 @@ TEST(HttpClientConnectionTest, RefusedConnectionIsReported) {
     client.Get(url);
     ADD_FAILURE() << "no error";
   } catch (const HttpError& error) {
-    EXPECT_EQ(std::string(error.what()), "Serveur injoignable : http://127.0.0.1:" +
-                                              std::to_string(ntohs(address.sin_port)) + "/index.php");
+    EXPECT_EQ(std::string(error.what()),
+              "Serveur injoignable : http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
+                  "/index.php");
     EXPECT_EQ(error.status(), 0);
   }
   EXPECT_EQ(client.ResponseCode(), 0);

@@ -43,7 +43,10 @@ TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
   for (int i = 0; i < 1000; ++i) accents += "\xC3\xA9";  // 1000 "é", 2000 bytes
   const std::string shown = PourMessage("debut" + accents + "fin");
   EXPECT_TRUE(shown.starts_with("debut\xC3\xA9")) << shown;
-  EXPECT_TRUE(shown.ends_with("\xC3\xA9" "fin")) << shown;
+  EXPECT_TRUE(
+      shown.ends_with("\xC3\xA9"
+                      "fin"))
+      << shown;
   EXPECT_NE(shown.find("\xE2\x80\xA6"), std::string::npos);
   // 300 characters: 150 + "…" + 149, no character cut in two.
   EXPECT_EQ(shown.size(), 5 + 145 * 2 + 3 + 146 * 2 + 3u);
@@ -52,7 +55,9 @@ TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
 // No control character of a value reaches standard error raw: a NUL or an
 // escape sequence from a server could hide or forge lines of the log.
 TEST(StderrLineTest, ControlCharactersAreEscaped) {
-  EXPECT_EQ(lumivane::text::StderrLine(std::string("a\0b\rc\td\x1B[2Je\x7F" "f\xC2\x85g\n", 18)),
+  EXPECT_EQ(lumivane::text::StderrLine(std::string("a\0b\rc\td\x1B[2Je\x7F"
+                                                   "f\xC2\x85g\n",
+                                                   18)),
             "Module_Lumivane: a\\x00b\\rc\\td\\x1B[2Je\\x7Ff\\u0085g\\n");
 }
 

@@ -17,12 +17,12 @@
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using lumivane::text::DateSeparatorFromFormat;
 using lumivane::platform::LocalDateTime;
 using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
 using lumivane::quote::NumeroPourNomDeFichier;
 using lumivane::quote::PictureDownloader;
+using lumivane::text::DateSeparatorFromFormat;
 
 namespace {
 
@@ -55,15 +55,17 @@ class PicturesTest : public ::testing::Test {
       res.set_content("image " + std::to_string(n), "image/jpeg");
     });
     // Fails once with 503, then answers.
-    server_.server().Get("/capricieuse.jpeg", [this](const httplib::Request&, httplib::Response& res) {
-      if (capricieuse_++ == 0) {
-        res.status = 503;
-        return;
-      }
-      res.set_content("enfin", "image/jpeg");
-    });
+    server_.server().Get("/capricieuse.jpeg",
+                         [this](const httplib::Request&, httplib::Response& res) {
+                           if (capricieuse_++ == 0) {
+                             res.status = 503;
+                             return;
+                           }
+                           res.set_content("enfin", "image/jpeg");
+                         });
     server_.server().Get("/bloquee.jpeg", [this](const httplib::Request&, httplib::Response& res) {
-      for (int i = 0; i < 300 && !released_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int i = 0; i < 300 && !released_; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       res.set_content("trop tard", "image/jpeg");
     });
     server_.server().Get("/grande.jpeg", [](const httplib::Request&, httplib::Response& res) {

@@ -150,20 +150,21 @@ TEST(ResultDocument, ExchangeBytesHoldOnlyWhatXml10Allows) {
   LigneDevis ligne;
   ligne.Numero = 1;
   ligne.Description = "a\rb\x1F\tc\xEF\xBF\xBF";  // CR, US, TAB, U+FFFF
-  ligne.Designation = "x\xC2\x85y";                // NEL, a C1 control
-  ligne.Quantity = "Fen\xC3\x08\xAAtre";            // a control inside a broken letter
+  ligne.Designation = "x\xC2\x85y";               // NEL, a C1 control
+  ligne.Quantity = "Fen\xC3\x08\xAAtre";          // a control inside a broken letter
   devis.Lignes.push_back(ligne);
   const auto document = ConstruireResultat(
       "<Configurateur a=\"&#1;v\">t&#2;<!-- \xE2\x82\xAC --><?pi \x03?></Configurateur>", devis,
       "j\x7F", nullptr);
   ASSERT_TRUE(document);
-  EXPECT_EQ(OctetsFichierEchange(*document),
-            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
-            "<Configurateur a=\"v\">t<!-- &#8364; --><?pi?>"
-            "<Menuiserie id=\"1\"><Jeton>j&#127;</Jeton><Project>Q-7</Project>"
-            "<Libelle>a&#13;b\tc</Libelle><Designation>x&#133;y</Designation>"
-            "<PrixUnitaire></PrixUnitaire><Quantite>Fen&#65533;&#65533;tre</Quantite><Image></Image>"
-            "</Menuiserie></Configurateur>\r\n");
+  EXPECT_EQ(
+      OctetsFichierEchange(*document),
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+      "<Configurateur a=\"v\">t<!-- &#8364; --><?pi?>"
+      "<Menuiserie id=\"1\"><Jeton>j&#127;</Jeton><Project>Q-7</Project>"
+      "<Libelle>a&#13;b\tc</Libelle><Designation>x&#133;y</Designation>"
+      "<PrixUnitaire></PrixUnitaire><Quantite>Fen&#65533;&#65533;tre</Quantite><Image></Image>"
+      "</Menuiserie></Configurateur>\r\n");
 }
 
 // A retrieval document the exchange file could not carry as it is ends the
@@ -174,8 +175,7 @@ TEST(ResultDocument, DocumentsThatCannotBeWrittenBackAreRefusedBeforeAnyDownload
       {"<Configurateur \xC5\x92=\"1\"/>", "ISO-8859-1"},
       {"<Configurateur><?\xC5\x92 x?></Configurateur>", "ISO-8859-1"},
       {"<Configurateur a=\"1\" a=\"2\"/>", "deux fois"},
-      {"<!DOCTYPE Configurateur [<!ENTITY e \"v\">]><Configurateur>&e;</Configurateur>",
-       "DOCTYPE"},
+      {"<!DOCTYPE Configurateur [<!ENTITY e \"v\">]><Configurateur>&e;</Configurateur>", "DOCTYPE"},
       {"<Configurateur/><Autre/>", "un seul"},
       {"<Configurateur/><?xml version=\"1.0\"?>", "déclaration"},
       {"<?xml version=\"2.0\"?><Configurateur/>", "2.0"},

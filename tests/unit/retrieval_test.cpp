@@ -13,8 +13,8 @@
 #include "quote/quote.h"
 #include "temp_dir.h"
 
-using lumivane::platform::HttpClient;
 using lumivane::http::HttpError;
+using lumivane::platform::HttpClient;
 using lumivane::platform::LocalDateTime;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;

@@ -53,8 +53,8 @@ Rect Place(HWND controle) {
 
 std::string Texte(HWND hwnd) {
   std::wstring texte(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-  texte.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, texte.data(),
-                                                       static_cast<int>(texte.size()))));
+  texte.resize(
+      static_cast<std::size_t>(GetWindowTextW(hwnd, texte.data(), static_cast<int>(texte.size()))));
   return platform::windows::Utf8(texte);
 }
 
@@ -71,7 +71,8 @@ class FicheWin32Test : public ::testing::Test {
                ("fiche_win32_test_" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(dossier_);
     config_ = (dossier_ / "config.ini").string();
-    std::ofstream(config_, std::ios::binary) << "[General]\r\nVersion=1\r\nConfigurateur=lumivane\r\n";
+    std::ofstream(config_, std::ios::binary)
+        << "[General]\r\nVersion=1\r\nConfigurateur=lumivane\r\n";
   }
 
   void TearDown() override {

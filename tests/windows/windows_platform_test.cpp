@@ -31,11 +31,14 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path FromUtf8(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::vector<std::string> Entries(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(Utf8(entry.path().filename()));
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(Utf8(entry.path().filename()));
   return names;
 }
 
@@ -171,7 +174,9 @@ TEST(WindowsFilesTest, ReplacementWaitsForAnotherProgramToLetGoOfTheTarget) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     const std::string text = error.what();
-    EXPECT_NE(text.find("Impossible d'écrire le fichier " + Utf8(target) + " : "), std::string::npos) << text;
+    EXPECT_NE(text.find("Impossible d'écrire le fichier " + Utf8(target) + " : "),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("(code "), std::string::npos) << text;
   }
   EXPECT_GT(std::chrono::steady_clock::now() - start, 500ms);
@@ -199,7 +204,8 @@ TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
     ReadFileBytes(Utf8(dir.Path() / "absent.ini"));
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
-    EXPECT_EQ(std::string(error.what()), "Impossible de lire le fichier " + Utf8(dir.Path() / "absent.ini") +
+    EXPECT_EQ(std::string(error.what()), "Impossible de lire le fichier " +
+                                             Utf8(dir.Path() / "absent.ini") +
                                              " : fichier ou dossier introuvable (code 2)");
   }
   EXPECT_FALSE(FileExists(""));
@@ -278,8 +284,8 @@ TEST(ProcessTest, ArgumentsArriveInUtf8WithQuotedBlanks) {
 
 TEST(ShellBrowserTest, OnlyWebAddressesAreHandedToTheShell) {
   ShellBrowser browser;
-  for (const char* refused : {"", "calc.exe", "file:///C:/Windows/win.ini", "C:\\Windows\\notepad.exe",
-                              "ftp://h.example/", "http://"}) {
+  for (const char* refused : {"", "calc.exe", "file:///C:/Windows/win.ini",
+                              "C:\\Windows\\notepad.exe", "ftp://h.example/", "http://"}) {
     EXPECT_FALSE(browser.Open(refused)) << refused;
   }
 }

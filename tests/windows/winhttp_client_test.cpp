@@ -49,10 +49,12 @@ class WinHttpClientTest : public ::testing::Test {
       // yet below one byte a second.
       // Twenty bytes at most, so that a client that never gives up does not
       // hold the test for ever.
-      res.set_chunked_content_provider("text/plain", [this](std::size_t sent, httplib::DataSink& sink) {
-        for (int i = 0; i < 150 && !released_; ++i) std::this_thread::sleep_for(10ms);
-        return !released_ && sent < 20 && sink.write("x", 1);
-      });
+      res.set_chunked_content_provider("text/plain",
+                                       [this](std::size_t sent, httplib::DataSink& sink) {
+                                         for (int i = 0; i < 150 && !released_; ++i)
+                                           std::this_thread::sleep_for(10ms);
+                                         return !released_ && sent < 20 && sink.write("x", 1);
+                                       });
     });
     s.Get("/slow-but-steady", [](const httplib::Request&, httplib::Response& res) {
       res.set_chunked_content_provider("text/plain", [](std::size_t sent, httplib::DataSink& sink) {
@@ -110,7 +112,8 @@ TEST_F(WinHttpClientTest, RedirectsFollowTheBrowsersMethodRules) {
   const std::string body = R"({"QUOTE_ID":"D-1"})";
   for (const int status : {301, 302, 303, 307, 308}) {
     HttpClient client(WindowClientSettings());
-    EXPECT_EQ(client.Post(server_.Url("/redirect/" + std::to_string(status)), body, "application/json", "utf-8"),
+    EXPECT_EQ(client.Post(server_.Url("/redirect/" + std::to_string(status)), body,
+                          "application/json", "utf-8"),
               "cible")
         << status;
     EXPECT_EQ(client.ResponseCode(), 200);
@@ -148,8 +151,9 @@ TEST_F(WinHttpClientTest, StallRuleCoversTricklingBodiesAndLateHeaders) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
 
   start = std::chrono::steady_clock::now();
-  EXPECT_EQ(FailureText([&] { client.Get(server_.Url("/late-headers")); }),
-            "Délai dépassé, le serveur n'envoie plus rien depuis 2 s : " + server_.Url("/late-headers"));
+  EXPECT_EQ(
+      FailureText([&] { client.Get(server_.Url("/late-headers")); }),
+      "Délai dépassé, le serveur n'envoie plus rien depuis 2 s : " + server_.Url("/late-headers"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4500ms);
 
   // Slow but above a byte a second: nothing is abandoned.
@@ -187,9 +191,12 @@ TEST_F(WinHttpClientTest, EachRequestIsNotedInTheJournal) {
   EXPECT_THROW(client.Get(server_.Url("/redirect/999")), HttpError);
   journal::Close();
   const std::string text = ReadFileBytes(path);
-  EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "), std::string::npos) << text;
-  EXPECT_NE(text.find(" http : GET " + server_.Url("/redirect/999") + " : Le serveur a répondu 999"),
+  EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "),
             std::string::npos)
+      << text;
+  EXPECT_NE(
+      text.find(" http : GET " + server_.Url("/redirect/999") + " : Le serveur a répondu 999"),
+      std::string::npos)
       << text;
   EXPECT_EQ(text.find("secret"), std::string::npos);
 }
@@ -219,15 +226,19 @@ TEST_F(WinHttpClientTest, ContentTypeOfTheLastAnswer) {
 class UserProxySetting {
  public:
   explicit UserProxySetting(const std::string& proxy) {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                    &key_, nullptr);
     DWORD size = 0;
     if (RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
       saved_.resize(size);
-      RegQueryValueExW(key_, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(saved_.data()), &size);
+      RegQueryValueExW(key_, kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(saved_.data()),
+                       &size);
       had_value_ = true;
     }
     std::string blob;
-    const auto dword = [&blob](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    const auto dword = [&blob](DWORD value) {
+      blob.append(reinterpret_cast<const char*>(&value), sizeof value);
+    };
     dword(0x46);  // format
     dword(1);     // change counter
     dword(0x3);   // direct connections allowed, named proxy

@@ -35,16 +35,18 @@ class WinHttpTlsTest : public ::testing::Test {
   void TrustAuthority() {
     const std::string pem = ReadFileBytes(dir_ + "/ca.pem");
     DWORD size = 0;
-    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                     nullptr, &size, nullptr, nullptr));
+    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
+                                     CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr));
     std::string der(size, '\0');
-    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                     reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr));
+    ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
+                                     CRYPT_STRING_BASE64HEADER, reinterpret_cast<BYTE*>(der.data()),
+                                     &size, nullptr, nullptr));
     const HCERTSTORE root = OpenRoot();
     ASSERT_NE(root, nullptr);
     PCCERT_CONTEXT added = nullptr;
-    ASSERT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                 size, CERT_STORE_ADD_REPLACE_EXISTING, &added))
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING,
+                                                 reinterpret_cast<const BYTE*>(der.data()), size,
+                                                 CERT_STORE_ADD_REPLACE_EXISTING, &added))
         << GetLastError();
     CertFreeCertificateContext(added);
     CertCloseStore(root, 0);
@@ -55,8 +57,8 @@ class WinHttpTlsTest : public ::testing::Test {
     if (!trusted_) return;
     const HCERTSTORE root = OpenRoot();
     if (root == nullptr) return;
-    PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
-                                                      L"Lumivane test CA", nullptr);
+    PCCERT_CONTEXT found = CertFindCertificateInStore(
+        root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W, L"Lumivane test CA", nullptr);
     while (found != nullptr) {
       PCCERT_CONTEXT copy = CertDuplicateCertificateContext(found);
       found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
@@ -110,7 +112,8 @@ TEST_F(WinHttpTlsTest, AuthorityInTheRootStoreIsTrustedForTheNamedHostOnly) {
   // The certificate names localhost, not the address.
   EXPECT_EQ(FailureText(client, Url(trusted_port_, "127.0.0.1")),
             "Certificat du serveur refusé : " + Url(trusted_port_, "127.0.0.1"));
-  EXPECT_EQ(FailureText(client, Url(untrusted_port_)), "Certificat du serveur refusé : " + Url(untrusted_port_));
+  EXPECT_EQ(FailureText(client, Url(untrusted_port_)),
+            "Certificat du serveur refusé : " + Url(untrusted_port_));
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ constexpr int kIdAnnuler = 102;
 
 // bsDialog: fixed size, a close box, no minimise or maximise button.
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-constexpr DWORD kStyleEtendu = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT |
-                               WS_EX_APPWINDOW;
+constexpr DWORD kStyleEtendu =
+    WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 
 void Verifier(HRESULT resultat, const char* etape) {
   if (FAILED(resultat)) {
@@ -86,10 +86,10 @@ HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
            "échelle");
   ComPtr<IWICFormatConverter> conversion;
   Verifier(source.fabrique->CreateFormatConverter(&conversion), "conversion");
-  Verifier(conversion->Initialize(echelle.Get(), GUID_WICPixelFormat32bppBGR,
-                                  WICBitmapDitherTypeNone, nullptr, 0.0,
-                                  WICBitmapPaletteTypeCustom),
-           "conversion");
+  Verifier(
+      conversion->Initialize(echelle.Get(), GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone,
+                             nullptr, 0.0, WICBitmapPaletteTypeCustom),
+      "conversion");
 
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -113,9 +113,9 @@ HBITMAP ImageMiseALEchelle(HINSTANCE instance, SIZE taille) {
 
 HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char* texte,
               DWORD style, int id) {
-  HWND controle = CreateWindowExW(0, classe, platform::windows::Wide(texte).c_str(), WS_CHILD | WS_VISIBLE | style,
-                                  0, 0, 0, 0, parent, reinterpret_cast<HMENU>(INT_PTR{id}),
-                                  instance, nullptr);
+  HWND controle = CreateWindowExW(0, classe, platform::windows::Wide(texte).c_str(),
+                                  WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                                  reinterpret_cast<HMENU>(INT_PTR{id}), instance, nullptr);
   if (controle == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
   return controle;
 }
@@ -170,8 +170,8 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
   }
 
   hwnd_ = CreateWindowExW(kStyleEtendu, kClasse, L"Configurateur Lumivane", kStyle, CW_USEDEFAULT,
-                          CW_USEDEFAULT, disposition::kClientLargeur,
-                          disposition::kClientHauteur, nullptr, nullptr, instance, this);
+                          CW_USEDEFAULT, disposition::kClientLargeur, disposition::kClientHauteur,
+                          nullptr, nullptr, instance, this);
   if (hwnd_ == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
   try {
     Construire(std::move(ports));
@@ -185,9 +185,9 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
   dpi_ = GetDpiForWindow(hwnd_);
 
   HINSTANCE instance = instance_;
-  lblChiffrage = Controle(hwnd_, instance, L"STATIC",
-                           "Une fois votre chiffrage terminé veuillez : ", SS_LEFT | SS_NOPREFIX,
-                           -1);
+  lblChiffrage =
+      Controle(hwnd_, instance, L"STATIC",
+               "Une fois votre chiffrage terminé veuillez : ", SS_LEFT | SS_NOPREFIX, -1);
   lblOu = Controle(hwnd_, instance, L"STATIC", "ou ", SS_LEFT | SS_NOPREFIX, -1);
   lblVersion = Controle(hwnd_, instance, L"STATIC", "Version ", SS_RIGHT | SS_NOPREFIX, -1);
   // The progress of a retrieval, shown only while there is one.
@@ -196,9 +196,9 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
   // Tab order: "Récupérer le devis", then "Annuler". BS_NOTIFY tells when a
   // button takes the focus, so that the focused one looks like the default.
   btnDevisRecuperer = Controle(hwnd_, instance, L"BUTTON", "Récupérer le devis",
-                                BS_DEFPUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdRecuperer);
+                               BS_DEFPUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdRecuperer);
   btnAnnulerRecuperation = Controle(hwnd_, instance, L"BUTTON", "Annuler",
-                                     BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdAnnuler);
+                                    BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP, kIdAnnuler);
 
   focus_ = btnDevisRecuperer;
   tailleImage_ = TailleImageOrigine(instance);
@@ -303,7 +303,8 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
   // The TrueType successor of the bitmap font MS Sans Serif, with its
   // metrics: sharp at every scale.
   HFONT nouvelleGras = police(L"Microsoft Sans Serif", FW_BOLD);
-  for (HWND controle : {lblOu, lblVersion, lblAvancement, btnDevisRecuperer, btnAnnulerRecuperation}) {
+  for (HWND controle :
+       {lblOu, lblVersion, lblAvancement, btnDevisRecuperer, btnAnnulerRecuperation}) {
     SendMessageW(controle, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelle), FALSE);
   }
   SendMessageW(lblChiffrage, WM_SETFONT, reinterpret_cast<WPARAM>(nouvelleGras), FALSE);
@@ -323,7 +324,7 @@ void TFicheConfigurateurRecupDevis::Disposer() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   Placer(lblChiffrage, window::SansCoupure(Echelle(disposition::lblChiffrage),
-                                            LargeurTexte(lblChiffrage, policeGras_)));
+                                           LargeurTexte(lblChiffrage, policeGras_)));
   Placer(lblOu, window::SansCoupure(Echelle(disposition::lblOu), LargeurTexte(lblOu, police_)));
   Placer(btnDevisRecuperer, Echelle(disposition::btnDevisRecuperer));
   Placer(btnAnnulerRecuperation, Echelle(disposition::btnAnnulerRecuperation));
@@ -338,13 +339,13 @@ void TFicheConfigurateurRecupDevis::Placer(HWND controle, const Rect& rect) {
 }
 
 void TFicheConfigurateurRecupDevis::AncrerVersion() {
-  Placer(lblVersion, window::AncreADroite(Echelle(disposition::lblVersion),
-                                           LargeurTexte(lblVersion, police_)));
+  Placer(lblVersion,
+         window::AncreADroite(Echelle(disposition::lblVersion), LargeurTexte(lblVersion, police_)));
 }
 
 void TFicheConfigurateurRecupDevis::PreparerImage() {
-  const Rect place = window::ImageAjustee(Echelle(disposition::imgLumivane), tailleImage_.cx,
-                                          tailleImage_.cy);
+  const Rect place =
+      window::ImageAjustee(Echelle(disposition::imgLumivane), tailleImage_.cx, tailleImage_.cy);
   HBITMAP nouvelle = ImageMiseALEchelle(instance_, {place.largeur, place.hauteur});
   if (image_ != nullptr) DeleteObject(image_);
   image_ = nouvelle;
@@ -380,8 +381,8 @@ LRESULT CALLBACK TFicheConfigurateurRecupDevis::Procedure(HWND hwnd, UINT messag
     creee->hwnd_ = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creee));
   }
-  auto* fiche = reinterpret_cast<TFicheConfigurateurRecupDevis*>(
-      GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* fiche =
+      reinterpret_cast<TFicheConfigurateurRecupDevis*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (fiche == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
   // Nothing may unwind through the system's frames: what escapes is shown
   // like any handler's error, and the window stays.
@@ -413,7 +414,8 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
       if (activation_.Lancer()) Transmettre([this] { logique_->Activer(); });
       return 0;
     case kMessageSuite: {
-      const std::unique_ptr<std::function<void()>> suite(reinterpret_cast<std::function<void()>*>(lparam));
+      const std::unique_ptr<std::function<void()>> suite(
+          reinterpret_cast<std::function<void()>*>(lparam));
       Transmettre([&suite] { (*suite)(); });
       return 0;
     }
@@ -457,9 +459,8 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wparam);
       const auto* proposee = reinterpret_cast<const RECT*>(lparam);
-      SetWindowPos(hwnd_, nullptr, proposee->left, proposee->top,
-                   proposee->right - proposee->left, proposee->bottom - proposee->top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(hwnd_, nullptr, proposee->left, proposee->top, proposee->right - proposee->left,
+                   proposee->bottom - proposee->top, SWP_NOZORDER | SWP_NOACTIVATE);
       CreerPolices();
       Disposer();
       return 0;

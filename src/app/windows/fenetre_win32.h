@@ -95,12 +95,12 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   report::MessagePort& messages_;
   BoiteMessageWin32* boite_;
   HWND hwnd_ = nullptr;
-  HWND focus_ = nullptr;  // the button that has, or last had, the focus
-  HFONT police_ = nullptr;       // Tahoma 8
-  HFONT policeGras_ = nullptr;   // Microsoft Sans Serif 8, bold
-  HBITMAP image_ = nullptr;      // the picture, scaled to the box
-  SIZE tailleImage_{};            // the picture's own size
-  window::Rect placeImage_;       // where it is drawn, at the window's resolution
+  HWND focus_ = nullptr;        // the button that has, or last had, the focus
+  HFONT police_ = nullptr;      // Tahoma 8
+  HFONT policeGras_ = nullptr;  // Microsoft Sans Serif 8, bold
+  HBITMAP image_ = nullptr;     // the picture, scaled to the box
+  SIZE tailleImage_{};          // the picture's own size
+  window::Rect placeImage_;     // where it is drawn, at the window's resolution
   bool imageVisible_ = false;
   bool occupe_ = false;
   bool fermetureDemandee_ = false;

@@ -44,7 +44,8 @@ struct HttpClient::Impl {
 
   std::string Perform(std::string method, const std::string& url, HeaderList headers) {
     response_code = 0;
-    if (!text::HasHttpScheme(url)) throw http::MakeError({http::Failure::kSchemeRefused}, settings, url);
+    if (!text::HasHttpScheme(url))
+      throw http::MakeError({http::Failure::kSchemeRefused}, settings, url);
     if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
     CURL* h = handle.get();
     if (!settings.accept.empty()) {
@@ -128,8 +129,9 @@ std::string HttpClient::Get(const std::string& url) {
 std::string HttpClient::Post(const std::string& url, const std::string& body,
                              const std::string& content_type, const std::string& charset) {
   HeaderList headers;
-  headers = curl::AppendHeader(std::move(headers), "Content-Type: " + content_type +
-                                                       (charset.empty() ? "" : "; charset=" + charset));
+  headers =
+      curl::AppendHeader(std::move(headers), "Content-Type: " + content_type +
+                                                 (charset.empty() ? "" : "; charset=" + charset));
   // No "Expect: 100-continue" round trip before larger bodies.
   headers = curl::AppendHeader(std::move(headers), "Expect:");
 

@@ -105,7 +105,8 @@ class Batch {
     // the transfers wait for it and go over that one connection rather than
     // opening more. Plain http is HTTP/1.1 here, and waiting would only hold
     // the other transfers back until the first answer has come.
-    curl::SetOption(h, CURLOPT_PIPEWAIT, text::StartsWithIgnoringCase(job.current, "https://") ? 1L : 0L);
+    curl::SetOption(h, CURLOPT_PIPEWAIT,
+                    text::StartsWithIgnoringCase(job.current, "https://") ? 1L : 0L);
     job.transfer.Reset();
     if (curl_multi_add_handle(multi_.get(), h) != CURLM_OK) throw std::bad_alloc();
     job.active = true;
@@ -146,7 +147,8 @@ class Batch {
       FailFile(job, job.transfer.write_errno);
       return Finish(job);
     }
-    if (result == CURLE_OK && http::IsRedirectStatus(status) && !job.transfer.RedirectTarget().empty()) {
+    if (result == CURLE_OK && http::IsRedirectStatus(status) &&
+        !job.transfer.RedirectTarget().empty()) {
       return Redirect(job, status);
     }
     if (result == CURLE_OK && status < 400) {
@@ -201,8 +203,7 @@ class Batch {
         Add(job);
         wait = 0;
       } else {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(job.retry_at - now);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(job.retry_at - now);
         wait = std::min<int>(wait, static_cast<int>(left.count()) + 1);
       }
     }

@@ -13,8 +13,8 @@ bool ShellBrowser::Open(const std::string& url) {
   // program registered for http/https (the default browser); 32 or less is a
   // failure (no browser registered, URL refused). Wine answers above 32 even
   // when no browser starts, so a pass under Wine proves only the call.
-  const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
-      nullptr, L"open", windows::Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", windows::Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 

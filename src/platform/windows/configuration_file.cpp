@@ -28,8 +28,9 @@ class Handle {
 };
 
 bool IsMissing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
-         error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME || error == ERROR_INVALID_DRIVE;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH || error == ERROR_BAD_NET_NAME ||
+         error == ERROR_INVALID_DRIVE;
 }
 
 }  // namespace
@@ -52,8 +53,9 @@ ConfigurationFile ReadConfigurationFile(const std::string& path, std::size_t max
 
   // Others may go on writing or renaming the file meanwhile; what is opened
   // is checked again to be a plain disk file.
-  const Handle file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Handle file(CreateFileW(name.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return {State::kUnreadable, {}};
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return {State::kUnreadable, {}};
 

@@ -73,7 +73,8 @@ bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& err
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
   const std::size_t separator = path.find_last_of("\\/");
-  const std::string folder = separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
+  const std::string folder =
+      separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
 
   // A new temporary file beside the target, so that the rename stays on one
   // volume; CREATE_NEW never takes over somebody else's file.
@@ -106,7 +107,8 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
   // (unless the caller flushes the files later, SyncFiles).
   if (error == ERROR_SUCCESS && sync && !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
-  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, windows::WindowsPath(path), error)) return;
+  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, windows::WindowsPath(path), error))
+    return;
 
   file.Close();
   // The temporary file goes; the target was never touched.
@@ -128,7 +130,8 @@ std::string ReadFileBytes(const std::string& path) {
   char buffer[65536];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) ThrowReadError(path, GetLastError());
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+      ThrowReadError(path, GetLastError());
     if (got == 0) break;
     bytes.append(buffer, got);
   }
@@ -187,9 +190,10 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
 }
 
 std::optional<std::string> CheckWritableFolder(const std::string& folder) {
-  const bool ends_with_separator = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-  const std::wstring probe =
-      windows::WindowsPath(TemporaryPathIn(ends_with_separator || folder.empty() ? folder : folder + "\\"));
+  const bool ends_with_separator =
+      !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+  const std::wstring probe = windows::WindowsPath(
+      TemporaryPathIn(ends_with_separator || folder.empty() ? folder : folder + "\\"));
   Handle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file.valid()) return SystemErrorText(static_cast<int>(GetLastError()));
@@ -206,7 +210,8 @@ std::string TemporaryPathIn(const std::string& folder) {
 
 void MoveFileOver(const std::string& from, const std::string& to) {
   DWORD error = ERROR_SUCCESS;
-  if (!MoveOverTarget(windows::WindowsPath(from), windows::WindowsPath(to), error)) ThrowWriteError(to, error);
+  if (!MoveOverTarget(windows::WindowsPath(from), windows::WindowsPath(to), error))
+    ThrowWriteError(to, error);
 }
 
 void CopyFileBytes(const std::string& from, const std::string& to) {
@@ -272,7 +277,8 @@ void SyncFiles(const std::vector<std::string>& paths, const std::string& folder)
   for (std::thread& helper : helpers) helper.join();
   if (first_failure) std::rethrow_exception(first_failure);
   if (first_error != ERROR_SUCCESS) {
-    throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(static_cast<int>(first_error))));
+    throw FileError(
+        text::CannotWriteInFolder(folder, SystemErrorText(static_cast<int>(first_error))));
   }
 }
 

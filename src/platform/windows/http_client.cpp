@@ -62,7 +62,8 @@ struct HttpClient::Impl {
       outcome->changed.notify_all();
     });
     std::unique_lock lock(outcome->mutex);
-    while (!outcome->changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return outcome->done; })) {
+    while (!outcome->changed.wait_for(lock, std::chrono::milliseconds(100),
+                                      [&] { return outcome->done; })) {
       if (cancel->IsCancelled()) {
         lock.unlock();
         engine->abandon.Cancel();
@@ -85,16 +86,21 @@ HttpClient::~HttpClient() = default;
 HttpClient::HttpClient(HttpClient&&) noexcept = default;
 HttpClient& HttpClient::operator=(HttpClient&&) noexcept = default;
 
-std::string HttpClient::Get(const std::string& url) { return impl_->Request("GET", url, nullptr, {}); }
+std::string HttpClient::Get(const std::string& url) {
+  return impl_->Request("GET", url, nullptr, {});
+}
 
 std::string HttpClient::Post(const std::string& url, const std::string& body,
                              const std::string& content_type, const std::string& charset) {
-  return impl_->Request("POST", url, &body, content_type + (charset.empty() ? "" : "; charset=" + charset));
+  return impl_->Request("POST", url, &body,
+                        content_type + (charset.empty() ? "" : "; charset=" + charset));
 }
 
 long HttpClient::ResponseCode() const { return impl_->engine ? impl_->engine->response_code : 0; }
 
-std::string HttpClient::ContentType() const { return impl_->engine ? impl_->engine->content_type : std::string(); }
+std::string HttpClient::ContentType() const {
+  return impl_->engine ? impl_->engine->content_type : std::string();
+}
 
 void HttpClient::SetBasicAuthentication(bool enabled) {
   if (impl_->engine) impl_->engine->basic_authentication = enabled;

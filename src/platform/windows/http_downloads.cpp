@@ -18,7 +18,6 @@
 namespace lumivane::platform {
 namespace {
 
-
 // What the workers and the calling thread share during DownloadFiles. The
 // workers hold it too: a worker abandoned in a WinHTTP call that does not
 // give up when its handle is closed (Wine's synchronous calls wait for the
@@ -37,9 +36,9 @@ struct Batch {
   base::CancellationToken abandon;
   std::mutex mutex;
   std::condition_variable changed;
-  std::size_t next = 0;            // the next download to start
-  std::deque<std::size_t> ended;   // downloads ended for good, not yet told
-  std::exception_ptr failure;      // an unexpected error in a worker
+  std::size_t next = 0;           // the next download to start
+  std::deque<std::size_t> ended;  // downloads ended for good, not yet told
+  std::exception_ptr failure;     // an unexpected error in a worker
 
   static void Work(const std::shared_ptr<Batch>& batch) {
     try {
@@ -74,7 +73,8 @@ struct Batch {
   // end of an empty body): a download abandoned before leaves nothing.
   class File {
    public:
-    File(const std::string& path, const base::CancellationToken& abandon) : path_(path), abandon_(abandon) {}
+    File(const std::string& path, const base::CancellationToken& abandon)
+        : path_(path), abandon_(abandon) {}
     ~File() { (void)Close(); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -105,8 +105,8 @@ struct Batch {
     bool Open(DWORD& error) {
       if (handle_ != INVALID_HANDLE_VALUE) return true;
       if (abandon_.IsCancelled()) throw base::OperationAnnulee();
-      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle_ != INVALID_HANDLE_VALUE) return true;
       error = GetLastError();
       return false;
@@ -128,12 +128,12 @@ struct Batch {
   // One download to its end: the body written to the file as it arrives, a
   // transient failure tried once more after a short pause.
   void Download(winhttp::Engine& engine, std::size_t index) {
-        const http::FileDownload& download = downloads[index];
+    const http::FileDownload& download = downloads[index];
     http::FileDownloadResult& result = results[index];
     const auto start = std::chrono::steady_clock::now();
     const auto note = [&] {
-      http::NoteRequest("GET", download.url, result.status, engine.received, start, result.ok ? std::string() : result.error,
-                  result.attempts);
+      http::NoteRequest("GET", download.url, result.status, engine.received, start,
+                        result.ok ? std::string() : result.error, result.attempts);
     };
     if (!text::HasHttpScheme(download.url)) {
       result.error = http::FailureText({http::Failure::kSchemeRefused}, settings, download.url);
@@ -160,11 +160,14 @@ struct Batch {
       } catch (const HttpError& error) {
         result.status = engine.response_code;
         result.error = error.what();
-        if (result.attempts >= base::kMaxAttempts || !http::IsTransient(engine.failure, engine.response_code)) break;
+        if (result.attempts >= base::kMaxAttempts ||
+            !http::IsTransient(engine.failure, engine.response_code))
+          break;
       }
       // The body so far is dropped; the second try starts afresh.
       if (!file.Truncate(file_error)) break;
-      const auto resume = std::chrono::steady_clock::now() + std::chrono::milliseconds(base::kRetryPauseMilliseconds);
+      const auto resume = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(base::kRetryPauseMilliseconds);
       while (std::chrono::steady_clock::now() < resume) {
         if (abandon.IsCancelled()) throw base::OperationAnnulee();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -182,10 +185,10 @@ struct Batch {
 
 }  // namespace
 
-std::vector<http::FileDownloadResult> DownloadFiles(const std::vector<http::FileDownload>& downloads,
-                                              const http::HttpSettings& settings, std::size_t per_host,
-                                              const base::CancellationToken* cancel,
-                                              const std::function<void(std::size_t)>& done) {
+std::vector<http::FileDownloadResult> DownloadFiles(
+    const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
+    std::size_t per_host, const base::CancellationToken* cancel,
+    const std::function<void(std::size_t)>& done) {
   if (downloads.empty()) return {};
   const auto batch = std::make_shared<Batch>(downloads, settings);
   // A small pool of workers, each with its own WinHTTP session (and so its

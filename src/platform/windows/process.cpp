@@ -77,9 +77,10 @@ std::string SystemDescription() {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto get_version = ntdll == nullptr ? nullptr
-                                            : reinterpret_cast<RtlGetVersionFunction>(
-                                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+  const auto get_version =
+      ntdll == nullptr ? nullptr
+                       : reinterpret_cast<RtlGetVersionFunction>(
+                             reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
   if (get_version == nullptr || get_version(&version) != 0) return "Windows";
   return "Windows " + std::to_string(version.dwMajorVersion) + "." +
          std::to_string(version.dwMinorVersion) + "." + std::to_string(version.dwBuildNumber);

@@ -13,7 +13,8 @@ std::wstring Wide(std::string_view utf8) {
   if (utf8.size() > INT_MAX) throw std::length_error("text too long for Windows");
   const int size = static_cast<int>(utf8.size());
   const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  if (length <= 0) throw std::runtime_error("Texte illisible : conversion de UTF-8 en UTF-16 impossible.");
+  if (length <= 0)
+    throw std::runtime_error("Texte illisible : conversion de UTF-8 en UTF-16 impossible.");
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
   return wide;
@@ -23,8 +24,10 @@ std::string Utf8(std::wstring_view wide) {
   if (wide.empty()) return {};
   if (wide.size() > INT_MAX) throw std::length_error("text too long for Windows");
   const int size = static_cast<int>(wide.size());
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) throw std::runtime_error("Texte illisible : conversion de UTF-16 en UTF-8 impossible.");
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0)
+    throw std::runtime_error("Texte illisible : conversion de UTF-16 en UTF-8 impossible.");
   std::string utf8(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
   return utf8;
@@ -45,7 +48,8 @@ std::wstring WindowsPath(const std::string& path) {
   if (wide.starts_with(L"\\\\?\\")) return wide;
   std::wstring full(std::max<std::size_t>(wide.size() + 1, MAX_PATH), L'\0');
   for (;;) {
-    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const DWORD length =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length == 0) return wide;  // the call that follows reports the fault
     if (length < full.size()) {
       full.resize(length);

@@ -89,11 +89,11 @@ Internet OpenSession(const std::wstring& agent, const ProxySettings& proxy) {
   const std::wstring& fixed = proxy.proxy;
   const std::wstring bypass =
       proxy.bypass + (proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
-  Internet opened(WinHttpOpen(
-      agent.empty() ? nullptr : agent.c_str(),
-      fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-      fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
-      fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
+  Internet opened(
+      WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
+                  fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                  fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
+                  fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
   if (!opened) {
     throw http::HttpError("Impossible de créer le client HTTP.", 0, http::Failure::kClientSetup);
   }

@@ -287,9 +287,10 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
   };
   std::optional<std::string> next;
   try {
-    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                            body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA,
-                            body_size, body_size, 0)) {
+    if (!WinHttpSendRequest(
+            request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+            body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, body_size,
+            body_size, 0)) {
       Fail(GetLastError(), Phase::kConnecting);
     }
     // From here on the stall rule applies.
