@@ -17,10 +17,6 @@ std::string UrlForDisplay(const std::string& url) {
 
 std::string ShownUrl(const std::string& url) { return text::PourMessage(UrlForDisplay(url)); }
 
-bool IsHttpUrl(const std::string& url) {
-  return text::HasHttpScheme(url) && platform::ParseHttpUrl(url).has_value();
-}
-
 int PortNumber(const platform::UrlParts& url) {
   if (!url.port.empty()) return std::stoi(url.port);
   return url.scheme == "https" ? 443 : 80;

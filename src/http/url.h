@@ -16,8 +16,7 @@ std::string UrlForDisplay(const std::string& url);
 // UrlForDisplay, shortened as a message shows a value.
 std::string ShownUrl(const std::string& url);
 
-// True for an http or https URL (letter case ignored) that names a host.
-bool IsHttpUrl(const std::string& url);
+using platform::IsHttpUrl;
 
 // What proxy resolution is told of a URL: "scheme://host:port/" and nothing
 // more, so that an automatic configuration script never sees a path, a query

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "text/compare.h"
+
 namespace lumivane::platform {
 
 struct UrlParts {
@@ -19,5 +21,11 @@ struct UrlParts {
 // The parts of an http or https URL; nothing for any other scheme or a URL
 // the system's parser refuses (no host, a port beyond 65535, ...).
 std::optional<UrlParts> ParseHttpUrl(const std::string& url);
+
+// True for an http or https URL (letter case ignored) that names a host:
+// the only addresses handed to the browser or requested.
+inline bool IsHttpUrl(const std::string& url) {
+  return text::HasHttpScheme(url) && ParseHttpUrl(url).has_value();
+}
 
 }  // namespace lumivane::platform

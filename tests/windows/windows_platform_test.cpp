@@ -15,12 +15,20 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
+#include "base/limits.h"
 #include "report/journal.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
 namespace lumivane::platform {
 namespace {
+
+using base::CancellationToken;
+using base::OperationAnnulee;
+using http::FileDownload;
+using http::HttpError;
+using http::HttpSettings;
+using http::WindowClientSettings;
 
 namespace fs = std::filesystem;
 using lumivane::testing::TempDir;
@@ -232,28 +240,29 @@ TEST(JournalTest, LinesRotationAndPlace) {
   const TempDir dir;
   const std::string path = Utf8(dir.Path()) + "\\État\\journal.log";
   ASSERT_EQ(CreateFolder(Utf8(dir.Path()) + "\\État", false), std::nullopt);
-  ReplaceFileContents(path, std::string(journal::kMaxBytes, 'x'));
-  journal::Open(path);
-  journal::Note("première\nligne");
-  journal::Note("seconde");
-  journal::Close();
-  EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "\\État\\journal.1.log").size(), journal::kMaxBytes);
+  ReplaceFileContents(path, std::string(base::kMaxJournalBytes, 'x'));
+  report::journal::Open(path);
+  report::journal::Note("première\nligne");
+  report::journal::Note("seconde");
+  report::journal::Close();
+  EXPECT_EQ(ReadFileBytes(Utf8(dir.Path()) + "\\État\\journal.1.log").size(),
+            base::kMaxJournalBytes);
   const std::string text = ReadFileBytes(path);
   const std::regex shape(
       R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d ([0-9a-f]{6}) première ligne\n\S+ \1 seconde\n)");
   EXPECT_TRUE(std::regex_match(text, shape)) << text;
 
-  journal::Open(path + "\\dans un fichier\\journal.log");
-  journal::Note("perdue");  // nothing happens, nothing is thrown
-  journal::Close();
+  report::journal::Open(path + "\\dans un fichier\\journal.log");
+  report::journal::Note("perdue");  // nothing happens, nothing is thrown
+  report::journal::Close();
 
   _wputenv_s(L"LUMIVANE_JOURNAL", L"off");
-  EXPECT_EQ(journal::DefaultPath(), "");
+  EXPECT_EQ(report::journal::DefaultPath(), "");
   _wputenv_s(L"LUMIVANE_JOURNAL", L"C:\\Support\\été.log");
-  EXPECT_EQ(journal::DefaultPath(), "C:\\Support\\été.log");
+  EXPECT_EQ(report::journal::DefaultPath(), "C:\\Support\\été.log");
   _wputenv_s(L"LUMIVANE_JOURNAL", L"");
-  EXPECT_TRUE(journal::DefaultPath().ends_with("\\AppData\\Local\\Lumivane\\journal.log"))
-      << journal::DefaultPath();
+  EXPECT_TRUE(report::journal::DefaultPath().ends_with("\\AppData\\Local\\Lumivane\\journal.log"))
+      << report::journal::DefaultPath();
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would

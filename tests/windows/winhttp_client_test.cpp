@@ -19,6 +19,13 @@
 namespace lumivane::platform {
 namespace {
 
+using base::CancellationToken;
+using base::OperationAnnulee;
+using http::FileDownload;
+using http::HttpError;
+using http::HttpSettings;
+using http::WindowClientSettings;
+
 using lumivane::testing::HttpTestServer;
 using namespace std::chrono_literals;
 
@@ -185,11 +192,11 @@ TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
 TEST_F(WinHttpClientTest, EachRequestIsNotedInTheJournal) {
   const lumivane::testing::TempDir dir;
   const std::string path = (dir.Path() / "Lumivane" / "journal.log").string();
-  journal::Open(path);
+  report::journal::Open(path);
   HttpClient client;
   client.Get(server_.Url("/target?jeton=secret"));
   EXPECT_THROW(client.Get(server_.Url("/redirect/999")), HttpError);
-  journal::Close();
+  report::journal::Close();
   const std::string text = ReadFileBytes(path);
   EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "),
             std::string::npos)

@@ -4,11 +4,15 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "platform/url.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
 
 bool ShellBrowser::Open(const std::string& url) {
+  // Only web addresses: "open" on anything else would start a program or
+  // open a file.
+  if (!IsHttpUrl(url)) return false;
   // On Windows a value above 32 means that the shell handed the URL to the
   // program registered for http/https (the default browser); 32 or less is a
   // failure (no browser registered, URL refused). Wine answers above 32 even
