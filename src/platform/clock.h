@@ -14,16 +14,6 @@ class Clock {
   virtual LocalDateTime Now() = 0;
 };
 
-class SystemClock : public Clock {
- public:
-  LocalDateTime Now() override;
-};
-
-// The date separator of the user's locale. Linux: as the C library reports
-// it in nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "."
-// elsewhere. Windows: the user's LOCALE_SDATE ("/" when it cannot be read).
-std::string SystemDateSeparator();
-
 // The local time to the millisecond, with its offset from UTC (daylight
 // saving time included), for the journal.
 struct LocalTimeStamp {
@@ -32,5 +22,15 @@ struct LocalTimeStamp {
   int utc_offset_minutes = 0;
 };
 LocalTimeStamp LocalTimeNow();
+
+class SystemClock : public Clock {
+ public:
+  LocalDateTime Now() override { return LocalTimeNow().time; }
+};
+
+// The date separator of the user's locale. Linux: as the C library reports
+// it in nl_langinfo(D_FMT): "/" under C, POSIX and fr_FR; "-" or "."
+// elsewhere. Windows: the user's LOCALE_SDATE ("/" when it cannot be read).
+std::string SystemDateSeparator();
 
 }  // namespace lumivane::platform

@@ -25,20 +25,6 @@ LocalTimeStamp LocalTimeNow() {
   return stamp;
 }
 
-LocalDateTime SystemClock::Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  LocalDateTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
-  return t;
-}
-
 std::string SystemDateSeparator() {
   // The user's locale from the environment, without touching the process's
   // global locale.

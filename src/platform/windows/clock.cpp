@@ -21,19 +21,6 @@ LocalTimeStamp LocalTimeNow() {
   return stamp;
 }
 
-LocalDateTime SystemClock::Now() {
-  SYSTEMTIME local{};
-  GetLocalTime(&local);
-  LocalDateTime t;
-  t.year = local.wYear;
-  t.month = local.wMonth;
-  t.day = local.wDay;
-  t.hour = local.wHour;
-  t.minute = local.wMinute;
-  t.second = local.wSecond;
-  return t;
-}
-
 std::string SystemDateSeparator() {
   // LOCALE_SDATE is deprecated in favour of the short date pattern, but it is
   // still what the regional settings store as the date separator.
