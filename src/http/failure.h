@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "http/http.h"
 
@@ -12,9 +13,12 @@ namespace lumivane::http {
 
 // What a transport knows of a failure besides its kind.
 struct FailureDetail {
-  Failure kind = Failure::kOther;
+  FailureDetail(Failure failure_kind, long system_code = 0, std::string redirect_target = {})
+      : kind(failure_kind), code(system_code), target(std::move(redirect_target)) {}
+
+  Failure kind;
   // The system client's own code, shown for kOther ("erreur libcurl 43").
-  long code = 0;
+  long code;
   // The address a refused redirect led to.
   std::string target;
 };

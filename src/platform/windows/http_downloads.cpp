@@ -157,7 +157,7 @@ struct Batch {
         result.status = engine.response_code;
         file_error = failure.code;
         break;
-      } catch (const HttpError& error) {
+      } catch (const http::HttpError& error) {
         result.status = engine.response_code;
         result.error = error.what();
         if (result.attempts >= base::kMaxAttempts ||
