@@ -54,4 +54,10 @@ inline constexpr int kRetryPauseMilliseconds = 500;
 // "Annuler" answers at once.
 inline constexpr int kCancellationPollMilliseconds = 100;
 
+// The browser's opener (xdg-open) ends within a second once the desktop has
+// the address; past this wait it counts as started (it runs a browser).
+inline constexpr int kBrowserOpenerWaitSeconds = 10;
+// What is kept of a child process's output for the journal.
+inline constexpr std::size_t kMaxChildOutputBytes = 4096;
+
 }  // namespace lumivane::base

@@ -58,12 +58,12 @@ std::string WithoutQueryStrings(std::string_view text) {
     while (end < rest.size() && !EndsUrl(rest[end])) ++end;
     const auto link = rest.substr(0, end);
     const auto query = link.find_first_of("?#");
-    if (query == std::string_view::npos) {
-      out += link;
-    } else {
-      out += link.substr(0, query);
-      out += "?\u2026";
-    }
+    std::string kept(link.substr(0, query));
+    const std::size_t host = kept.find("://") + 3;
+    const std::size_t at = kept.rfind('@', kept.find('/', host));
+    if (at != std::string::npos && at >= host) kept.erase(host, at + 1 - host);
+    out += kept;
+    if (query != std::string_view::npos) out += "?\u2026";
     i += end;
   }
   return out;
@@ -92,6 +92,19 @@ std::string EscapeControls(std::string_view text) {
     } else {
       out.append(text, start, pos - start);
     }
+  }
+  return out;
+}
+
+std::string ForMessageBox(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t start = pos;
+    const char32_t c = NextCharacter(text, pos);
+    const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
+    if (!control) out.append(text, start, pos - start);
   }
   return out;
 }

@@ -17,9 +17,14 @@ std::string PourMessage(std::string_view value);
 // text stays one line of printable text; bytes that are not UTF-8 are kept.
 std::string EscapeControls(std::string_view text);
 
-// Passwords and tokens travel in query strings: every http or https URL in
-// the text loses its query and fragment ("?…" stands in their place).
+// Passwords and tokens travel in query strings and in an address's user
+// name and password: every http or https URL in the text loses its query and
+// fragment ("?…" stands in their place) and its "user:password@".
 std::string WithoutQueryStrings(std::string_view text);
+
+// A message as a message box shows it: whole (the user may need an address
+// to act on), without control characters but line feeds and tabs.
+std::string ForMessageBox(std::string_view text);
 
 // The line written to standard error for every message shown to the user:
 // "Module_Lumivane: " + text without query strings and with its control

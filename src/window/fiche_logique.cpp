@@ -1,4 +1,6 @@
 #include "window/fiche_logique.h"
+
+#include "text/display.h"
 #include "http/url.h"
 
 #include <exception>
@@ -82,11 +84,15 @@ void FicheLogique::FormActivate() {
   champs.Jeton = FJeton;
   auto reponse = std::make_shared<ReponsePasserelle>();
   vue_.DefinirOccupe(true);
-  Lancer([this, requete, champs, reponse] { *reponse = InterrogerPasserelle(requete, champs); },
-         [this, reponse] {
-           vue_.DefinirOccupe(false);
-           Executer([&] { OuvrirConfigurateur(RetenirPasserelle(*reponse)); });
-         });
+  Lancer(
+      [this, requete, champs, reponse] {
+        *reponse = InterrogerPasserelle(requete, champs);
+        LancerNavigateur(*reponse);
+      },
+      [this, reponse] {
+        vue_.DefinirOccupe(false);
+        Executer([&] { OuvrirConfigurateur(RetenirPasserelle(*reponse), *reponse); });
+      });
 }
 
 bool FicheLogique::PreparerSession() {
@@ -109,19 +115,33 @@ bool FicheLogique::PreparerSession() {
   return true;
 }
 
-void FicheLogique::OuvrirConfigurateur(int resultat) {
+void FicheLogique::LancerNavigateur(ReponsePasserelle& reponse) {
+  // Only a web address goes to the browser: the gateway's answer must not
+  // make the module open a local file or run a program.
+  if (reponse.erreur || reponse.resultat <= 0 || !http::IsHttpUrl(reponse.champs.UrlConnexion)) {
+    return;
+  }
+  reponse.navigateur_lance = ports_.browser->Open(reponse.champs.UrlConnexion);
+  reponse.sortie_navigateur = ports_.browser->TakeOutput();
+}
+
+void FicheLogique::OuvrirConfigurateur(int resultat, const ReponsePasserelle& reponse) {
   if (resultat <= 0) {
     ports_.messages->ShowMessage(GetJetonEtUrlsErreurs());
     vue_.Fermer();
     return;
   }
-  // Only a web address goes to the browser: the gateway's answer must not
-  // make the module open a local file or run a program.
   const std::string adresse = http::UrlForDisplay(FUrlConnexion);
-  if (!http::IsHttpUrl(FUrlConnexion)) {
+  if (!reponse.sortie_navigateur.empty()) {
+    // The opener's own words, for whoever supports the user: addresses in
+    // it lose their query and credentials, control characters are escaped.
+    report::journal::Note("navigateur : sortie « " +
+                          text::WithoutQueryStrings(reponse.sortie_navigateur) + " »");
+  }
+  if (!reponse.navigateur_lance) {
     report::journal::Note("navigateur : adresse refusée " + adresse);
     ports_.messages->ShowMessage(kNavigateurRefuse);
-  } else if (!ports_.browser->Open(FUrlConnexion)) {
+  } else if (!*reponse.navigateur_lance) {
     report::journal::Note("navigateur : " + adresse + " non lancé");
     ports_.messages->ShowMessage(kNavigateurEnEchec + FUrlConnexion);
   } else {

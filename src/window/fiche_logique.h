@@ -3,6 +3,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,10 @@ struct ReponsePasserelle {
   int resultat = 0;
   gateway::GatewayFields champs;
   std::exception_ptr erreur;  // set when the request or its answer failed
+  // The browser, started beside the window once the gateway has answered:
+  // nothing when it was not tried (no answer, or an address refused).
+  std::optional<bool> navigateur_lance;
+  std::string sortie_navigateur;  // what the system's opener wrote
 };
 
 // What one retrieval brings back from the network: the quote, and its
@@ -141,7 +146,10 @@ class FicheLogique {
   int RetenirPasserelle(const ReponsePasserelle& reponse);
   // Opens the configurator in the browser, or reports a refused gateway and
   // closes.
-  void OuvrirConfigurateur(int resultat);
+  // Beside the window: the browser on the connection address, when the
+  // gateway gave a web address.
+  void LancerNavigateur(ReponsePasserelle& reponse);
+  void OuvrirConfigurateur(int resultat, const ReponsePasserelle& reponse);
 
   // Steps of btnDevisRecupererClick.
   result::RetrievalInputs DemanderRecuperation() const;
