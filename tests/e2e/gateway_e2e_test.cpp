@@ -154,6 +154,33 @@ TEST_F(GatewayE2E, BrowserThatCannotBeStartedShowsTheConnectionUrlAndKeepsTheWin
   EXPECT_EQ(run.Messages().size(), 1u) << run.Diagnostics();
 }
 
+// xdg-open that runs but fails (4: the action failed): the same message, and
+// what it wrote goes to the journal, cleaned, never to the module's standard
+// error.
+TEST_F(GatewayE2E, BrowserOpenerThatFailsShowsTheConnectionUrlAndItsWordsGoToTheJournal) {
+  ModuleOptions options = Options(Configuration("demo"), sandbox_.BaseUrl());
+  options.browser_script =
+      "#!/bin/sh\nprintf 'xdg-open: ouverture impossible \\033[31m%s\\n' \"$1\" >&2\nexit 4\n";
+  ModuleRun run(SharedDisplay(), options);
+  run.Start();
+
+  auto message = run.WaitForMessage("Le navigateur");
+  ASSERT_TRUE(message) << run.Diagnostics();
+  EXPECT_EQ(*message,
+            "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\\n" +
+                sandbox_.BaseUrl() + "/configurateur?…");
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+  EXPECT_EQ(run.Diagnostics().find("ouverture impossible"), std::string::npos) << run.Diagnostics();
+  const std::string journal = ReadFile(run.JournalPath()).value_or("");
+  EXPECT_NE(journal.find("navigateur : sortie « xdg-open: ouverture impossible \\x1B[31m" +
+                         sandbox_.BaseUrl() + "/configurateur?…"),
+            std::string::npos)
+      << journal;
+  EXPECT_EQ(journal.find("jeton="), std::string::npos) << journal;
+  EXPECT_NE(journal.find("/configurateur non lancé"), std::string::npos) << journal;
+}
+
 // Gateway answers that leave the window open with a message and no browser.
 struct AnswerCase {
   const char* name;

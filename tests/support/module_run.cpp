@@ -41,9 +41,10 @@ ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
   fs::create_directories(dir_.Path() / "bin");
   // Stands in for the desktop's xdg-open: records the URL and returns.
   if (options_.browser) {
-    fs::path browser =
-        dir_.Write("bin/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
-                                       (dir_.Path() / "browser.log").string() + "'\n");
+    fs::path browser = dir_.Write(
+        "bin/xdg-open",
+        options_.browser_script.value_or("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                                         (dir_.Path() / "browser.log").string() + "'\n"));
     fs::permissions(browser, fs::perms::owner_all);
   }
   fs::create_directories(dir_.Path() / "runtime");

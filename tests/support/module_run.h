@@ -31,6 +31,9 @@ struct ModuleOptions {
   // Whether the stand-in xdg-open is there. Without it PATH names only an
   // empty folder: the module finds no xdg-open at all (not the system's).
   bool browser = true;
+  // A stand-in xdg-open of the test's own (the shell script's text) instead
+  // of the recording one.
+  std::optional<std::string> browser_script;
 };
 
 // One run of the real Module_Lumivane on an X display: a copy of the

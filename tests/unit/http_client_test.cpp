@@ -360,6 +360,51 @@ TEST_F(HttpsClientTest, CertificateAndHostNameAreVerified) {
   const std::string other_name = "https://localhost:" + std::to_string(server_.port()) + "/";
   EXPECT_THROW(trusting.Get(other_name), HttpError);
 }
+
+// An https server that sends the request on to plain http: the password in
+// the query, or the quote's key in a 307's body, would travel in clear. The
+// http server never hears of it.
+TEST_F(HttpsClientTest, RedirectFromHttpsToHttpIsRefused) {
+  HttpTestServer plain;
+  std::atomic<int> heard{0};
+  plain.server().Get("/cible", [&](const httplib::Request&, httplib::Response& res) {
+    ++heard;
+    res.set_content("en clair", "text/plain");
+  });
+  plain.server().Post("/cible", [&](const httplib::Request&, httplib::Response& res) {
+    ++heard;
+    res.set_content("en clair", "text/plain");
+  });
+  plain.Start();
+  const std::string target = plain.Url("/cible?mdp=secret");
+  server_.server().Get("/vers-http", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect(target, 302);
+  });
+  server_.server().Post("/vers-http", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_redirect(target, 307);
+  });
+  HttpSettings settings;
+  settings.extra_ca_file = server_.certificate_file();
+  HttpClient client(settings);
+  const std::string refused =
+      "Redirection refusée d'une adresse sécurisée (https) vers une adresse non sécurisée (http) "
+      ": " +
+      server_.Url("/vers-http") + " vers " + plain.Url("/cible");
+  try {
+    client.Get(server_.Url("/vers-http?mdp=secret"));
+    ADD_FAILURE() << "followed";
+  } catch (const HttpError& error) {
+    EXPECT_EQ(std::string(error.what()), refused);
+  }
+  try {
+    client.Post(server_.Url("/vers-http"), R"({"key":"cle"})", "application/json", "utf-8");
+    ADD_FAILURE() << "followed";
+  } catch (const HttpError& error) {
+    EXPECT_EQ(std::string(error.what()), refused);
+  }
+  EXPECT_EQ(heard.load(), 0);
+  plain.Stop();
+}
 #endif
 
 TEST(UrlTextTest, DisplayDropsQueryFragmentAndCredentials) {

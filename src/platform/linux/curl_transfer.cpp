@@ -10,10 +10,6 @@
 #include "http/redirect.h"
 #include "text/compare.h"
 
-namespace lumivane::http {
-const char* const kClientName = "libcurl";
-}  // namespace lumivane::http
-
 namespace lumivane::platform::curl {
 namespace {
 

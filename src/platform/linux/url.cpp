@@ -1,11 +1,18 @@
 #include "platform/url.h"
 
+#include "http/failure.h"
+
 #include <curl/curl.h>
 
 #include <memory>
 #include <new>
 
 #include "text/compare.h"
+
+namespace lumivane::http {
+// The system's HTTP client, as failure texts name it.
+const char* const kClientName = "libcurl";
+}  // namespace lumivane::http
 
 namespace lumivane::platform {
 namespace {

@@ -1,5 +1,7 @@
 #include "platform/url.h"
 
+#include "http/failure.h"
+
 // clang-format off
 #include <windows.h>
 #include <winhttp.h>
@@ -7,6 +9,11 @@
 
 #include "text/compare.h"
 #include "platform/windows/wide.h"
+
+namespace lumivane::http {
+// The system's HTTP client, as failure texts name it.
+const char* const kClientName = "WinHTTP";
+}  // namespace lumivane::http
 
 namespace lumivane::platform {
 

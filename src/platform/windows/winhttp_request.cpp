@@ -19,10 +19,6 @@
 #include "platform/windows/wide.h"
 #include "text/compare.h"
 
-namespace lumivane::http {
-const char* const kClientName = "WinHTTP";
-}  // namespace lumivane::http
-
 namespace lumivane::platform::winhttp {
 namespace {
 
