@@ -204,6 +204,38 @@ bool ValeursUtf8(const pugi::xml_document& doc) {
   return true;
 }
 
+// What the XML parser refused, in the user's words.
+const char* Refus(pugi::xml_parse_status status) {
+  switch (status) {
+    case pugi::status_out_of_memory:
+      return "mémoire insuffisante pour lire le document";
+    case pugi::status_unrecognized_tag:
+      return "balise illisible";
+    case pugi::status_bad_pi:
+      return "instruction de traitement (<?…?>) mal formée";
+    case pugi::status_bad_comment:
+      return "commentaire mal formé";
+    case pugi::status_bad_cdata:
+      return "section CDATA mal formée";
+    case pugi::status_bad_doctype:
+      return "déclaration de type de document mal formée";
+    case pugi::status_bad_pcdata:
+      return "texte mal formé";
+    case pugi::status_bad_start_element:
+      return "balise ouvrante mal formée";
+    case pugi::status_bad_attribute:
+      return "attribut mal formé";
+    case pugi::status_bad_end_element:
+      return "balise fermante mal formée";
+    case pugi::status_end_element_mismatch:
+      return "balise fermante qui ne correspond pas à la balise ouverte";
+    case pugi::status_no_document_element:
+      return "aucun élément racine";
+    default:
+      return "document XML mal formé";
+  }
+}
+
 }  // namespace
 
 void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
@@ -211,7 +243,7 @@ void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned opt
   const pugi::xml_parse_result parsed =
       doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
   if (!parsed) {
-    throw XmlError(what + " : " + parsed.description() + " (octet " +
+    throw XmlError(what + " : " + Refus(parsed.status) + " (octet " +
                    std::to_string(parsed.offset) + ")");
   }
   if (ReferenceANul(utf8) || !ValeursUtf8(doc)) {
