@@ -8,11 +8,13 @@ set(CPACK_PACKAGE_VENDOR "Lumivane")
 set(CPACK_PACKAGE_CONTACT "Lumivane <support@lumivane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "brings a quote from the Lumivane web configurator into a quoting program")
+# Lines under 80 columns: Debian shows the description as it is.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Module_Lumivane is started by a host quoting program with an exchange file and a
-configuration file. It signs in to the maker's gateway, opens the Lumivane
-configurator in the browser and, when asked, fetches the quote, downloads the
-pictures of its lines and writes the result into the exchange file.")
+    "Module_Lumivane is started by a host quoting program with an exchange file
+and a configuration file. It signs in to the maker's gateway, opens the
+Lumivane configurator in the browser and, when asked, fetches the quote,
+downloads the pictures of its lines and writes the result into the exchange
+file.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES ON)
@@ -70,6 +72,31 @@ else()
   install(TARGETS Module_Lumivane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT module)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${lumivane_doc_dir} COMPONENT module)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/window.png DESTINATION ${lumivane_doc_dir}/docs
+          COMPONENT module)
+
+  # What Debian asks of every package beside the program: its changelog (made
+  # from CHANGELOG.md), its copyright file and a manual page (from the
+  # guide's section for hosts), both compressed without name or date.
+  include(${PROJECT_SOURCE_DIR}/cmake/debian-changelog.cmake)
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+  set(debian_dir ${PROJECT_BINARY_DIR}/debian)
+  lumivane_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${CPACK_DEBIAN_PACKAGE_NAME}
+    "The Module_Lumivane developers <support@lumivane.example>" ${debian_dir}/changelog
+    newest_version LUMIVANE_RELEASE_DATE)
+  if(NOT newest_version STREQUAL PROJECT_VERSION)
+    message(WARNING "CHANGELOG.md: the newest entry is ${newest_version}, the project is "
+                    "${PROJECT_VERSION}: add an entry for this version")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/Module_Lumivane.1.in
+                 ${debian_dir}/Module_Lumivane.1 @ONLY)
+  foreach(page IN ITEMS changelog Module_Lumivane.1)
+    execute_process(COMMAND gzip -9 -n -c ${debian_dir}/${page}
+      OUTPUT_FILE ${debian_dir}/${page}.gz COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
+  install(FILES ${debian_dir}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
+          DESTINATION ${lumivane_doc_dir} COMPONENT module)
+  install(FILES ${debian_dir}/Module_Lumivane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT module)
 
   set(CPACK_GENERATOR DEB)
