@@ -27,6 +27,14 @@ RequestExecutionLevel user
 !insertmacro Required PICTURE
 !insertmacro Required OUTFILE
 
+; -DSIGN=packaging/sign: the uninstaller is signed before it is packed into
+; the installer, the installer once written (each only when the sign script
+; is given a certificate).
+!ifdef SIGN
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
+
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Module_Lumivane"
 
 Name "Module_Lumivane"

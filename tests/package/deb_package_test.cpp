@@ -113,8 +113,31 @@ TEST_F(DebPackage, HoldsTheModuleAndItsGuideWithComputedDependencies) {
   }
   EXPECT_EQ(files, (std::vector<std::string>{"./usr/bin/Module_Lumivane",
                                              "./usr/share/doc/module-lumivane/README.md",
-                                             "./usr/share/doc/module-lumivane/docs/window.png"}))
+                                             "./usr/share/doc/module-lumivane/changelog.gz",
+                                             "./usr/share/doc/module-lumivane/copyright",
+                                             "./usr/share/doc/module-lumivane/docs/window.png",
+                                             "./usr/share/man/man1/Module_Lumivane.1.gz"}))
       << listing.out;
+}
+
+// Debian's own checker finds no error and no warning; its informational
+// tags (hardening, spelling of French words) are not asked for.
+TEST_F(DebPackage, PassesLintian) {
+  auto lintian = RunToEnd({"lintian", "--no-tag-display-limit", package_.string()}, {}, 180s);
+  if (!lintian) FAIL() << "lintian did not finish in 180 s";
+  if (lintian->exit_code == 127) {
+    GTEST_SKIP() << "lintian is missing (scripts/setup installs it)";
+  }
+  std::vector<std::string> findings;
+  for (const auto& line : Lines(lintian->out)) {
+    if (line.rfind("E: ", 0) == 0 || line.rfind("W: ", 0) == 0) findings.push_back(line);
+  }
+  EXPECT_TRUE(findings.empty()) << lintian->out << lintian->err;
+  // The changelog's newest entry is this version.
+  auto changelog = RunTool({"sh", "-c", "dpkg-deb --fsys-tarfile '" + package_.string() +
+                                            "' | tar -xOf - ./usr/share/doc/module-lumivane/changelog.gz | "
+                                            "gzip -dc | head -n 1"});
+  EXPECT_EQ(changelog.out, std::string("module-lumivane (") + LUMIVANE_VERSION + ") unstable; urgency=medium\n");
 }
 
 TEST_F(DebPackage, InstalledModuleRunByAnOrdinaryUserPutsThePicturesInItsDataFolder) {

@@ -19,32 +19,9 @@ usage="usage: windows_installer_test.sh <installer.exe>|--stand-in <Linux build>
 installer=${1:?$usage}
 linux=${2:?$usage}
 
-for tool in makensis wine wineboot wineserver Xvfb xdotool; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is missing (scripts/setup installs it)"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/lumivane-installer-test.XXXXXX")
-pids=()
-cleanup() {
-  local status=$?
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-  exit "$status"
-}
-trap cleanup EXIT
-
-fail() { echo "FAILED: $*" >&2; exit 1; }
-wait_for() {  # command, seconds
-  local deadline=$((SECONDS + $2))
-  until eval "$1"; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.2
-  done
-}
+. "$root/tests/package/wine_package_lib.sh"
+require_tools makensis wine wineboot wineserver winepath Xvfb xdotool
+start_scratch installer-test
 
 if [ "$installer" = --stand-in ]; then
   echo "checking the installer of a stand-in executable"
@@ -57,19 +34,8 @@ if [ "$installer" = --stand-in ]; then
 fi
 [ -f "$installer" ] || fail "no installer at $installer (cmake --build build-windows --target installer)"
 
-# Wine draws on an Xvfb of the test's own, there from the first Wine process
-# on: a prefix started without a display cannot make windows later.
-Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for '[ -s "$work/display" ]' 10 || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-# A fresh prefix: its registry holds nothing but what the installer writes.
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-echo "creating a Wine prefix"
-wineboot -i >/dev/null 2>&1
-user_dir=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)
-install_dir=$user_dir/Programs/Lumivane
+start_wine
+install_dir=$local_app_data/Programs/Lumivane
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Module_Lumivane'
 
 echo "installing silently: $(basename "$installer") /S"
@@ -89,36 +55,9 @@ if [ -n "${stand_in:-}" ]; then
   pictures=1
 else
 echo "running the installed module through the whole road"
-"$linux/lumivane-sandbox" --port 0 --quiet >"$work/sandbox.url" &
-pids+=($!)
-wait_for '[ -s "$work/sandbox.url" ]' 10 || fail "the sandbox did not start"
-base=$(head -n 1 "$work/sandbox.url")
-# Wine opens web addresses with the desktop's xdg-open: a stand-in records them.
-mkdir "$work/bin"
-printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s"\n' "$work/browser.log" >"$work/bin/xdg-open"
-chmod +x "$work/bin/xdg-open"
-printf '[General]\r\nVersion=1\r\nConfigurateur=lumivane\r\n[Utilisateur]\r\nIdentifiant=demo@lumivane.test\r\nMotDePasse=demo\r\n' \
-  >"$work/config.ini"
-PATH="$work/bin:$PATH" LUMIVANE_GATEWAY_URL=$base LUMIVANE_QUOTE_SERVICE_URL=$base \
-  wine "$install_dir/Module_Lumivane.exe" "Z:${work//\//\\}\\devis.xml" "Z:${work//\//\\}\\config.ini" \
-  2>"$work/module.log" &
-module=$!
-pids+=($module)
-wait_for '[ -s "$work/browser.log" ]' 60 || { cat "$work/module.log" >&2; fail "the module did not open the configurator"; }
-window=$(xdotool search --sync --onlyvisible --name 'Configurateur lumivane' | head -n 1)
-# "Récupérer le devis" has the focus and is the default button: Return
-# presses it, wherever the window manager (none here) puts the window.
-xdotool windowfocus --sync "$window"
-xdotool key --clearmodifiers Return
-wait_for '! kill -0 "$module" 2>/dev/null' 60 || { cat "$work/module.log" >&2; fail "the module did not finish"; }
-status=0
-wait "$module" || status=$?
-[ "$status" -eq 0 ] || { cat "$work/module.log" >&2; fail "the module ended with code $status"; }
-grep -q '<Menuiserie' "$work/devis.xml" 2>/dev/null || { cat "$work/module.log" >&2; fail "no exchange file"; }
-pictures=$(ls "$install_dir/images" 2>/dev/null | wc -l)
-[ "$pictures" -ge 1 ] || fail "no picture in $install_dir/images"
-grep -q 'AppData\\Local\\Programs\\Lumivane\\images\\' "$work/devis.xml" ||
-  fail "the exchange file does not name the pictures beside the installed module"
+run_installed_module "$install_dir/Module_Lumivane.exe" "$linux"
+[ "$picture_dir" = "$install_dir/images" ] ||
+  fail "the pictures went to $picture_dir, not beside the installed module"
 fi
 
 echo "uninstalling silently"
