@@ -113,6 +113,7 @@ TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
   EXPECT_EQ(*path, folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(lumivane::testing::ReadFile(*path), kImage);
   EXPECT_TRUE(messages_.shown.empty());
+  pictures.Remettre();
   EXPECT_EQ(Files(folder), std::vector<std::string>{"20200609_143005_42.jpeg"});
 }
 
@@ -132,18 +133,27 @@ TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
   EXPECT_FALSE(fs::exists(folder));
 }
 
-TEST_F(PicturesTest, NamesNeverCollideWithinARunAndReplaceEarlierRuns) {
+TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
   const fs::path folder = dir_.Path() / "images";
   dir_.Write("images/20200609_143005_42.jpeg", "ancienne image d'un autre lancement");
   PictureDownloader pictures = Downloader(folder.string());
   const std::string url = server_.Url("/image.png");
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-2_42.jpeg");
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-3_42.jpeg");
+  dir_.Write("images/20200609_143005-4_42.jpeg", "prise par un autre module");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-5_42.jpeg");
   clock_.now.second = 6;
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143006_42.jpeg");
-  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"), kImage);
-  EXPECT_EQ(Files(folder).size(), 4u);
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"),
+            "ancienne image d'un autre lancement");
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005-4_42.jpeg"),
+            "prise par un autre module");
+  pictures.Remettre();
+  EXPECT_EQ(Files(folder).size(), 6u);
+  // A failed retrieval removes its own pictures only.
+  pictures.SupprimerImagesEnregistrees();
+  EXPECT_EQ(Files(folder),
+            (std::vector<std::string>{"20200609_143005-4_42.jpeg", "20200609_143005_42.jpeg"}));
 }
 
 TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
@@ -157,6 +167,7 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   clock_.now.second = 3;
   EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
             folder.string() + "/20200609_143003_C__x.jpeg");
+  pictures.Remettre();
   EXPECT_EQ(Files(folder).size(), 3u);
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
 }
@@ -176,6 +187,7 @@ TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
   const std::string b = second->substr(second->find_last_of("/\\") + 1);
   EXPECT_EQ(a, "20200609_143005_\xC3\xA9" + std::string(127, '7') + ".jpeg");
   EXPECT_EQ(b, "20200609_143005-2_\xC3\xA9" + std::string(125, '7') + ".jpeg");
+  pictures.Remettre();
   EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
 
   EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
@@ -222,6 +234,7 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
     names.push_back(fs::path(*path).filename().string());
   }
   pictures.Synchroniser();
+  pictures.Remettre();
   EXPECT_EQ(names[0], "20200609_143005_42.jpeg");
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_EQ(names[i], "20200609_143005-" + std::to_string(i + 1) + "_42.jpeg");
