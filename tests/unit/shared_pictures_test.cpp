@@ -163,8 +163,11 @@ TEST_F(SharedPicturesTest, TwoModulesAtOnceKeepEachOthersPictures) {
     for (std::string path; std::getline(names, path);) {
       ++n;
       EXPECT_TRUE(all.insert(path).second) << path;
-      if (module == "b") EXPECT_EQ(ReadFile(path), "b " + std::to_string(n)) << path;
-      if (module == "a") EXPECT_FALSE(fs::exists(path)) << path;
+      if (module == "b") {
+        EXPECT_EQ(ReadFile(path), "b " + std::to_string(n)) << path;
+      } else {
+        EXPECT_FALSE(fs::exists(path)) << path;
+      }
     }
     EXPECT_EQ(n, 60);
   }
