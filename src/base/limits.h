@@ -4,6 +4,7 @@
 // bounded whatever a file, a service or a network does.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace lumivane::base {
 
@@ -19,13 +20,30 @@ inline constexpr std::size_t kMaxDocumentBytes = 64u * 1024u * 1024u;
 // for any real one and stops a runaway server.
 inline constexpr std::size_t kMaxPictureBytes = 50u * 1024u * 1024u;
 
+// All the pictures of one retrieval together: a quote of 2,000 pictured
+// lines at 500 KB each is 1 GB; past 2 GiB a runaway server would fill the
+// salesperson's disk, so the retrieval stops.
+inline constexpr std::uint64_t kMaxRetrievalPictureBytes = 2ull * 1024u * 1024u * 1024u;
+
+// Failed pictures shown one message box each; past them, one box says how
+// many more failed, so that one cause (a server down) never means hundreds
+// of boxes to click.
+inline constexpr std::size_t kPictureFailureMessages = 5;
+
+// A temporary file of the module's own naming older than this is no run's
+// work in progress (a retrieval lasts minutes): a run that died left it, and
+// the next retrieval removes it.
+inline constexpr int kLeftoverAgeHours = 24;
+
 // Longest picture file name, in bytes: within every file system the module
 // runs on, with room for the folder in a path.
 inline constexpr std::size_t kMaxPictureNameBytes = 150;
 
 // Transfers at once to one server: a quote's pictures come in one burst of
 // small files from the maker's server, which browsers also reach with a
-// handful of connections.
+// handful of connections. It bounds the transfers of a whole retrieval too,
+// so that a quote of thousands of pictures never has more picture files open
+// than this.
 inline constexpr std::size_t kPicturesPerHost = 16;
 
 // The gateway's request URL: servers refuse request lines past 8 to 64 KB.

@@ -1,8 +1,12 @@
 #pragma once
 
-#include <stdexcept>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumivane::platform {
@@ -32,16 +36,63 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents);
 // Whether a file can be created in the folder: the reason when not.
 std::optional<std::string> CheckWritableFolder(const std::string& folder);
 
+// The module's own temporary files: <prefix><12 letters or digits><suffix>,
+// hidden on Linux; the run's record of its pictures ends in kRecordSuffix.
+#ifdef _WIN32
+inline constexpr std::string_view kTemporaryPrefix = "~lumivane-";
+#else
+inline constexpr std::string_view kTemporaryPrefix = ".lumivane-";
+#endif
+inline constexpr std::string_view kTemporarySuffix = ".tmp";
+inline constexpr std::string_view kRecordSuffix = ".images";
+
 // A name for a new temporary file in `folder` (which ends with a separator),
 // hidden and short; the file is not created.
-std::string TemporaryPathIn(const std::string& folder);
+std::string TemporaryPathIn(const std::string& folder, std::string_view suffix = kTemporarySuffix);
 
-// Renames `from` over `to` (replacing it). Throws FileError naming `to`.
-void MoveFileOver(const std::string& from, const std::string& to);
+// Renames `from` to `to` unless something is at `to` already: false then,
+// and nothing changed. Throws FileError naming `to` on any other failure.
+bool MoveFileToFreeName(const std::string& from, const std::string& to);
 
-// Copies the bytes of `from` into a new file `to` (replacing it). Throws
-// FileError naming `to`.
-void CopyFileBytes(const std::string& from, const std::string& to);
+// Copies the bytes of `from` into a new temporary file of `folder` (which
+// ends with a separator): its path. Throws FileError naming `from`'s copy.
+std::string CopyToTemporary(const std::string& from, const std::string& folder);
+
+// A file of a folder: its name and when it was last written.
+struct FolderEntry {
+  std::string name;
+  std::filesystem::file_time_type modified;
+};
+// The regular files of `folder`; none when it cannot be read.
+std::vector<FolderEntry> RegularFilesIn(const std::string& folder);
+// When the file was last written; nothing when it is not there.
+std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path);
+
+// A small file that this run holds open and locked while it lives, so that
+// another run can tell it from the file of a run that has ended (killed,
+// crashed, its machine stopped).
+class HeldFile {
+ public:
+  HeldFile() = default;
+  ~HeldFile();  // lets go of the file; it stays
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+
+  // Creates the new file `path` and holds it. Throws FileError naming it.
+  void Create(const std::string& path);
+  bool IsOpen() const;
+  // Appends `text` and makes it durable. Throws FileError naming the file.
+  void Append(std::string_view text);
+  // Lets go of the file and removes it.
+  void Remove() noexcept;
+  // The contents of the file `path` when no run holds it any more; nothing
+  // while its run lives or when it cannot be read.
+  static std::optional<std::string> ReadAbandoned(const std::string& path);
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string path_;
+};
 
 // Removes a file; nothing when it is not there.
 void RemoveFile(const std::string& path) noexcept;

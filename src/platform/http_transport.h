@@ -6,6 +6,7 @@
 // (src/http/).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -51,15 +52,21 @@ class HttpClient {
   std::unique_ptr<Impl> impl_;
 };
 
-// Fetches every download at once, at most `per_host` transfers to one host,
-// connections kept alive and reused, HTTP/2 multiplexing where the server
-// offers it. A transient failure (http::IsTransient) is tried once more
-// after a short pause. `done` is called on this thread each time a download
-// ends for good. Throws OperationAnnulee when the token is set: transfers
-// under way are abandoned.
+// Thrown by DownloadFiles when the bodies received together pass its
+// `max_total_bytes`: every transfer is abandoned.
+struct DownloadsTooLarge {};
+
+// Fetches every download, at most `per_host` transfers at once (and so at
+// most that many files open), connections kept alive and reused, HTTP/2
+// multiplexing where the server offers it. A download's file is created
+// when its transfer starts, never over an existing file. A transient failure
+// (http::IsTransient) is tried once more after a short pause. `done` is
+// called on this thread each time a download ends for good. Throws
+// OperationAnnulee when the token is set: transfers under way are abandoned
+// and their files removed.
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, const base::CancellationToken* cancel,
+    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done);
 
 }  // namespace lumivane::platform

@@ -17,7 +17,9 @@ class JournalFile {
   JournalFile(const JournalFile&) = delete;
   JournalFile& operator=(const JournalFile&) = delete;
 
-  // Opens (creating) `path` for appending; false when it cannot.
+  // Opens (creating) `path` for appending; false when it cannot, or when
+  // something else than a regular file is there (a pipe, a device, a
+  // folder), which is never waited on.
   bool Open(const std::string& path);
   bool IsOpen() const;
   void Close();
@@ -26,6 +28,13 @@ class JournalFile {
   // One write at the end: the line lands whole, never mixed with another
   // module's lines. False when it did not.
   bool Append(std::string_view line);
+  // Waits for the lock that modules appending to this file share; false
+  // when the system keeps no such lock there (the caller goes on without).
+  bool Lock();
+  void Unlock();
+  // Whether `path` still names the file held (not renamed away by another
+  // module's rotation, nor replaced).
+  bool IsAt(const std::string& path) const;
 
  private:
   std::intptr_t handle_ = -1;

@@ -2,9 +2,12 @@
 #include "http/http.h"
 #include "text/display.h"
 
+#include <chrono>
 #include <cstdio>
+#include <stdexcept>
 
 #include "platform/files.h"
+#include "report/journal.h"
 #include "report/messages.h"
 
 namespace lumivane::quote {
@@ -31,7 +34,66 @@ std::string Debut(const std::string& text, std::size_t limit) {
   return text.substr(0, end);
 }
 
+// A name a record may hold: a picture of this folder, nothing else.
+bool NomImageDuDossier(const std::string& name) {
+  return name.size() > 5 && name.ends_with(".jpeg") &&
+         name.find_first_of("/\\") == std::string::npos &&
+         !name.starts_with(platform::kTemporaryPrefix);
+}
+
+// A record no run holds any more: its run died before its exchange file was
+// written, or after. Its pictures go unless that exchange file was written
+// after the last of them (the host may read them). An empty record is a
+// run's just made, unless it is old. The number of files removed.
+std::size_t SupprimerImagesAbandonnees(const std::string& folder,
+                                       const platform::FolderEntry& entry, bool old) {
+  const std::optional<std::string> record = platform::HeldFile::ReadAbandoned(folder + entry.name);
+  if (!record || (record->empty() && !old)) return 0;
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < record->size();) {
+    const std::size_t end = std::min(record->find('\n', start), record->size());
+    lines.push_back(record->substr(start, end - start));
+    start = end + 1;
+  }
+  std::size_t removed = 0;
+  const auto exchange = lines.empty() ? std::nullopt : platform::LastWritten(lines.front());
+  if (!exchange || *exchange < entry.modified) {
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      if (!NomImageDuDossier(lines[i]) || !platform::FileExists(folder + lines[i])) continue;
+      platform::RemoveFile(folder + lines[i]);
+      ++removed;
+    }
+  }
+  platform::RemoveFile(folder + entry.name);
+  return removed + 1;
+}
+
 }  // namespace
+
+void SupprimerRestes(const std::string& folder) {
+  const auto now = std::filesystem::file_time_type::clock::now();
+  const auto age = std::chrono::hours(base::kLeftoverAgeHours);
+  std::size_t removed = 0;
+  for (const platform::FolderEntry& entry : platform::RegularFilesIn(folder)) {
+    if (!entry.name.starts_with(platform::kTemporaryPrefix)) continue;
+    const bool old = now - entry.modified > age;
+    if (entry.name.ends_with(platform::kTemporarySuffix) && old) {
+      platform::RemoveFile(folder + entry.name);
+      ++removed;
+    } else if (entry.name.ends_with(platform::kRecordSuffix)) {
+      removed += SupprimerImagesAbandonnees(folder, entry, old);
+    }
+  }
+  if (removed != 0) {
+    report::journal::Note("restes d'un lancement interrompu supprimés dans " + folder + " : " +
+                          std::to_string(removed) + " fichier(s)");
+  }
+}
+
+std::string MessageEchecsRestants(std::size_t autres) {
+  return "Une erreur est survenue lors du téléchargement de " + std::to_string(autres) +
+         " autres images : leurs lignes sont écrites sans image.";
+}
 
 PictureDownloader::PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
                                      std::string date_separator, report::MessagePort& messages,
@@ -54,6 +116,9 @@ PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
 
 PictureDownloader::~PictureDownloader() {
   SupprimerTemporaires();
+  // Pictures neither handed over nor removed stay named by the record,
+  // which the next retrieval finds abandoned.
+  if (record_ && stored_.empty()) record_->Remove();
   // A folder made for pictures that all failed is not left behind.
   if (folder_made_ && stored_.empty()) platform::RemoveEmptyFolder(folder_);
 }
@@ -74,6 +139,7 @@ void PictureDownloader::ChoisirDossier() {
     if (!reason) {
       folder_ = folder;
       folder_made_ = !existed;
+      SupprimerRestes(folder_);
       return;
     }
     reasons +=
@@ -104,8 +170,17 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
   const auto done = [this, total](std::size_t finished) {
     if (progression_) progression_(finished, total);
   };
-  const std::vector<http::FileDownloadResult> results =
-      platform::DownloadFiles(batch, settings_, kPicturesPerHost, cancel_, done);
+  std::vector<http::FileDownloadResult> results;
+  try {
+    results = platform::DownloadFiles(batch, settings_, kPicturesPerHost,
+                                      base::kMaxRetrievalPictureBytes, cancel_, done);
+  } catch (const platform::DownloadsTooLarge&) {
+    throw std::runtime_error(
+        "Les images du devis dépassent " +
+        std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
+        " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
+        "d'échange.");
+  }
   for (std::size_t i = 0; i < batch.size(); ++i) {
     Telechargee& entry = downloads_[batch[i].url];
     entry.result = results[i];
@@ -122,31 +197,66 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   Telechargee& entry = downloads_.at(url);
   if (entry.result.file_error) throw platform::FileError(entry.result.error);
   if (!entry.result.ok) {
-    messages_.ShowMessage(kPictureErrorMessage);
+    if (++echecs_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
     return std::nullopt;
   }
 
   const std::string stamp = Horodatage(clock_.Now(), date_separator_);
-  // Two pictures stamped in the same second must not share a file.
-  std::string name = NomImage(stamp, "", numero);
-  for (int n = 2; used_names_.count(name) != 0; ++n) {
-    name = NomImage(stamp, "-" + std::to_string(n), numero);
+  // The same picture for another line: a file of its own all the same.
+  const bool copy = entry.temporary.empty();
+  const std::string source =
+      copy ? platform::CopyToTemporary(entry.stored, folder_) : entry.temporary;
+  std::string path;
+  try {
+    path = Reclamer(source, stamp, numero);
+  } catch (...) {
+    if (copy) platform::RemoveFile(source);
+    throw;
   }
-  const std::string path = folder_ + name;
-  if (!entry.temporary.empty()) {
-    platform::MoveFileOver(entry.temporary, path);
+  if (!copy) {
     entry.temporary.clear();
     entry.stored = path;
-  } else {
-    // The same picture for another line: a file of its own all the same.
-    platform::CopyFileBytes(entry.stored, path);
   }
-  used_names_.insert(name);
-  stored_.push_back(path);
   return path;
 }
 
+// The first free name of the stamp: names given in this retrieval and files
+// already there (another module's, an earlier run's) are never replaced.
+std::string PictureDownloader::Reclamer(const std::string& temporary, const std::string& stamp,
+                                        const std::string& numero) {
+  if (!record_) {
+    auto record = std::make_unique<platform::HeldFile>();
+    record->Create(platform::TemporaryPathIn(folder_, platform::kRecordSuffix));
+    try {
+      record->Append(fichier_echange_ + "\n");
+    } catch (...) {
+      record->Remove();
+      throw;
+    }
+    record_ = std::move(record);
+  }
+  for (int n = 1;; ++n) {
+    const std::string name = NomImage(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
+    if (!used_names_.insert(name).second) continue;
+    if (!platform::MoveFileToFreeName(temporary, folder_ + name)) continue;
+    stored_.push_back(folder_ + name);
+    record_->Append(name + "\n");
+    return folder_ + name;
+  }
+}
+
+void PictureDownloader::SignalerEchecsRestants() {
+  if (echecs_ > base::kPictureFailureMessages) {
+    messages_.ShowMessage(MessageEchecsRestants(echecs_ - base::kPictureFailureMessages));
+  }
+}
+
 void PictureDownloader::Synchroniser() { platform::SyncFiles(stored_, folder_); }
+
+void PictureDownloader::Remettre() {
+  if (record_) record_->Remove();
+  record_.reset();
+}
 
 void PictureDownloader::SupprimerImagesEnregistrees() {
   // Pictures of a retrieval that failed are of no use to the host, and a retry
@@ -154,6 +264,8 @@ void PictureDownloader::SupprimerImagesEnregistrees() {
   for (const std::string& path : stored_) platform::RemoveFile(path);
   stored_.clear();
   used_names_.clear();
+  echecs_ = 0;
+  Remettre();
   SupprimerTemporaires();
   downloads_.clear();
 }

@@ -20,9 +20,11 @@ struct State {
   bool opened = false;
 };
 
+// Never destroyed: a transfer abandoned on its own thread may still end
+// while the module exits, and finds the journal closed, never gone.
 State& Journal() {
-  static State state;
-  return state;
+  static State* const state = new State;
+  return *state;
 }
 
 std::string Now() {
@@ -37,15 +39,29 @@ void Disable(State& state) {
   state.path.clear();
 }
 
-// Past the limit, the file becomes journal.1.log (replacing the one before).
-// The file is closed first: Windows renames an open file only when every
-// handle on it allows deletion.
+// Takes the lock that the modules appending to the journal share, on the
+// file now at the path: another module's rotation may have renamed the one
+// held away meanwhile. False when no file can be held any more.
+bool LockCurrent(State& state) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const bool locked = state.file.Lock();
+    if (!locked || state.file.IsAt(state.path)) return true;
+    state.file.Unlock();
+    if (!state.file.Open(state.path)) return false;
+  }
+  (void)state.file.Lock();
+  return true;
+}
+
+// Under the lock, past the limit, the file becomes journal.1.log (replacing
+// the one before) and a new one starts; a module waiting for the lock then
+// finds the new file at the path and never rotates the same file twice.
 void Rotate(State& state) {
   const auto size = state.file.Size();
   if (!size || *size < base::kMaxJournalBytes) return;
-  state.file.Close();
-  (void)platform::RenameReplacing(state.path, text::RotatedJournalPath(state.path));
-  (void)state.file.Open(state.path);
+  if (!platform::RenameReplacing(state.path, text::RotatedJournalPath(state.path))) return;
+  state.file.Unlock();
+  if (state.file.Open(state.path)) (void)LockCurrent(state);
 }
 
 }  // namespace
@@ -78,9 +94,12 @@ void Note(std::string_view event) {
   State& state = Journal();
   const std::lock_guard lock(state.mutex);
   if (!state.file.IsOpen()) return;
+  if (!LockCurrent(state)) return Disable(state);
   Rotate(state);
   if (!state.file.IsOpen()) return Disable(state);
-  if (!state.file.Append(text::JournalLine(Now(), state.run_id, event))) Disable(state);
+  const bool written = state.file.Append(text::JournalLine(Now(), state.run_id, event));
+  state.file.Unlock();
+  if (!written) Disable(state);
 }
 
 void NoteMessage(std::string_view message) {

@@ -10,8 +10,9 @@ namespace lumivane::report {
 //   <local time, ISO 8601 with offset, to the millisecond> <run id> <event>
 // appended with one write each, so that two modules running at once never mix
 // their lines. Past 1 MiB the file becomes journal.1.log and a new one
-// starts. A journal that cannot be opened or written changes nothing else of
-// the run and is not tried again.
+// starts; appends and rotation hold a lock the modules share, so that no
+// line and no rotated file is lost to another module's rotation. A journal that cannot be opened or
+// written changes nothing else of the run and is not tried again.
 //
 // Events never hold a password, a token, a query string, a cookie or a
 // header value: callers give addresses through UrlForDisplay and messages
@@ -35,7 +36,8 @@ void Note(std::string_view event);
 // characters cleaned as on standard error).
 void NoteMessage(std::string_view text);
 
-// Stops writing (tests).
+// Stops writing: at the module's exit, after its last line (a transfer
+// still ending on its own thread then writes nothing), and in tests.
 void Close();
 
 }  // namespace journal

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/journal_file.h"
 #include "report/journal.h"
 #include "result/result.h"
 
@@ -34,6 +35,14 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   }
   if (avancement) avancement("Récupération du devis\u2026");
   report::journal::Note("récupération du devis demandée");
+  // What a run that died left beside the exchange file goes (the pictures
+  // folder is cleaned when it is chosen).
+  const std::size_t separator =
+      inputs.fichier_temp.find_last_of(platform::kPathSeparator == '/' ? "/" : "\\/");
+  if (separator != std::string::npos) {
+    quote::SupprimerRestes(inputs.fichier_temp.substr(0, separator + 1));
+  }
+  pictures.SetFichierEchange(inputs.fichier_temp);
   Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
   preparation.document = document_client.Get(inputs.url_recuperation);
@@ -116,10 +125,12 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const Retr
           "rien n'a été écrit.";
       return outcome;
     }
+    pictures.SignalerEchecsRestants();
     // The host reads the pictures once the exchange file is there.
     pictures.Synchroniser();
     const std::string bytes = OctetsFichierEchange(*document);
     platform::ReplaceFileContents(inputs.fichier_temp, bytes);
+    pictures.Remettre();
     report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
                           std::to_string(bytes.size()) + " octets");
   } catch (const std::exception& error) {

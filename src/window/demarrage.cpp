@@ -50,6 +50,8 @@ void NoterFin(std::chrono::steady_clock::time_point debut, const std::string& ra
       std::chrono::steady_clock::now() - debut);
   report::journal::Note("fin : code 0, " +
                         (raison.empty() ? std::to_string(ms.count()) + " ms" : raison));
+  // The module is leaving: nothing writes to the journal any more.
+  report::journal::Close();
 }
 
 }  // namespace lumivane::window

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -100,6 +103,73 @@ TEST_F(JournalTest, TwoProcessesNeverMixTheirLines) {
   ASSERT_EQ(lines.size(), 2000u);
   const std::regex whole(R"(^\S+ [0-9a-f]{6} ligne ([a-z])\1{299}$)");
   for (const std::string& line : lines) ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+// Two modules filling one journal across its rotation: every line is in
+// journal.log or journal.1.log, whole, and each module's lines in order.
+TEST_F(JournalTest, TwoProcessesAcrossTheRotationKeepEveryLine) {
+  const fs::path path = dir_.Path() / "journal.log";
+  lumivane::testing::WriteFile(path, std::string(base::kMaxJournalBytes - 200 * 1024, 'x') + "\n");
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      journal::Open(path.string());
+      const char letter = static_cast<char>('a' + getpid() % 26);
+      for (int i = 0; i < 1000; ++i) {
+        journal::Note("ligne " + std::to_string(i) + " " + std::string(200, letter));
+      }
+      _exit(0);
+    }
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+  }
+  std::vector<std::string> lines = Lines(dir_.Path() / "journal.1.log");
+  const auto current = Lines(path);
+  lines.insert(lines.end(), current.begin(), current.end());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), std::string(base::kMaxJournalBytes - 200 * 1024, 'x'));
+  const std::regex whole(R"(^\S+ ([0-9a-f]{6}) ligne (\d+) ([a-z])\3{199}$)");
+  std::map<std::string, int> next;  // per run, the next line expected
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[i], match, whole)) << lines[i];
+    EXPECT_EQ(std::stoi(match[2]), next[match[1]]++) << lines[i];
+  }
+  ASSERT_EQ(next.size(), 2u);
+  for (const auto& [run, count] : next) EXPECT_EQ(count, 1000) << run;
+}
+
+// What is not a regular file is left alone at once, never waited on: a
+// named pipe nobody reads, a device, a folder.
+TEST_F(JournalTest, WhatIsNotARegularFileIsLeftAloneAtOnce) {
+  const fs::path pipe = dir_.Path() / "tuyau";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  fs::create_directories(dir_.Path() / "dossier");
+  for (const fs::path& path : {pipe, fs::path("/dev/null"), dir_.Path() / "dossier"}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      alarm(5);  // a journal that blocks ends the child with SIGALRM
+      journal::Open(path.string());
+      journal::Note("perdu");
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path;
+  }
+  // A reader on the pipe: the journal still refuses it.
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  journal::Open(pipe.string());
+  journal::Note("perdu");
+  char byte = 0;
+  EXPECT_LE(::read(reader, &byte, 1), 0);
+  ::close(reader);
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 #include <filesystem>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "http_test_server.h"
 #include "platform/files.h"
 #include "text/date_format.h"
@@ -71,6 +75,26 @@ class PicturesTest : public ::testing::Test {
     server_.server().Get("/grande.jpeg", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(64 * 1024, 'g'), "image/jpeg");
     });
+    // Picture n of a huge quote; every 125th is missing.
+    server_.server().Get(R"(/n/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+      const int n = std::stoi(req.matches[1]);
+      if (n % 125 == 0) {
+        res.status = 404;
+        return;
+      }
+      res.set_content("image " + std::to_string(n), "image/jpeg");
+    });
+    // A body that arrives a little at a time, for a few seconds.
+    server_.server().Get("/goutte.jpeg", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("image/jpeg", [this](std::size_t, httplib::DataSink& sink) {
+        for (int i = 0; i < 60 && !released_; ++i) {
+          sink.write("goutte", 6);
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        sink.done();
+        return true;
+      });
+    });
     server_.Start();
   }
   void TearDown() override {
@@ -113,6 +137,7 @@ TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
   EXPECT_EQ(*path, folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(lumivane::testing::ReadFile(*path), kImage);
   EXPECT_TRUE(messages_.shown.empty());
+  pictures.Remettre();
   EXPECT_EQ(Files(folder), std::vector<std::string>{"20200609_143005_42.jpeg"});
 }
 
@@ -132,18 +157,27 @@ TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
   EXPECT_FALSE(fs::exists(folder));
 }
 
-TEST_F(PicturesTest, NamesNeverCollideWithinARunAndReplaceEarlierRuns) {
+TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
   const fs::path folder = dir_.Path() / "images";
   dir_.Write("images/20200609_143005_42.jpeg", "ancienne image d'un autre lancement");
   PictureDownloader pictures = Downloader(folder.string());
   const std::string url = server_.Url("/image.png");
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-2_42.jpeg");
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-3_42.jpeg");
+  dir_.Write("images/20200609_143005-4_42.jpeg", "prise par un autre module");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-5_42.jpeg");
   clock_.now.second = 6;
   EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143006_42.jpeg");
-  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"), kImage);
-  EXPECT_EQ(Files(folder).size(), 4u);
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"),
+            "ancienne image d'un autre lancement");
+  EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005-4_42.jpeg"),
+            "prise par un autre module");
+  pictures.Remettre();
+  EXPECT_EQ(Files(folder).size(), 6u);
+  // A failed retrieval removes its own pictures only.
+  pictures.SupprimerImagesEnregistrees();
+  EXPECT_EQ(Files(folder),
+            (std::vector<std::string>{"20200609_143005-4_42.jpeg", "20200609_143005_42.jpeg"}));
 }
 
 TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
@@ -157,6 +191,7 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   clock_.now.second = 3;
   EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
             folder.string() + "/20200609_143003_C__x.jpeg");
+  pictures.Remettre();
   EXPECT_EQ(Files(folder).size(), 3u);
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
 }
@@ -176,6 +211,7 @@ TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
   const std::string b = second->substr(second->find_last_of("/\\") + 1);
   EXPECT_EQ(a, "20200609_143005_\xC3\xA9" + std::string(127, '7') + ".jpeg");
   EXPECT_EQ(b, "20200609_143005-2_\xC3\xA9" + std::string(125, '7') + ".jpeg");
+  pictures.Remettre();
   EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
 
   EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
@@ -222,6 +258,7 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
     names.push_back(fs::path(*path).filename().string());
   }
   pictures.Synchroniser();
+  pictures.Remettre();
   EXPECT_EQ(names[0], "20200609_143005_42.jpeg");
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_EQ(names[i], "20200609_143005-" + std::to_string(i + 1) + "_42.jpeg");
@@ -236,8 +273,9 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
   EXPECT_EQ(Files(folder).size(), 9u);  // no temporary file left
 }
 
-// "Annuler" during the downloads: they stop at once, and the folder is left
-// as it was.
+// "Annuler" during the downloads, some bodies arriving: they stop at once,
+// and the folder is left as it was (on Windows, once the abandoned
+// transfers have let go of their files).
 TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
   const fs::path folder = dir_.Path() / "images";
   fs::create_directories(folder);
@@ -248,15 +286,81 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
     PictureDownloader pictures = Downloader(folder.string());
     pictures.SetCancellation(&cancel);
     std::thread annuler([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
       cancel.Cancel();
     });
-    EXPECT_THROW(pictures.Precharger({server_.Url("/image.png"), server_.Url("/bloquee.jpeg")}),
-                 lumivane::base::OperationAnnulee);
+    std::vector<std::string> urls{server_.Url("/image.png"), server_.Url("/bloquee.jpeg")};
+    for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/goutte.jpeg?" + std::to_string(i)));
+    EXPECT_THROW(pictures.Precharger(urls), lumivane::base::OperationAnnulee);
     annuler.join();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  for (int i = 0; i < 50 && Files(folder).size() > 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   EXPECT_EQ(Files(folder), std::vector<std::string>{"autre.jpeg"});
+}
+
+// 1,500 pictured lines: never more files open than transfers in flight (on
+// Linux, under an open-file limit far below the lines), every picture
+// stored; of the 12 failures, 5 shown one by one, then one box for the rest.
+TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
+#ifndef _WIN32
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+  rlimit lowered = before;
+  lowered.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+#endif
+  const fs::path folder = dir_.Path() / "images";
+  std::vector<std::string> urls;
+  for (int n = 1; n <= 1500; ++n) urls.push_back(server_.Url("/n/" + std::to_string(n)));
+  std::size_t stored = 0;
+  {
+    PictureDownloader pictures = Downloader(folder.string());
+    pictures.Precharger(urls);
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+      const auto path = pictures.TelechargerImage(urls[i], "42");
+      if (!path) continue;
+      ++stored;
+      if (i % 100 == 7) {
+        EXPECT_EQ(lumivane::testing::ReadFile(*path), "image " + std::to_string(i + 1));
+      }
+    }
+    pictures.SignalerEchecsRestants();
+    pictures.Remettre();
+  }
+#ifndef _WIN32
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
+#endif
+  EXPECT_EQ(stored, 1488u);
+  EXPECT_EQ(Files(folder).size(), 1488u);
+  std::vector<std::string> expected(5, kPictureErrorMessage);
+  expected.push_back(lumivane::quote::MessageEchecsRestants(7));
+  EXPECT_EQ(messages_.shown, expected);
+}
+
+// Past the bound of a batch's bodies together, every transfer stops.
+TEST_F(PicturesTest, TheBodiesOfOneBatchAreBoundedTogether) {
+  const fs::path folder = dir_.Path() / "images";
+  fs::create_directories(folder);
+  std::vector<lumivane::http::FileDownload> downloads;
+  for (int i = 0; i < 6; ++i) {
+    downloads.push_back({server_.Url("/grande.jpeg?" + std::to_string(i)),
+                         lumivane::platform::TemporaryPathIn(folder.string() + "/")});
+  }
+  lumivane::http::HttpSettings settings;
+  settings.max_body_bytes = 1024 * 1024;
+  EXPECT_THROW(lumivane::platform::DownloadFiles(downloads, settings, 2, 200 * 1024, nullptr, {}),
+               lumivane::platform::DownloadsTooLarge);
+  // Without the bound, the same batch arrives whole; a file already there is
+  // never written over.
+  for (auto& download : downloads) lumivane::platform::RemoveFile(download.path);
+  dir_.Write("images/" + fs::path(downloads[0].path).filename().string(), "d'un autre");
+  const auto results = lumivane::platform::DownloadFiles(downloads, settings, 2, 0, nullptr, {});
+  EXPECT_TRUE(results[0].file_error);
+  EXPECT_EQ(lumivane::testing::ReadFile(downloads[0].path), "d'un autre");
+  for (std::size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i].ok) << i;
 }
 
 TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {

@@ -109,13 +109,18 @@ TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
   const std::string picture = folder + "1.jpg";
   const std::string copy = folder + "2.jpg";
   ReplaceFileContents(picture, "ancienne");
-  MoveFileOver(temporary, picture);
-  CopyFileBytes(picture, copy);
+  // A name in use is never taken over.
+  EXPECT_FALSE(MoveFileToFreeName(temporary, picture));
+  EXPECT_EQ(ReadFileBytes(picture), "ancienne");
+  RemoveFile(picture);
+  EXPECT_TRUE(MoveFileToFreeName(temporary, picture));
+  const std::string copied = CopyToTemporary(picture, folder);
+  EXPECT_TRUE(MoveFileToFreeName(copied, copy));
   SyncFiles({picture, copy}, folder);
   EXPECT_EQ(ReadFileBytes(picture), "jpeg");
   EXPECT_EQ(ReadFileBytes(copy), "jpeg");
   EXPECT_FALSE(FileExists(temporary));
-  EXPECT_THROW(MoveFileOver(temporary, picture), FileError);
+  EXPECT_THROW(MoveFileToFreeName(temporary, folder + "3.jpg"), FileError);
   EXPECT_THROW(SyncFiles({folder + "absent.jpg"}, folder), FileError);
   // Many files are flushed several at once; one that is missing among them
   // still fails the whole.
@@ -135,6 +140,21 @@ TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
   RemoveFile(copy);  // already gone
   RemoveEmptyFolder(folder);
   EXPECT_FALSE(FolderExists(folder));
+}
+
+// A run's record, held while the run lives, is read by another run only
+// once it has ended.
+TEST(WindowsFilesTest, AHeldFileIsToldFromOneWhoseRunEnded) {
+  const TempDir dir;
+  const std::string path = Utf8(dir.Path()) + "\\enregistrement é.images";
+  {
+    HeldFile held;
+    held.Create(path);
+    held.Append("echange.xml\n");
+    EXPECT_EQ(HeldFile::ReadAbandoned(path), std::nullopt);
+    EXPECT_THROW(HeldFile().Create(path), FileError);
+  }
+  EXPECT_EQ(HeldFile::ReadAbandoned(path), "echange.xml\n");
 }
 
 TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {

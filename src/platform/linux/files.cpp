@@ -3,11 +3,14 @@
 #include "text/display.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <random>
+#include <system_error>
 
 #include "report/messages.h"
 #include "platform/system_error.h"
@@ -172,20 +175,126 @@ std::optional<std::string> CheckWritableFolder(const std::string& folder) {
   return std::nullopt;
 }
 
-std::string TemporaryPathIn(const std::string& folder) {
+std::string TemporaryPathIn(const std::string& folder, std::string_view suffix) {
   static thread_local std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<unsigned> digit(0, 35);
-  std::string name = folder + ".lumivane-";
+  std::string name = folder + std::string(kTemporaryPrefix);
   for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
-  return name + ".tmp";
+  return name + std::string(suffix);
 }
 
-void MoveFileOver(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) ThrowWriteError(to, errno);
+bool MoveFileToFreeName(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ThrowWriteError(to, errno);
+  // A file system without the flag (some network ones): a second name made
+  // exclusively, then the first one dropped.
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    ThrowWriteError(to, errno);
+  }
+  ::unlink(from.c_str());
+  return true;
 }
 
-void CopyFileBytes(const std::string& from, const std::string& to) {
-  ReplaceFileContents(to, ReadFileBytes(from), false);
+std::string CopyToTemporary(const std::string& from, const std::string& folder) {
+  const std::string bytes = ReadFileBytes(from);
+  TemporaryFile temporary(folder.empty() ? "." : folder.substr(0, folder.size() - 1));
+  if (temporary.fd() < 0) ThrowWriteError(folder, errno);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(temporary.fd(), bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowWriteError(temporary.path(), errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (!temporary.Close()) ThrowWriteError(temporary.path(), errno);
+  std::string path = temporary.path();
+  temporary.Release();
+  return path;
+}
+
+std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    std::error_code ignored;
+    if (!it->is_regular_file(ignored)) continue;
+    const auto modified = it->last_write_time(ignored);
+    if (!ignored) entries.push_back({it->path().filename().string(), modified});
+  }
+  return entries;
+}
+
+std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path) {
+  std::error_code error;
+  const auto modified = std::filesystem::last_write_time(path, error);
+  if (error) return std::nullopt;
+  return modified;
+}
+
+HeldFile::~HeldFile() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+void HeldFile::Create(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) ThrowWriteError(path, errno);
+  // Held for as long as this run lives: the system lets go when it ends,
+  // however it ends.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int code = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    ThrowWriteError(path, code);
+  }
+  handle_ = fd;
+  path_ = path;
+}
+
+bool HeldFile::IsOpen() const { return handle_ >= 0; }
+
+void HeldFile::Append(std::string_view text) {
+  const int fd = static_cast<int>(handle_);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowWriteError(path_, errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fdatasync(fd) != 0) ThrowWriteError(path_, errno);
+}
+
+void HeldFile::Remove() noexcept {
+  if (handle_ < 0) return;
+  // Removed while still held: no other run reads it half gone.
+  ::unlink(path_.c_str());
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+std::optional<std::string> HeldFile::ReadAbandoned(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  ::close(fd);
+  try {
+    return ReadFileBytes(path);
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
 }
 
 void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <vector>
 
 #include "base/limits.h"
 #include "http/failure.h"
@@ -30,14 +32,21 @@ struct Job {
   bool final = false;
   Clock::time_point retry_at{};
   Clock::time_point started{};
+  std::size_t counted = 0;  // of transfer.received, in the batch's total
 };
 
 // Every transfer of one batch in one multi handle.
 class Batch {
  public:
   Batch(const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-        std::size_t per_host, const std::function<void(std::size_t)>& done)
-      : settings_(settings), done_(done), results_(downloads.size()), jobs_(downloads.size()) {
+        std::size_t per_host, std::uint64_t max_total_bytes,
+        const std::function<void(std::size_t)>& done)
+      : settings_(settings),
+        done_(done),
+        at_once_(std::max<std::size_t>(per_host, 1)),
+        max_total_bytes_(max_total_bytes),
+        results_(downloads.size()),
+        jobs_(downloads.size()) {
     multi_ = curl::NewMulti();
     curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(per_host));
     curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
@@ -58,10 +67,6 @@ class Batch {
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
-  void StartAll() {
-    for (Job& job : jobs_) Prepare(job);
-  }
-
   // Drives the transfers until every one has ended for good.
   std::vector<http::FileDownloadResult> Run(const base::CancellationToken* cancel) {
     while (finished_ < jobs_.size()) {
@@ -72,6 +77,7 @@ class Batch {
         if (message->msg == CURLMSG_DONE) Ended(message->easy_handle, message->data.result);
       }
       if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+      CountReceived();
       const int wait = StartDue();
       if (finished_ < jobs_.size()) curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr);
     }
@@ -85,8 +91,21 @@ class Batch {
     job.result->error = http::FileWriteText(job.download->path, code);
   }
 
+  // The bytes received since last counted, by every transfer in flight.
+  void CountReceived() {
+    for (Job* job : in_flight_) {
+      total_ += job->transfer.received - job->counted;
+      job->counted = job->transfer.received;
+    }
+    if (max_total_bytes_ != 0 && total_ > max_total_bytes_) throw DownloadsTooLarge{};
+  }
+
   void Finish(Job& job) {
     job.final = true;
+    total_ += job.transfer.received - job.counted;
+    job.counted = job.transfer.received;
+    std::erase(in_flight_, &job);
+    job.easy.reset();
     if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
       FailFile(job, errno);
     }
@@ -107,20 +126,24 @@ class Batch {
     // the other transfers back until the first answer has come.
     curl::SetOption(h, CURLOPT_PIPEWAIT,
                     text::StartsWithIgnoringCase(job.current, "https://") ? 1L : 0L);
+    total_ += job.transfer.received - job.counted;
     job.transfer.Reset();
+    job.counted = job.transfer.received;
     if (curl_multi_add_handle(multi_.get(), h) != CURLM_OK) throw std::bad_alloc();
     job.active = true;
   }
 
+  // A download's first try: its file is created now, never over another.
   void Prepare(Job& job) {
     job.started = Clock::now();
+    in_flight_.push_back(&job);
     if (!text::HasHttpScheme(job.download->url)) {
       job.result->error =
           http::FailureText({http::Failure::kSchemeRefused}, settings_, job.download->url);
       return Finish(job);
     }
     job.transfer.fd =
-        ::open(job.download->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ::open(job.download->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (job.transfer.fd < 0) {
       FailFile(job, errno);
       return Finish(job);
@@ -193,25 +216,36 @@ class Batch {
 
   // Starts the second tries whose pause is over; the time to wait for the
   // next one, at most the cancellation poll.
+  // Then the next downloads while fewer than `at_once_` are in flight.
   int StartDue() {
     int wait = base::kCancellationPollMilliseconds;
     const auto now = Clock::now();
-    for (Job& job : jobs_) {
-      if (job.final || job.active) continue;
-      if (job.retry_at <= now) {
-        ++job.result->attempts;
-        Add(job);
+    for (Job* job : std::vector<Job*>(in_flight_)) {
+      if (job->active) continue;
+      if (job->retry_at <= now) {
+        ++job->result->attempts;
+        Add(*job);
         wait = 0;
       } else {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(job.retry_at - now);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(job->retry_at - now);
         wait = std::min<int>(wait, static_cast<int>(left.count()) + 1);
       }
+    }
+    while (in_flight_.size() < at_once_ && next_ < jobs_.size()) {
+      Prepare(jobs_[next_++]);
+      wait = 0;
     }
     return wait;
   }
 
   const http::HttpSettings& settings_;
   const std::function<void(std::size_t)>& done_;
+  const std::size_t at_once_;
+  const std::uint64_t max_total_bytes_;
+  std::uint64_t total_ = 0;
+  std::size_t next_ = 0;         // the next download to start
+  std::vector<Job*> in_flight_;  // started, not ended for good: each with its file
   curl::Multi multi_;
   std::vector<http::FileDownloadResult> results_;
   std::vector<Job> jobs_;
@@ -222,10 +256,9 @@ class Batch {
 
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, const base::CancellationToken* cancel,
+    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done) {
-  Batch batch(downloads, settings, per_host, done);
-  batch.StartAll();
+  Batch batch(downloads, settings, per_host, max_total_bytes, done);
   return batch.Run(cancel);
 }
 

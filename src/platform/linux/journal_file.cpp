@@ -1,9 +1,11 @@
 #include "platform/journal_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,8 +15,17 @@ JournalFile::~JournalFile() { Close(); }
 
 bool JournalFile::Open(const std::string& path) {
   Close();
-  handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  return handle_ >= 0;
+  // Without O_NONBLOCK, a named pipe nobody reads would hold the module here
+  // for ever.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
 }
 
 bool JournalFile::IsOpen() const { return handle_ >= 0; }
@@ -34,6 +45,26 @@ bool JournalFile::Append(std::string_view line) {
   if (handle_ < 0) return false;
   const ssize_t written = ::write(static_cast<int>(handle_), line.data(), line.size());
   return written == static_cast<ssize_t>(line.size());
+}
+
+bool JournalFile::Lock() {
+  if (handle_ < 0) return false;
+  while (::flock(static_cast<int>(handle_), LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+void JournalFile::Unlock() {
+  if (handle_ >= 0) ::flock(static_cast<int>(handle_), LOCK_UN);
+}
+
+bool JournalFile::IsAt(const std::string& path) const {
+  struct stat held {
+  }, named{};
+  return handle_ >= 0 && ::fstat(static_cast<int>(handle_), &held) == 0 &&
+         ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {

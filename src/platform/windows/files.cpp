@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <system_error>
@@ -200,22 +201,161 @@ std::optional<std::string> CheckWritableFolder(const std::string& folder) {
   return std::nullopt;
 }
 
-std::string TemporaryPathIn(const std::string& folder) {
+std::string TemporaryPathIn(const std::string& folder, std::string_view suffix) {
   static thread_local std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<unsigned> digit(0, 35);
-  std::string name = folder + "~lumivane-";
+  std::string name = folder + std::string(kTemporaryPrefix);
   for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
-  return name + ".tmp";
+  return name + std::string(suffix);
 }
 
-void MoveFileOver(const std::string& from, const std::string& to) {
-  DWORD error = ERROR_SUCCESS;
-  if (!MoveOverTarget(windows::WindowsPath(from), windows::WindowsPath(to), error))
-    ThrowWriteError(to, error);
+bool MoveFileToFreeName(const std::string& from, const std::string& to) {
+  const std::wstring source = windows::WindowsPath(from);
+  const std::wstring target = windows::WindowsPath(to);
+  // Without MOVEFILE_REPLACE_EXISTING the system refuses a name in use. A
+  // program holding the source for a moment (see MoveOverTarget) is waited
+  // for.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
+    const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (!transient || attempt >= 20) ThrowWriteError(to, error);
+    Sleep(50);
+  }
 }
 
-void CopyFileBytes(const std::string& from, const std::string& to) {
-  ReplaceFileContents(to, ReadFileBytes(from), false);
+std::string CopyToTemporary(const std::string& from, const std::string& folder) {
+  const std::string bytes = ReadFileBytes(from);
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::string path = TemporaryPathIn(folder);
+    Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS || attempt >= 100) ThrowWriteError(path, error);
+      continue;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::size_t done = 0;
+    while (error == ERROR_SUCCESS && done < bytes.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+      DWORD written = 0;
+      if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
+        error = GetLastError();
+      } else if (written == 0) {
+        error = ERROR_WRITE_FAULT;
+      }
+      done += written;
+    }
+    if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
+    if (error == ERROR_SUCCESS) return path;
+    file.Close();
+    DeleteFileW(windows::WindowsPath(path).c_str());
+    ThrowWriteError(path, error);
+  }
+}
+
+std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  try {
+    std::error_code error;
+    const std::filesystem::path path(windows::WindowsPath(folder));
+    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
+         it.increment(error)) {
+      std::error_code ignored;
+      if (!it->is_regular_file(ignored)) continue;
+      const auto modified = it->last_write_time(ignored);
+      if (!ignored) entries.push_back({windows::Utf8(it->path().filename().wstring()), modified});
+    }
+  } catch (...) {
+    // A name that cannot be converted: the files listed so far.
+  }
+  return entries;
+}
+
+std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path) {
+  try {
+    std::error_code error;
+    const auto modified =
+        std::filesystem::last_write_time(std::filesystem::path(windows::WindowsPath(path)), error);
+    if (!error) return modified;
+  } catch (...) {
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// One byte far past any end of file: locking it keeps every real byte free
+// for reading and writing (Windows' locks are mandatory on their range).
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+bool LockFar(HANDLE file, DWORD flags) {
+  OVERLAPPED at{};
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(file, flags, 0, 1, 0, &at) != 0;
+}
+
+}  // namespace
+
+HeldFile::~HeldFile() {
+  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+void HeldFile::Create(const std::string& path) {
+  // Others may read it, never remove it while it is held.
+  const HANDLE file = CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) ThrowWriteError(path, GetLastError());
+  if (!LockFar(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    DeleteFileW(windows::WindowsPath(path).c_str());
+    ThrowWriteError(path, error);
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  path_ = path;
+}
+
+bool HeldFile::IsOpen() const { return handle_ != -1; }
+
+void HeldFile::Append(std::string_view text) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  LARGE_INTEGER end{};
+  DWORD written = 0;
+  if (!SetFilePointerEx(file, end, nullptr, FILE_END) ||
+      !WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      written != text.size() || !FlushFileBuffers(file)) {
+    ThrowWriteError(path_, GetLastError());
+  }
+}
+
+void HeldFile::Remove() noexcept {
+  if (!IsOpen()) return;
+  CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
+  RemoveFile(path_);
+}
+
+std::optional<std::string> HeldFile::ReadAbandoned(const std::string& path) {
+  try {
+    Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+    if (!LockFar(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+      return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (DWORD got = 0; ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0;) {
+      bytes.append(buffer, got);
+    }
+    return bytes;
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 void RemoveFile(const std::string& path) noexcept {

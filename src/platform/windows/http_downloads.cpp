@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -24,12 +26,18 @@ namespace {
 // server or the time-out) ends on its own later, without touching anything
 // of the caller's.
 struct Batch {
-  Batch(const std::vector<http::FileDownload>& d, const http::HttpSettings& s)
-      : downloads(d), results(d.size()), settings(s) {}
+  Batch(const std::vector<http::FileDownload>& d, const http::HttpSettings& s,
+        std::uint64_t max_total)
+      : downloads(d), results(d.size()), settings(s), max_total_bytes(max_total) {}
 
   const std::vector<http::FileDownload> downloads;
   std::vector<http::FileDownloadResult> results;  // each written by its one worker
   const http::HttpSettings settings;
+  // The bodies of the whole batch together: past the bound, every transfer
+  // is abandoned.
+  const std::uint64_t max_total_bytes;
+  std::atomic<std::uint64_t> total{0};
+  std::atomic<bool> too_large{false};
   // Set when the caller's token is, or when the caller leaves early: the
   // transfers under way are abandoned, no new one starts and no file is
   // created any more.
@@ -70,12 +78,23 @@ struct Batch {
   }
 
   // The file of one download, created when its first byte arrives (or at the
-  // end of an empty body): a download abandoned before leaves nothing.
+  // end of an empty body), never over another file: a download abandoned
+  // before leaves nothing. Abandoned after, the worker removes it itself (the
+  // caller may have gone); others may remove it meanwhile.
   class File {
    public:
     File(const std::string& path, const base::CancellationToken& abandon)
         : path_(path), abandon_(abandon) {}
-    ~File() { (void)Close(); }
+    ~File() {
+      (void)Close();
+      if (created_ && abandon_.IsCancelled()) {
+        try {
+          DeleteFileW(windows::WindowsPath(path_).c_str());
+        } catch (...) {
+          // A name that cannot be converted was never created.
+        }
+      }
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
@@ -105,9 +124,13 @@ struct Batch {
     bool Open(DWORD& error) {
       if (handle_ != INVALID_HANDLE_VALUE) return true;
       if (abandon_.IsCancelled()) throw base::OperationAnnulee();
-      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle_ != INVALID_HANDLE_VALUE) return true;
+      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) {
+        created_ = true;
+        return true;
+      }
       error = GetLastError();
       return false;
     }
@@ -123,6 +146,7 @@ struct Batch {
     std::string path_;
     const base::CancellationToken& abandon_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool created_ = false;
   };
 
   // One download to its end: the body written to the file as it arrives, a
@@ -141,7 +165,13 @@ struct Batch {
       return;
     }
     File file(download.path, abandon);
-    const winhttp::BodySink sink = [&file](const char* data, std::size_t size, DWORD& error) {
+    const winhttp::BodySink sink = [this, &file](const char* data, std::size_t size, DWORD& error) {
+      if (max_total_bytes != 0 && (total += size) > max_total_bytes) {
+        too_large = true;
+        abandon.Cancel();
+        changed.notify_all();
+        throw base::OperationAnnulee();
+      }
       return file.Write(data, size, error);
     };
     DWORD file_error = ERROR_SUCCESS;
@@ -187,10 +217,10 @@ struct Batch {
 
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, const base::CancellationToken* cancel,
+    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done) {
   if (downloads.empty()) return {};
-  const auto batch = std::make_shared<Batch>(downloads, settings);
+  const auto batch = std::make_shared<Batch>(downloads, settings, max_total_bytes);
   // A small pool of workers, each with its own WinHTTP session (and so its
   // own connection): `per_host` transfers at once at most. The pictures of a
   // quote come from one server, so the limit is taken for the whole batch.
@@ -222,8 +252,10 @@ std::vector<http::FileDownloadResult> DownloadFiles(
     std::deque<std::size_t> ended;
     {
       std::unique_lock lock(batch->mutex);
-      batch->changed.wait_for(lock, std::chrono::milliseconds(base::kCancellationPollMilliseconds),
-                              [&] { return !batch->ended.empty() || batch->failure; });
+      batch->changed.wait_for(
+          lock, std::chrono::milliseconds(base::kCancellationPollMilliseconds),
+          [&] { return !batch->ended.empty() || batch->failure || batch->too_large; });
+      if (batch->too_large) throw DownloadsTooLarge{};
       if (batch->failure) std::rethrow_exception(batch->failure);
       ended.swap(batch->ended);
     }

@@ -19,12 +19,21 @@ JournalFile::~JournalFile() { Close(); }
 bool JournalFile::Open(const std::string& path) {
   Close();
   // Appends only; another module may append, read, rotate or remove the file
-  // meanwhile.
-  const HANDLE file = CreateFileW(windows::WindowsPath(path).c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  handle_ = file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(file);
-  return IsOpen();
+  // meanwhile. Reading rights too: Windows locks a range only for a handle
+  // that may read or write it.
+  const HANDLE file =
+      CreateFileW(windows::WindowsPath(path).c_str(),
+                  FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // A pipe or a device is left alone: only a file on a disk is a journal.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
 }
 
 bool JournalFile::IsOpen() const { return handle_ != -1 && handle_ != kClosed; }
@@ -46,6 +55,49 @@ bool JournalFile::Append(std::string_view line) {
   return WriteFile(AsHandle(handle_), line.data(), static_cast<DWORD>(line.size()), &written,
                    nullptr) &&
          written == line.size();
+}
+
+namespace {
+
+// One byte far past any end of file: Windows' locks are mandatory on their
+// range, and this one keeps every real byte free for others' reads.
+OVERLAPPED FarByte() {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x7FFFFFFF;
+  return at;
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+bool JournalFile::Lock() {
+  if (!IsOpen()) return false;
+  OVERLAPPED at = FarByte();
+  return LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+
+void JournalFile::Unlock() {
+  if (!IsOpen()) return;
+  OVERLAPPED at = FarByte();
+  UnlockFileEx(AsHandle(handle_), 0, 1, 0, &at);
+}
+
+bool JournalFile::IsAt(const std::string& path) const {
+  if (!IsOpen()) return false;
+  const HANDLE named = CreateFileW(windows::WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  const bool same = SameFile(AsHandle(handle_), named);
+  CloseHandle(named);
+  return same;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
