@@ -134,10 +134,12 @@ TEST_F(DebPackage, PassesLintian) {
   }
   EXPECT_TRUE(findings.empty()) << lintian->out << lintian->err;
   // The changelog's newest entry is this version.
-  auto changelog = RunTool({"sh", "-c", "dpkg-deb --fsys-tarfile '" + package_.string() +
-                                            "' | tar -xOf - ./usr/share/doc/module-lumivane/changelog.gz | "
-                                            "gzip -dc | head -n 1"});
-  EXPECT_EQ(changelog.out, std::string("module-lumivane (") + LUMIVANE_VERSION + ") unstable; urgency=medium\n");
+  auto changelog = RunTool({"sh", "-c",
+                            "dpkg-deb --fsys-tarfile '" + package_.string() +
+                                "' | tar -xOf - ./usr/share/doc/module-lumivane/changelog.gz | "
+                                "gzip -dc | head -n 1"});
+  EXPECT_EQ(changelog.out,
+            std::string("module-lumivane (") + LUMIVANE_VERSION + ") unstable; urgency=medium\n");
 }
 
 TEST_F(DebPackage, InstalledModuleRunByAnOrdinaryUserPutsThePicturesInItsDataFolder) {
