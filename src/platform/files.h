@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/random_name.h"
+
 namespace lumivane::platform {
 
 class FileError : public std::runtime_error {
@@ -48,7 +50,10 @@ inline constexpr std::string_view kRecordSuffix = ".images";
 
 // A name for a new temporary file in `folder` (which ends with a separator),
 // hidden and short; the file is not created.
-std::string TemporaryPathIn(const std::string& folder, std::string_view suffix = kTemporarySuffix);
+inline std::string TemporaryPathIn(const std::string& folder,
+                                   std::string_view suffix = kTemporarySuffix) {
+  return folder + text::RandomName(kTemporaryPrefix, suffix);
+}
 
 // Renames `from` to `to` unless something is at `to` already: false then,
 // and nothing changed. Throws FileError naming `to` on any other failure.

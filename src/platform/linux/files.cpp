@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <system_error>
 
 #include "report/messages.h"
@@ -173,14 +172,6 @@ std::optional<std::string> CheckWritableFolder(const std::string& folder) {
   ::close(fd);
   ::unlink(probe.c_str());
   return std::nullopt;
-}
-
-std::string TemporaryPathIn(const std::string& folder, std::string_view suffix) {
-  static thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<unsigned> digit(0, 35);
-  std::string name = folder + std::string(kTemporaryPrefix);
-  for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
-  return name + std::string(suffix);
 }
 
 bool MoveFileToFreeName(const std::string& from, const std::string& to) {

@@ -9,7 +9,6 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -199,14 +198,6 @@ std::optional<std::string> CheckWritableFolder(const std::string& folder) {
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file.valid()) return SystemErrorText(static_cast<int>(GetLastError()));
   return std::nullopt;
-}
-
-std::string TemporaryPathIn(const std::string& folder, std::string_view suffix) {
-  static thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<unsigned> digit(0, 35);
-  std::string name = folder + std::string(kTemporaryPrefix);
-  for (int i = 0; i < 12; ++i) name += "0123456789abcdefghijklmnopqrstuvwxyz"[digit(random)];
-  return name + std::string(suffix);
 }
 
 bool MoveFileToFreeName(const std::string& from, const std::string& to) {
