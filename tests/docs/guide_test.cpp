@@ -248,4 +248,90 @@ TEST(Guide, EveryMessageOfTheCodeIsInTheTableOfMessages) {
       << list;
 }
 
+// Every literal of src/, normalised, for finding the guide's texts in.
+std::vector<std::string> LiteralsInSources() {
+  std::vector<std::string> all;
+  for (const auto& entry :
+       fs::recursive_directory_iterator(fs::path(LUMIVANE_SOURCE_DIR) / "src")) {
+    const auto extension = entry.path().extension();
+    if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".h")) continue;
+    for (const auto& literal : Literals(ReadWhole(entry.path()))) {
+      all.push_back(Normalised(literal));
+    }
+  }
+  return all;
+}
+
+// The fixed pieces of one message as the table writes it: its variants
+// (" / "), each cut where a value stands ("…"), ends trimmed of blanks and
+// punctuation; pieces of one word are left out.
+std::vector<std::string> FixedPieces(const std::string& cell) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  const auto add = [&](std::string piece) {
+    const std::string trim = " .:,()";
+    piece.erase(0, piece.find_first_not_of(trim));
+    piece.erase(piece.find_last_not_of(trim) + 1);
+    if (piece.find(' ') != std::string::npos) pieces.push_back(piece);
+  };
+  while (start <= cell.size()) {
+    std::size_t end = std::min(cell.find(" / ", start), cell.find("\u2026", start));
+    if (end == std::string::npos) end = cell.size();
+    add(cell.substr(start, end - start));
+    start = end + 3;  // " / " and "…" are three bytes each
+    if (end == cell.size()) break;
+  }
+  return pieces;
+}
+
+// Every message the guide lists is one the code still shows, on one system
+// or the other: no row for a text that is gone.
+TEST(Guide, EveryMessageOfTheTableIsOneTheCodeShows) {
+  const std::string table = MessagesSection();
+  const auto literals = LiteralsInSources();
+  std::vector<std::string> gone;
+  std::istringstream rows(ReadWhole(fs::path(LUMIVANE_SOURCE_DIR) / "README.md"));
+  bool in_messages = false;
+  for (std::string row; std::getline(rows, row);) {
+    if (row.starts_with("## ")) in_messages = row == "## Messages";
+    if (!in_messages || !row.starts_with("| ") || row.starts_with("| Message")) continue;
+    std::string cell = row.substr(2, row.find(" |", 2) - 2);
+    cell.erase(std::remove(cell.begin(), cell.end(), '`'), cell.end());
+    for (const std::string& piece : FixedPieces(Normalised(cell))) {
+      const bool found = std::any_of(literals.begin(), literals.end(), [&](const std::string& l) {
+        return l.find(piece) != std::string::npos;
+      });
+      if (!found) gone.push_back("  \"" + piece + "\"");
+    }
+  }
+  std::string list;
+  for (const auto& line : gone) list += line + "\n";
+  EXPECT_TRUE(gone.empty()) << "texts of the table in README.md that no code shows:\n" << list;
+}
+
+// The reasons the guide says the system may give are exactly those of the
+// one table both systems' codes are mapped to.
+TEST(Guide, TheSystemsReasonsAreThoseOfTheCode) {
+  const std::string guide = ReadWhole(fs::path(LUMIVANE_SOURCE_DIR) / "README.md");
+  const std::size_t start = guide.find("A reason given by the system");
+  ASSERT_NE(start, std::string::npos);
+  const std::size_t end = guide.find("followed by", start);
+  std::set<std::string> listed;
+  for (std::size_t open = guide.find('"', start); open < end;) {
+    const std::size_t close = guide.find('"', open + 1);
+    listed.insert(Normalised(guide.substr(open + 1, close - open - 1)));
+    open = guide.find('"', close + 1);
+  }
+  std::set<std::string> coded;
+  for (const auto& literal :
+       Literals(ReadWhole(fs::path(LUMIVANE_SOURCE_DIR) / "src" / "text" / "system_reason.cpp"))) {
+    const std::string text = Normalised(literal);
+    if (!text.empty() && !text.starts_with("erreur système") && !text.starts_with("text/") &&
+        text != "(code" && text != ")" && text != "(") {
+      coded.insert(text);
+    }
+  }
+  EXPECT_EQ(listed, coded);
+}
+
 }  // namespace

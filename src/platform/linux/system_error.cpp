@@ -3,62 +3,55 @@
 #include <cerrno>
 #include <cstring>
 
-namespace lumivane::platform {
+#include "text/system_reason.h"
 
-std::string SystemErrorText(int code) {
-  const char* reason = nullptr;
+namespace lumivane::platform {
+namespace {
+
+text::SystemReason ReasonOf(int code) {
+  using text::SystemReason;
   switch (code) {
     case ENOSPC:
-      reason = "plus d'espace libre sur le disque";
-      break;
+      return SystemReason::kDiskFull;
     case EDQUOT:
-      reason = "quota d'espace disque dépassé";
-      break;
+      return SystemReason::kQuotaExceeded;
     case EACCES:
     case EPERM:
-      reason = "accès refusé";
-      break;
+      return SystemReason::kAccessDenied;
     case EROFS:
-      reason = "le disque est en lecture seule";
-      break;
+      return SystemReason::kReadOnly;
     case ENAMETOOLONG:
-      reason = "nom de fichier trop long";
-      break;
+      return SystemReason::kNameTooLong;
     case ENOENT:
-      reason = "fichier ou dossier introuvable";
-      break;
+      return SystemReason::kNotFound;
     case EEXIST:
-      reason = "le fichier existe déjà";
-      break;
+      return SystemReason::kExists;
     case EISDIR:
-      reason = "c'est un dossier";
-      break;
+      return SystemReason::kIsFolder;
     case ENOTDIR:
-      reason = "un élément du chemin n'est pas un dossier";
-      break;
+      return SystemReason::kNotAFolder;
     case EIO:
-      reason = "erreur de lecture ou d'écriture sur le disque";
-      break;
+      return SystemReason::kIoError;
     case EBUSY:
     case ETXTBSY:
-      reason = "fichier utilisé par un autre programme";
-      break;
+      return SystemReason::kInUse;
     case EMFILE:
     case ENFILE:
-      reason = "trop de fichiers ouverts";
-      break;
+      return SystemReason::kTooManyOpenFiles;
     case EFBIG:
-      reason = "fichier trop volumineux";
-      break;
+      return SystemReason::kFileTooLarge;
     case ENOMEM:
-      reason = "mémoire insuffisante";
-      break;
+      return SystemReason::kOutOfMemory;
     default:
-      break;
+      return SystemReason::kOther;
   }
-  if (reason != nullptr) return std::string(reason) + " (code " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string SystemErrorText(int code) {
   // A rarer reason keeps the system's own words.
-  return "erreur système " + std::to_string(code) + " (" + std::strerror(code) + ")";
+  return text::SystemReasonText(ReasonOf(code), code, std::strerror(code));
 }
 
 }  // namespace lumivane::platform

@@ -2,55 +2,64 @@
 
 #include <windows.h>
 
+#include "text/system_reason.h"
+
 namespace lumivane::platform {
 namespace {
+
 // Missing from mingw-w64's winerror.h.
 constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
-}  // namespace
 
-std::string SystemErrorText(int code) {
-  const char* text = "erreur système";
-  switch (static_cast<DWORD>(code)) {
+text::SystemReason ReasonOf(DWORD code) {
+  using text::SystemReason;
+  switch (code) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
+      return SystemReason::kDiskFull;
     case kDiskQuotaExceeded:
-      text = "plus d'espace libre sur le disque";
-      break;
+      return SystemReason::kQuotaExceeded;
     case ERROR_ACCESS_DENIED:
     case ERROR_PRIVILEGE_NOT_HELD:
-      text = "accès refusé";
-      break;
+      return SystemReason::kAccessDenied;
     case ERROR_WRITE_PROTECT:
     case ERROR_FILE_READ_ONLY:
-      text = "le disque est en lecture seule";
-      break;
+      return SystemReason::kReadOnly;
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW:
-      text = "nom de fichier trop long";
-      break;
+      return SystemReason::kNameTooLong;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_NET_NAME:
     case ERROR_INVALID_DRIVE:
-      text = "fichier ou dossier introuvable";
-      break;
+      return SystemReason::kNotFound;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
-      text = "le fichier existe déjà";
-      break;
+      return SystemReason::kExists;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      text = "fichier utilisé par un autre programme";
-      break;
+      return SystemReason::kInUse;
     case ERROR_INVALID_NAME:
     case ERROR_DIRECTORY:
-      text = "nom de fichier non valable";
-      break;
+      return SystemReason::kInvalidName;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return SystemReason::kTooManyOpenFiles;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return SystemReason::kOutOfMemory;
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+      return SystemReason::kIoError;
     default:
-      break;
+      return SystemReason::kOther;
   }
-  return std::string(text) + " (code " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string SystemErrorText(int code) {
+  return text::SystemReasonText(ReasonOf(static_cast<DWORD>(code)), code, {});
 }
 
 }  // namespace lumivane::platform
