@@ -147,6 +147,9 @@ TEST_F(SharedPicturesTest, TwoModulesAtOnceKeepEachOthersPictures) {
           for (const std::string& url : urls) names += *pictures.TelechargerImage(url, "42") + "\n";
           lumivane::testing::WriteFile(dir_.Path() / (module + ".noms"), names);
           if (module == "a") {
+            // Once the other module has named all of its own: a name freed
+            // here could otherwise rightly go to it.
+            ASSERT_TRUE(WaitFor(dir_.Path() / "b.noms"));
             pictures.SupprimerImagesEnregistrees();
           } else {
             pictures.Remettre();
