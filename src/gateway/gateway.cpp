@@ -5,6 +5,7 @@
 
 #include "text/encoding.h"
 #include "http/endpoints.h"
+#include "http/url.h"
 #include "report/messages.h"
 #include "xml/document.h"
 
@@ -37,7 +38,12 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
         " au plus sont admis.");
   }
   const std::string body = http.Get(url);
-  return LireReponsePasserelle(body, http.ContentType(), fields);
+  try {
+    return LireReponsePasserelle(body, http.ContentType(), fields);
+  } catch (const GatewayAnswerError& error) {
+    // The server that sent it, for whoever supports the user.
+    throw GatewayAnswerError(std::string(error.what()) + " (serveur " + http::ServerOf(url) + ")");
+  }
 }
 
 int LireReponsePasserelle(const std::string& body, const std::string& content_type,

@@ -17,6 +17,13 @@ std::string UrlForDisplay(const std::string& url) {
 
 std::string ShownUrl(const std::string& url) { return text::PourMessage(UrlForDisplay(url)); }
 
+std::string ServerOf(const std::string& url) {
+  if (const auto parts = platform::ParseHttpUrl(url)) {
+    return parts->host + (parts->port.empty() ? "" : ":" + parts->port);
+  }
+  return UrlForDisplay(url);
+}
+
 int PortNumber(const platform::UrlParts& url) {
   if (!url.port.empty()) return std::stoi(url.port);
   return url.scheme == "https" ? 443 : 80;

@@ -23,6 +23,10 @@ using platform::IsHttpUrl;
 // or a password.
 std::string ProxyResolutionUrl(const platform::UrlParts& url);
 
+// "host" or "host:port" as the URL writes them, to name the server that
+// sent something; the URL for display when it cannot be taken apart.
+std::string ServerOf(const std::string& url);
+
 // The port in use: the one written, else 80 or 443.
 int PortNumber(const platform::UrlParts& url);
 

@@ -2,10 +2,12 @@
 
 #include <stdexcept>
 
+#include "http/url.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
 #include "report/journal.h"
 #include "result/result.h"
+#include "xml/document.h"
 
 namespace lumivane::result {
 
@@ -18,6 +20,17 @@ Preparation Fermer(std::string message, const std::string& devis_id) {
   preparation.message = std::move(message);
   preparation.devis_id = devis_id;
   return preparation;
+}
+
+// A document the parser refuses is named with the server that sent it, for
+// whoever supports the user.
+template <typename Lire>
+auto AvecServeur(const std::string& url, Lire&& lire) {
+  try {
+    return lire();
+  } catch (const xml::XmlError& error) {
+    throw xml::XmlError(std::string(error.what()) + " (serveur " + http::ServerOf(url) + ")");
+  }
 }
 
 }  // namespace
@@ -47,7 +60,9 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   // The document's text is kept: the result is built from a second parse.
   preparation.document = document_client.Get(inputs.url_recuperation);
   preparation.content_type = document_client.ContentType();
-  preparation.devis_id = quote::LireDevisId(preparation.document, preparation.content_type);
+  preparation.devis_id = AvecServeur(inputs.url_recuperation, [&] {
+    return quote::LireDevisId(preparation.document, preparation.content_type);
+  });
   devis_id_out = preparation.devis_id;
   const std::string& devis_id = preparation.devis_id;
 
@@ -64,7 +79,10 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
         "rien n'a été écrit.",
         devis_id);
   }
-  if (!quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), preparation.devis)) {
+  const bool lu = AvecServeur(inputs.quote_service_base, [&] {
+    return quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), preparation.devis);
+  });
+  if (!lu) {
     return Fermer(
         "Erreur lumivane : le devis reçu est vide ou incomplet (en-tête ou lignes absents), "
         "rien n'a été écrit.",

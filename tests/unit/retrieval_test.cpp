@@ -193,7 +193,16 @@ TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
 
   retrieval_ = "<Configurateur><Project>42</Configurateur>";
   posted_.clear();
-  EXPECT_THROW(Run(), lumivane::quote::XmlError);
+  try {
+    Run();
+    ADD_FAILURE() << "a malformed document was read";
+  } catch (const lumivane::quote::XmlError& e) {
+    // In French, with the server that sent it.
+    EXPECT_EQ(std::string(e.what()),
+              "Document de récupération illisible : balise fermante qui ne correspond pas à la "
+              "balise ouverte (octet 28) (serveur 127.0.0.1:" +
+                  std::to_string(server_.port()) + ")");
+  }
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
 
