@@ -60,7 +60,7 @@ std::string Text(const FailureDetail& failure, const HttpSettings& settings,
     case Failure::kOther:
       break;
   }
-  return "Échec de la requête HTTP (erreur " + std::string(kClientName) + " " +
+  return "Échec de la requête HTTP (erreur " + std::string(platform::kHttpClientName) + " " +
          std::to_string(failure.code) + ") : " + shown;
 }
 

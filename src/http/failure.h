@@ -23,9 +23,6 @@ struct FailureDetail {
   std::string target;
 };
 
-// The system client's name in kOther's text: "libcurl" or "WinHTTP".
-extern const char* const kClientName;
-
 // The user's text for a failed request to `url`.
 std::string FailureText(const FailureDetail& failure, const HttpSettings& settings,
                         const std::string& url);

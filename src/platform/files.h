@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -63,15 +62,18 @@ bool MoveFileToFreeName(const std::string& from, const std::string& to);
 // ends with a separator): its path. Throws FileError naming `from`'s copy.
 std::string CopyToTemporary(const std::string& from, const std::string& folder);
 
+// When a file was last written, on the wall clock.
+using FileTime = std::chrono::system_clock::time_point;
+
 // A file of a folder: its name and when it was last written.
 struct FolderEntry {
   std::string name;
-  std::filesystem::file_time_type modified;
+  FileTime modified;
 };
 // The regular files of `folder`; none when it cannot be read.
 std::vector<FolderEntry> RegularFilesIn(const std::string& folder);
 // When the file was last written; nothing when it is not there.
-std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path);
+std::optional<FileTime> LastWritten(const std::string& path);
 
 // A small file that this run holds open and locked while it lives, so that
 // another run can tell it from the file of a run that has ended (killed,

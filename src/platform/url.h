@@ -10,6 +10,9 @@
 
 namespace lumivane::platform {
 
+// The system's HTTP client, as failure texts name it: "libcurl", "WinHTTP".
+extern const char* const kHttpClientName;
+
 struct UrlParts {
   std::string scheme;  // "http" or "https", lower case
   std::string user, password, host;

@@ -71,7 +71,7 @@ std::size_t SupprimerImagesAbandonnees(const std::string& folder,
 }  // namespace
 
 void SupprimerRestes(const std::string& folder) {
-  const auto now = std::filesystem::file_time_type::clock::now();
+  const auto now = std::chrono::system_clock::now();
   const auto age = std::chrono::hours(base::kLeftoverAgeHours);
   std::size_t removed = 0;
   for (const platform::FolderEntry& entry : platform::RegularFilesIn(folder)) {

@@ -2,6 +2,7 @@
 
 #include "text/display.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <system_error>
 
-#include "report/messages.h"
 #include "platform/system_error.h"
 
 namespace lumivane::platform {
@@ -209,24 +209,35 @@ std::string CopyToTemporary(const std::string& from, const std::string& folder) 
   return path;
 }
 
+namespace {
+
+FileTime ModifiedAt(const struct stat& info) {
+  return FileTime(std::chrono::duration_cast<FileTime::duration>(
+      std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+}
+
+}  // namespace
+
 std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
   std::vector<FolderEntry> entries;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    std::error_code ignored;
-    if (!it->is_regular_file(ignored)) continue;
-    const auto modified = it->last_write_time(ignored);
-    if (!ignored) entries.push_back({it->path().filename().string(), modified});
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return entries;
+  while (const dirent* entry = ::readdir(listing)) {
+    struct stat info {};
+    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode)) {
+      continue;
+    }
+    entries.push_back({entry->d_name, ModifiedAt(info)});
   }
+  ::closedir(listing);
   return entries;
 }
 
-std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path) {
-  std::error_code error;
-  const auto modified = std::filesystem::last_write_time(path, error);
-  if (error) return std::nullopt;
-  return modified;
+std::optional<FileTime> LastWritten(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return ModifiedAt(info);
 }
 
 HeldFile::~HeldFile() {

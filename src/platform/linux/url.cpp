@@ -1,7 +1,5 @@
 #include "platform/url.h"
 
-#include "http/failure.h"
-
 #include <curl/curl.h>
 
 #include <memory>
@@ -9,12 +7,10 @@
 
 #include "text/compare.h"
 
-namespace lumivane::http {
-// The system's HTTP client, as failure texts name it.
-const char* const kClientName = "libcurl";
-}  // namespace lumivane::http
-
 namespace lumivane::platform {
+
+const char* const kHttpClientName = "libcurl";
+
 namespace {
 
 struct CurlUrlDeleter {

@@ -7,14 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "report/messages.h"
 #include "platform/system_error.h"
 #include "platform/windows/wide.h"
 
@@ -247,33 +245,45 @@ std::string CopyToTemporary(const std::string& from, const std::string& folder) 
   }
 }
 
+namespace {
+
+// FILETIME counts 100 ns from 1601; the wall clock, from 1970.
+FileTime ModifiedAt(const FILETIME& time) {
+  constexpr std::uint64_t kFrom1601To1970 = 116444736000000000ULL;
+  const std::uint64_t ticks =
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  const auto since_1970 =
+      std::chrono::microseconds((ticks >= kFrom1601To1970 ? ticks - kFrom1601To1970 : 0) / 10);
+  return FileTime(std::chrono::duration_cast<FileTime::duration>(since_1970));
+}
+
+}  // namespace
+
 std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
   std::vector<FolderEntry> entries;
-  try {
-    std::error_code error;
-    const std::filesystem::path path(windows::WindowsPath(folder));
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
-         it.increment(error)) {
-      std::error_code ignored;
-      if (!it->is_regular_file(ignored)) continue;
-      const auto modified = it->last_write_time(ignored);
-      if (!ignored) entries.push_back({windows::Utf8(it->path().filename().wstring()), modified});
-    }
-  } catch (...) {
-    // A name that cannot be converted: the files listed so far.
-  }
+  std::wstring pattern = windows::WindowsPath(folder);
+  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found{};
+  const HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const DWORD not_regular =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if ((found.dwFileAttributes & not_regular) != 0) continue;
+    entries.push_back({windows::Utf8(found.cFileName), ModifiedAt(found.ftLastWriteTime)});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
   return entries;
 }
 
-std::optional<std::filesystem::file_time_type> LastWritten(const std::string& path) {
-  try {
-    std::error_code error;
-    const auto modified =
-        std::filesystem::last_write_time(std::filesystem::path(windows::WindowsPath(path)), error);
-    if (!error) return modified;
-  } catch (...) {
+std::optional<FileTime> LastWritten(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(windows::WindowsPath(path).c_str(), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return ModifiedAt(data.ftLastWriteTime);
 }
 
 namespace {

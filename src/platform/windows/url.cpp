@@ -1,7 +1,5 @@
 #include "platform/url.h"
 
-#include "http/failure.h"
-
 // clang-format off
 #include <windows.h>
 #include <winhttp.h>
@@ -10,12 +8,9 @@
 #include "text/compare.h"
 #include "platform/windows/wide.h"
 
-namespace lumivane::http {
-// The system's HTTP client, as failure texts name it.
-const char* const kClientName = "WinHTTP";
-}  // namespace lumivane::http
-
 namespace lumivane::platform {
+
+const char* const kHttpClientName = "WinHTTP";
 
 std::optional<UrlParts> ParseHttpUrl(const std::string& url) {
   const std::string scheme = text::SchemeOf(url);
