@@ -88,8 +88,10 @@ class HeldFile {
   // Creates the new file `path` and holds it. Throws FileError naming it.
   void Create(const std::string& path);
   bool IsOpen() const;
-  // Appends `text` and makes it durable. Throws FileError naming the file.
+  // Appends `text`, durable once Flush() returns. Throws FileError naming
+  // the file.
   void Append(std::string_view text);
+  void Flush();
   // Lets go of the file and removes it.
   void Remove() noexcept;
   // The contents of the file `path` when no run holds it any more; nothing

@@ -251,7 +251,12 @@ void PictureDownloader::SignalerEchecsRestants() {
   }
 }
 
-void PictureDownloader::Synchroniser() { platform::SyncFiles(stored_, folder_); }
+// The record first: once the pictures are on the disk, it names them there
+// too, whatever cuts the power before the exchange file is written.
+void PictureDownloader::Synchroniser() {
+  if (record_) record_->Flush();
+  platform::SyncFiles(stored_, folder_);
+}
 
 void PictureDownloader::Remettre() {
   if (record_) record_->Remove();

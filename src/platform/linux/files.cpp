@@ -272,7 +272,10 @@ void HeldFile::Append(std::string_view text) {
     }
     done += static_cast<std::size_t>(n);
   }
-  if (::fdatasync(fd) != 0) ThrowWriteError(path_, errno);
+}
+
+void HeldFile::Flush() {
+  if (::fdatasync(static_cast<int>(handle_)) != 0) ThrowWriteError(path_, errno);
 }
 
 void HeldFile::Remove() noexcept {

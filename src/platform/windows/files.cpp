@@ -328,9 +328,13 @@ void HeldFile::Append(std::string_view text) {
   DWORD written = 0;
   if (!SetFilePointerEx(file, end, nullptr, FILE_END) ||
       !WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      written != text.size() || !FlushFileBuffers(file)) {
+      written != text.size()) {
     ThrowWriteError(path_, GetLastError());
   }
+}
+
+void HeldFile::Flush() {
+  if (!FlushFileBuffers(reinterpret_cast<HANDLE>(handle_))) ThrowWriteError(path_, GetLastError());
 }
 
 void HeldFile::Remove() noexcept {
