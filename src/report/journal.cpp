@@ -81,7 +81,7 @@ void Open(const std::string& path) {
   if (state.opened) return;
   state.opened = true;
   if (path.empty()) return;
-  const std::size_t separator = path.find_last_of(platform::kPathSeparator == '/' ? "/" : "\\/");
+  const std::size_t separator = path.find_last_of(platform::kPathSeparators);
   if (separator != std::string::npos && separator > 0) {
     (void)platform::CreateFolder(path.substr(0, separator), true);
   }

@@ -50,8 +50,7 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   report::journal::Note("récupération du devis demandée");
   // What a run that died left beside the exchange file goes (the pictures
   // folder is cleaned when it is chosen).
-  const std::size_t separator =
-      inputs.fichier_temp.find_last_of(platform::kPathSeparator == '/' ? "/" : "\\/");
+  const std::size_t separator = inputs.fichier_temp.find_last_of(platform::kPathSeparators);
   if (separator != std::string::npos) {
     quote::SupprimerRestes(inputs.fichier_temp.substr(0, separator + 1));
   }

@@ -17,6 +17,22 @@ bool EndsUrl(char c) {
   return u <= 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>';
 }
 
+// The text rewritten character by character: `write` gets each character,
+// its bytes as they are (bytes that are not UTF-8 come one by one), and the
+// text so far.
+template <typename Write>
+std::string EachCharacter(std::string_view text, Write write) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t start = pos;
+    const char32_t c = NextCharacter(text, pos);
+    write(c, text.substr(start, pos - start), out);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string PourMessage(std::string_view value) {
@@ -70,12 +86,7 @@ std::string WithoutQueryStrings(std::string_view text) {
 }
 
 std::string EscapeControls(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t start = pos;
-    const char32_t c = NextCharacter(text, pos);
+  return EachCharacter(text, [](char32_t c, std::string_view as_is, std::string& out) {
     char escaped[16];
     if (c == '\n') {
       out += "\\n";
@@ -90,23 +101,16 @@ std::string EscapeControls(std::string_view text) {
       std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
       out += escaped;
     } else {
-      out.append(text, start, pos - start);
+      out += as_is;
     }
-  }
-  return out;
+  });
 }
 
 std::string ForMessageBox(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t start = pos;
-    const char32_t c = NextCharacter(text, pos);
+  return EachCharacter(text, [](char32_t c, std::string_view as_is, std::string& out) {
     const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c <= 0x9F);
-    if (!control) out.append(text, start, pos - start);
-  }
-  return out;
+    if (!control) out += as_is;
+  });
 }
 
 std::string StderrLine(std::string_view text) {

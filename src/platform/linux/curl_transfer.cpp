@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "http/redirect.h"
+#include "platform/linux/write_all.h"
 #include "text/compare.h"
 
 namespace lumivane::platform::curl {
@@ -32,20 +33,6 @@ void EnsureCurlInitialised() {
   static const CurlGlobal global;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t length, int& error) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(fd, data + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = errno;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* self = static_cast<Transfer*>(user);
   const std::size_t length = size * count;
@@ -59,7 +46,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;  // abandons the transfer
   }
   if (self->fd >= 0) {
-    if (!WriteAll(self->fd, data, length, self->write_errno)) return 0;
+    self->write_errno = posix::WriteAll(self->fd, std::string_view(data, length));
+    if (self->write_errno != 0) return 0;
   } else {
     self->body.append(data, length);
   }

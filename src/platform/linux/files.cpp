@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/linux/write_all.h"
 #include "platform/system_error.h"
 
 namespace lumivane::platform {
@@ -86,15 +87,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
     ::fchmod(temporary.fd(), existing.st_mode & 07777);
   }
 
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(temporary.fd(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowWriteError(path, errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  if (const int error = posix::WriteAll(temporary.fd(), bytes)) ThrowWriteError(path, error);
   // The data must be on disk before the rename makes it the target's content.
   if (sync && ::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
   if (!temporary.Close()) ThrowWriteError(path, errno);
@@ -194,14 +187,8 @@ std::string CopyToTemporary(const std::string& from, const std::string& folder) 
   const std::string bytes = ReadFileBytes(from);
   TemporaryFile temporary(folder.empty() ? "." : folder.substr(0, folder.size() - 1));
   if (temporary.fd() < 0) ThrowWriteError(folder, errno);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(temporary.fd(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowWriteError(temporary.path(), errno);
-    }
-    done += static_cast<std::size_t>(n);
+  if (const int error = posix::WriteAll(temporary.fd(), bytes)) {
+    ThrowWriteError(temporary.path(), error);
   }
   if (!temporary.Close()) ThrowWriteError(temporary.path(), errno);
   std::string path = temporary.path();
@@ -262,15 +249,8 @@ void HeldFile::Create(const std::string& path) {
 bool HeldFile::IsOpen() const { return handle_ >= 0; }
 
 void HeldFile::Append(std::string_view text) {
-  const int fd = static_cast<int>(handle_);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowWriteError(path_, errno);
-    }
-    done += static_cast<std::size_t>(n);
+  if (const int error = posix::WriteAll(static_cast<int>(handle_), text)) {
+    ThrowWriteError(path_, error);
   }
 }
 

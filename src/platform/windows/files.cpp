@@ -67,6 +67,20 @@ bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& err
   }
 }
 
+// Writes all of `bytes`, a megabyte at a time; the system's code of the
+// first failure, ERROR_SUCCESS when none.
+DWORD WriteAllBytes(HANDLE file, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    done += written;
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
@@ -89,18 +103,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
   }
   Handle file(created);
 
-  DWORD error = ERROR_SUCCESS;
-  std::size_t done = 0;
-  while (error == ERROR_SUCCESS && done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
-      error = GetLastError();
-    } else if (written == 0) {
-      error = ERROR_WRITE_FAULT;
-    }
-    done += written;
-  }
+  DWORD error = WriteAllBytes(file.get(), bytes);
   // The data must be on disk before the rename makes it the target's content
   // (unless the caller flushes the files later, SyncFiles).
   if (error == ERROR_SUCCESS && sync && !FlushFileBuffers(file.get())) error = GetLastError();
@@ -225,18 +228,7 @@ std::string CopyToTemporary(const std::string& from, const std::string& folder) 
       if (error != ERROR_FILE_EXISTS || attempt >= 100) ThrowWriteError(path, error);
       continue;
     }
-    DWORD error = ERROR_SUCCESS;
-    std::size_t done = 0;
-    while (error == ERROR_SUCCESS && done < bytes.size()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-      DWORD written = 0;
-      if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
-        error = GetLastError();
-      } else if (written == 0) {
-        error = ERROR_WRITE_FAULT;
-      }
-      done += written;
-    }
+    DWORD error = WriteAllBytes(file.get(), bytes);
     if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
     if (error == ERROR_SUCCESS) return path;
     file.Close();
