@@ -4,13 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -18,15 +14,15 @@
 #include <vector>
 
 #include "http_test_server.h"
-#include "platform/files.h"
+#include "process.h"
 #include "quote/pictures.h"
 #include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using lumivane::quote::PictureDownloader;
-using lumivane::testing::ReadFile;
+using lumivane::testing::Process;
+using namespace std::chrono_literals;
 
 struct FixedClock : lumivane::platform::Clock {
   lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
@@ -35,6 +31,9 @@ struct FixedClock : lumivane::platform::Clock {
 struct NoMessages : lumivane::report::MessagePort {
   void ShowMessage(const std::string&) override {}
 };
+
+// Generous: the sanitizer build downloads sixty pictures slowly.
+constexpr auto kModuleWait = 90s;
 
 class SharedPicturesTest : public ::testing::Test {
  protected:
@@ -57,10 +56,7 @@ class SharedPicturesTest : public ::testing::Test {
   }
   void TearDown() override {
     stopping_ = true;
-    for (const pid_t child : children_) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, nullptr, 0);
-    }
+    for (Process& module : modules_) module.Stop(SIGKILL, 10s);
     server_.Stop();
   }
 
@@ -74,48 +70,25 @@ class SharedPicturesTest : public ::testing::Test {
     return urls;
   }
 
-  // A module process: `body` runs, then it writes `done` and waits to be
-  // killed (or returns when `stay` is false).
-  pid_t Module(const std::function<void(PictureDownloader&)>& body, bool stay) {
-    const pid_t child = fork();
-    if (child == 0) {
-      {
-        FixedClock clock;
-        NoMessages messages;
-        PictureDownloader pictures(Folder(), clock, "/", messages);
-        pictures.SetFichierEchange((dir_.Path() / "echange.xml").string());
-        body(pictures);
-        if (stay) {
-          lumivane::testing::WriteFile(dir_.Path() / "pret", "");
-          for (;;) ::pause();
-        }
-      }
-      _exit(0);
-    }
-    children_.push_back(child);
-    return child;
+  // A module process (see picture_module.cpp for its arguments).
+  Process& Module(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{LUMIVANE_PICTURE_MODULE, Folder(),
+                                  (dir_.Path() / "echange.xml").string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return modules_.emplace_back(Process::Start(argv));
   }
 
-  void Kill(pid_t child) {
-    ASSERT_TRUE(WaitFor(dir_.Path() / "pret"));
-    fs::remove(dir_.Path() / "pret");
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    std::erase(children_, child);
-  }
-
-  static bool WaitFor(const fs::path& path) {
-    for (int i = 0; i < 200 && !fs::exists(path); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return fs::exists(path);
+  static bool Ready(Process& module) {
+    return module
+        .WaitForStdoutLine([](const std::string& line) { return line == "pret"; }, kModuleWait)
+        .has_value();
   }
 
   // The next run's retrieval: its folder chosen, one picture downloaded.
   void NextRun() {
     FixedClock clock;
     NoMessages messages;
-    PictureDownloader pictures(Folder(), clock, "/", messages);
+    lumivane::quote::PictureDownloader pictures(Folder(), clock, "/", messages);
     pictures.Precharger({server_.Url("/m/suivant/1")});
   }
 
@@ -130,7 +103,7 @@ class SharedPicturesTest : public ::testing::Test {
 
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
-  std::vector<pid_t> children_;
+  std::vector<Process> modules_;
   std::atomic<bool> stopping_{false};
 };
 
@@ -138,41 +111,35 @@ class SharedPicturesTest : public ::testing::Test {
 // names, each picture its own module's; the module whose exchange file
 // failed removes its own pictures and nothing of the other's.
 TEST_F(SharedPicturesTest, TwoModulesAtOnceKeepEachOthersPictures) {
-  for (const std::string module : {"a", "b"}) {
-    Module(
-        [&](PictureDownloader& pictures) {
-          const auto urls = Urls(module, 60);
-          pictures.Precharger(urls);
-          std::string names;
-          for (const std::string& url : urls) names += *pictures.TelechargerImage(url, "42") + "\n";
-          lumivane::testing::WriteFile(dir_.Path() / (module + ".noms"), names);
-          if (module == "a") {
-            // Once the other module has named all of its own: a name freed
-            // here could otherwise rightly go to it.
-            ASSERT_TRUE(WaitFor(dir_.Path() / "b.noms"));
-            pictures.SupprimerImagesEnregistrees();
-          } else {
-            pictures.Remettre();
-          }
-        },
-        false);
-  }
-  for (const pid_t child : children_) ::waitpid(child, nullptr, 0);
-  children_.clear();
+  const std::string b_named = (dir_.Path() / "b.noms").string();
+  modules_.reserve(2);
+  // Module a removes its own once b has named all of its pictures: a name
+  // freed earlier could rightly go to b.
+  std::vector<std::string> a{"--precharger", "--attendre", b_named, "--ensuite", "supprimer"};
+  std::vector<std::string> b{"--precharger", "--signaler", b_named, "--ensuite", "remettre"};
+  for (const auto& url : Urls("a", 60)) a.push_back(url);
+  for (const auto& url : Urls("b", 60)) b.push_back(url);
+  Process& module_a = Module(a);
+  Process& module_b = Module(b);
+  ASSERT_EQ(module_a.WaitForExit(kModuleWait), 0) << module_a.Stderr();
+  ASSERT_EQ(module_b.WaitForExit(kModuleWait), 0) << module_b.Stderr();
+
   std::set<std::string> all;
-  for (const std::string module : {"a", "b"}) {
-    std::istringstream names(ReadFile(dir_.Path() / (module + ".noms")).value_or(""));
-    int n = 0;
-    for (std::string path; std::getline(names, path);) {
-      ++n;
+  for (Process* module : {&module_a, &module_b}) {
+    auto lines = module->StdoutLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "nomme");
+    lines.pop_back();
+    ASSERT_EQ(lines.size(), 60u);
+    for (std::size_t n = 1; n <= lines.size(); ++n) {
+      const std::string& path = lines[n - 1];
       EXPECT_TRUE(all.insert(path).second) << path;
-      if (module == "b") {
-        EXPECT_EQ(ReadFile(path), "b " + std::to_string(n)) << path;
+      if (module == &module_b) {
+        EXPECT_EQ(lumivane::testing::ReadFile(path), "b " + std::to_string(n)) << path;
       } else {
         EXPECT_FALSE(fs::exists(path)) << path;
       }
     }
-    EXPECT_EQ(n, 60);
   }
   EXPECT_EQ(Files().size(), 60u);
 }
@@ -181,16 +148,12 @@ TEST_F(SharedPicturesTest, TwoModulesAtOnceKeepEachOthersPictures) {
 // its exchange file: the next retrieval removes what no host has seen, and
 // keeps what an exchange file names or a living run still writes.
 TEST_F(SharedPicturesTest, ARunKilledAtAnyStageLeavesNothingBehind) {
+  modules_.reserve(3);
   // Killed while downloading: its temporary files stay until they are a
   // day old, as another run may still be writing them.
-  const pid_t downloading = Module(
-      [&](PictureDownloader& pictures) { pictures.Precharger({server_.Url("/lente.jpeg")}); },
-      true);
-  for (int i = 0; i < 200 && Files().empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  lumivane::testing::WriteFile(dir_.Path() / "pret", "");
-  Kill(downloading);
+  Process& downloading = Module({"--precharger", server_.Url("/lente.jpeg")});
+  for (int i = 0; i < 1800 && Files().empty(); ++i) std::this_thread::sleep_for(50ms);
+  downloading.Stop(SIGKILL, 10s);
   ASSERT_EQ(Files().size(), 1u);
   NextRun();
   ASSERT_EQ(Files().size(), 1u);
@@ -201,25 +164,21 @@ TEST_F(SharedPicturesTest, ARunKilledAtAnyStageLeavesNothingBehind) {
 
   // Killed after naming three pictures, its exchange file not written: a
   // living run's pictures are left alone, a dead one's removed.
-  const auto named = [&](PictureDownloader& pictures) {
-    for (const std::string& url : Urls("tue", 3)) pictures.TelechargerImage(url, "42");
-  };
-  const pid_t naming = Module(named, true);
-  ASSERT_TRUE(WaitFor(dir_.Path() / "pret"));
+  std::vector<std::string> named{"--ensuite", "rester"};
+  for (const auto& url : Urls("tue", 3)) named.push_back(url);
+  Process& naming = Module(named);
+  ASSERT_TRUE(Ready(naming)) << naming.Stderr();
   NextRun();
   EXPECT_EQ(Files().size(), 4u);  // three pictures and the run's record
-  Kill(naming);
+  naming.Stop(SIGKILL, 10s);
   NextRun();
   EXPECT_TRUE(Files().empty());
 
   // Killed once its exchange file was written: the host may read them.
-  const pid_t written = Module(
-      [&](PictureDownloader& pictures) {
-        named(pictures);
-        lumivane::platform::ReplaceFileContents((dir_.Path() / "echange.xml").string(), "<x/>");
-      },
-      true);
-  Kill(written);
+  named[1] = "echange";
+  Process& written = Module(named);
+  ASSERT_TRUE(Ready(written)) << written.Stderr();
+  written.Stop(SIGKILL, 10s);
   NextRun();
   EXPECT_EQ(Files(),
             (std::set<std::string>{"20200609_143005-2_42.jpeg", "20200609_143005-3_42.jpeg",
