@@ -29,7 +29,7 @@ std::vector<std::string> MessagesIn(const std::vector<std::string>& lines) {
 }  // namespace
 
 ModuleRun::ModuleRun(const XvfbDisplay& display, ModuleOptions options)
-    : options_(std::move(options)), xdotool_(display.Name()) {
+    : display_(display), options_(std::move(options)), xdotool_(display.Name()) {
   namespace fs = std::filesystem;
   fs::create_directories(dir_.Path() / options_.module_folder);
   std::error_code linked;
@@ -209,7 +209,7 @@ std::string ModuleRun::Diagnostics() const {
        << module_.Stderr() << "--- module standard output:\n"
        << module_.Stdout() << "--- browser:";
   for (const auto& url : BrowserUrls()) text << " " << url;
-  text << "\n";
+  text << "\n--- display: " << display_.State() << "\n";
   return text.str();
 }
 

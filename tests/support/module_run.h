@@ -103,6 +103,7 @@ class ModuleRun {
  private:
   ::testing::AssertionResult ClickButton(const char* name, int x, int y);
 
+  const XvfbDisplay& display_;
   TempDir dir_;
   ModuleOptions options_;
   Environment environment_;

@@ -226,8 +226,6 @@ void Process::Release() {
 
 void Process::Reap(int status) {
   exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  // Whatever the process left behind in its group goes with it.
-  ::kill(-pid_, SIGKILL);
 }
 
 pid_t Process::Pid() const { return pid_; }
@@ -240,15 +238,22 @@ std::optional<int> Process::WaitForExit(Duration timeout) {
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    int status = 0;
-    pid_t done = ::waitpid(pid_, &status, WNOHANG);
-    if (done == pid_) {
+    // Once the process has ended, whatever it left behind in its group goes
+    // with it: signalled before the process is reaped, while the group's
+    // number cannot yet be another's.
+    siginfo_t info{};
+    const int done = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (done == 0 && info.si_pid == pid_) {
+      ::kill(-pid_, SIGKILL);
+      int status = 0;
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
       Reap(status);
       shared_->WaitDrained(kDrain);
       return exit_code_;
     }
     if (done < 0 && errno != EINTR) {
-      throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+      throw std::runtime_error(std::string("waitid: ") + std::strerror(errno));
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       return std::nullopt;

@@ -67,6 +67,13 @@ XvfbDisplay::~XvfbDisplay() {
   server_.Stop(SIGTERM, 2s);
 }
 
+std::string XvfbDisplay::State() const {
+  const auto exit_code = server_.WaitForExit(0ms);
+  std::string state = "Xvfb " + name_ + ": ";
+  state += exit_code ? "ended with code " + std::to_string(*exit_code) : std::string("running");
+  return state + "\n" + server_.Stderr();
+}
+
 const XvfbDisplay& SharedDisplay() {
   static XvfbDisplay display;
   return display;

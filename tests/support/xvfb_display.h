@@ -17,9 +17,11 @@ class XvfbDisplay {
 
   // The value for DISPLAY, e.g. ":3".
   const std::string& Name() const { return name_; }
+  // For a failed test's report: whether Xvfb still runs, and what it wrote.
+  std::string State() const;
 
  private:
-  Process server_;
+  mutable Process server_;
   std::string name_;
 };
 
