@@ -2,10 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 
+#include "base/read_at_most.h"
 #include "platform/configuration_file.h"
 
 namespace lumivane::platform {
@@ -54,21 +54,16 @@ ConfigurationFile ReadConfigurationFile(const std::string& path, std::size_t max
     return {State::kUnreadable, {}};
   }
 
-  // The size given by fstat is only a hint (files under /proc give 0, a file
-  // may grow): reading goes on to the end, one byte beyond the limit at most.
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char buffer[65536];
-  while (bytes.size() <= max_bytes) {
-    const std::size_t wanted = std::min(sizeof buffer, max_bytes + 1 - bytes.size());
-    const ssize_t got = ::read(file.get(), buffer, wanted);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return {State::kUnreadable, {}};
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  if (bytes.size() > max_bytes) return {State::kUnreadable, {}};
-  return {State::kRead, std::move(bytes)};
+  auto bytes = base::ReadAtMost(max_bytes, static_cast<std::size_t>(info.st_size),
+                                [&](char* buffer, std::size_t wanted) -> long long {
+                                  ssize_t got;
+                                  do {
+                                    got = ::read(file.get(), buffer, wanted);
+                                  } while (got < 0 && errno == EINTR);
+                                  return got;
+                                });
+  if (!bytes) return {State::kUnreadable, {}};
+  return {State::kRead, std::move(*bytes)};
 }
 
 }  // namespace lumivane::platform

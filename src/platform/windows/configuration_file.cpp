@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <utility>
 
+#include "base/read_at_most.h"
 #include "platform/configuration_file.h"
 #include "platform/windows/wide.h"
 
@@ -59,20 +59,17 @@ ConfigurationFile ReadConfigurationFile(const std::string& path, std::size_t max
   if (file.get() == INVALID_HANDLE_VALUE) return {State::kUnreadable, {}};
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return {State::kUnreadable, {}};
 
-  // The size is only a hint (the file may grow): reading goes on to the
-  // end, one byte beyond the limit at most.
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
-  char buffer[65536];
-  while (bytes.size() <= max_bytes) {
-    const DWORD wanted = static_cast<DWORD>(std::min(sizeof buffer, max_bytes + 1 - bytes.size()));
-    DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, wanted, &got, nullptr)) return {State::kUnreadable, {}};
-    if (got == 0) break;
-    bytes.append(buffer, got);
-  }
-  if (bytes.size() > max_bytes) return {State::kUnreadable, {}};
-  return {State::kRead, std::move(bytes)};
+  auto bytes = base::ReadAtMost(
+      max_bytes, static_cast<std::size_t>(size),
+      [&](char* buffer, std::size_t wanted) -> long long {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, static_cast<DWORD>(wanted), &got, nullptr)) {
+          return -1;
+        }
+        return got;
+      });
+  if (!bytes) return {State::kUnreadable, {}};
+  return {State::kRead, std::move(*bytes)};
 }
 
 }  // namespace lumivane::platform
