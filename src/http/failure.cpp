@@ -86,6 +86,10 @@ HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
   return HttpError(FailureText(failure, settings, url), 0, failure.kind);
 }
 
+HttpError ClientSetupError() {
+  return HttpError(Text({Failure::kClientSetup}, HttpSettings{}, {}), 0, Failure::kClientSetup);
+}
+
 std::string FileWriteText(const std::string& path, int system_code) {
   return text::CannotWriteFile(path, platform::SystemErrorText(system_code));
 }

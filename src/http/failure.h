@@ -36,6 +36,9 @@ std::string StatusText(long status, std::string_view reason, const std::string& 
 HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
                     const std::string& url);
 
+// The system's HTTP client could not be made.
+HttpError ClientSetupError();
+
 // A downloaded body that could not be written to its file.
 std::string FileWriteText(const std::string& path, int system_code);
 

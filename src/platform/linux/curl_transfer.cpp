@@ -159,16 +159,14 @@ http::FailureDetail Transfer::Map(CURLcode result) const {
 Easy NewEasy() {
   EnsureCurlInitialised();
   Easy easy(curl_easy_init());
-  if (!easy)
-    throw http::HttpError("Impossible de créer le client HTTP.", 0, http::Failure::kClientSetup);
+  if (!easy) throw http::ClientSetupError();
   return easy;
 }
 
 Multi NewMulti() {
   EnsureCurlInitialised();
   Multi multi(curl_multi_init());
-  if (!multi)
-    throw http::HttpError("Impossible de créer le client HTTP.", 0, http::Failure::kClientSetup);
+  if (!multi) throw http::ClientSetupError();
   return multi;
 }
 

@@ -1,4 +1,5 @@
 #include "http/url.h"
+#include "http/failure.h"
 #include "http/http.h"
 #include "platform/windows/winhttp_request.h"
 #include "platform/windows/wide.h"
@@ -95,7 +96,7 @@ Internet OpenSession(const std::wstring& agent, const ProxySettings& proxy) {
                   fixed.empty() ? WINHTTP_NO_PROXY_NAME : fixed.c_str(),
                   fixed.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
   if (!opened) {
-    throw http::HttpError("Impossible de créer le client HTTP.", 0, http::Failure::kClientSetup);
+    throw http::ClientSetupError();
   }
   return opened;
 }
