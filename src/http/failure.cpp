@@ -1,5 +1,6 @@
 #include "http/failure.h"
 
+#include "base/limits.h"
 #include "http/url.h"
 #include "platform/system_error.h"
 #include "text/display.h"
@@ -81,6 +82,15 @@ std::string StatusText(long status, std::string_view reason, const std::string& 
          " : " + ShownUrl(url);
 }
 
+HttpError StatusError(long status, std::string_view reason, const std::string& url) {
+  return HttpError(StatusText(status, reason, url), status);
+}
+
+bool ExceedsBodyLimit(const HttpSettings& settings, std::size_t received, std::size_t more) {
+  const std::size_t limit = settings.max_body_bytes;
+  return limit != 0 && (received > limit || more > limit - received);
+}
+
 HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
                     const std::string& url) {
   return HttpError(FailureText(failure, settings, url), 0, failure.kind);
@@ -106,6 +116,10 @@ bool IsTransient(Failure kind, long status) {
     default:
       return false;
   }
+}
+
+bool ShouldRetry(int attempts, Failure kind, long status) {
+  return attempts < base::kMaxAttempts && IsTransient(kind, status);
 }
 
 }  // namespace lumivane::http

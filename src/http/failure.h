@@ -32,6 +32,12 @@ std::string FailureText(const FailureDetail& failure, const HttpSettings& settin
 // characters left out).
 std::string StatusText(long status, std::string_view reason, const std::string& url);
 
+// The error for an answer with an error status (StatusText as its text).
+HttpError StatusError(long status, std::string_view reason, const std::string& url);
+
+// Whether `more` bytes after `received` go past the body limit (0: none).
+bool ExceedsBodyLimit(const HttpSettings& settings, std::size_t received, std::size_t more);
+
 // The error for a failure, with its status when the answer was an error.
 HttpError MakeError(const FailureDetail& failure, const HttpSettings& settings,
                     const std::string& url);
@@ -45,5 +51,8 @@ std::string FileWriteText(const std::string& path, int system_code);
 // Failures worth a second try: the network, not the request (a reset, a
 // time-out, an interrupted answer, 502, 503 or 504).
 bool IsTransient(Failure kind, long status);
+
+// Whether a download that failed after `attempts` tries is tried once more.
+bool ShouldRetry(int attempts, Failure kind, long status);
 
 }  // namespace lumivane::http

@@ -6,8 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "text/compare.h"
-
 namespace lumivane::platform {
 
 // The system's HTTP client, as failure texts name it: "libcurl", "WinHTTP".
@@ -27,8 +25,6 @@ std::optional<UrlParts> ParseHttpUrl(const std::string& url);
 
 // True for an http or https URL (letter case ignored) that names a host:
 // the only addresses handed to the browser or requested.
-inline bool IsHttpUrl(const std::string& url) {
-  return text::HasHttpScheme(url) && ParseHttpUrl(url).has_value();
-}
+inline bool IsHttpUrl(const std::string& url) { return ParseHttpUrl(url).has_value(); }
 
 }  // namespace lumivane::platform

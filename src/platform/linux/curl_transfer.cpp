@@ -40,8 +40,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   // The body of an error answer is not needed (the status is reported), nor
   // that of a redirect that is followed.
   if (status >= 400 || (http::IsRedirectStatus(status) && self->has_location)) return length;
-  const std::size_t limit = self->settings->max_body_bytes;
-  if (limit != 0 && (self->received > limit || length > limit - self->received)) {
+  if (http::ExceedsBodyLimit(*self->settings, self->received, length)) {
     self->body_too_large = true;
     return 0;  // abandons the transfer
   }

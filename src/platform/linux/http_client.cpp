@@ -28,18 +28,8 @@ struct HttpClient::Impl {
 
   // The request with its redirects, and its line in the journal.
   std::string Request(const char* method, const std::string& url, HeaderList headers) {
-    const auto start = std::chrono::steady_clock::now();
-    try {
-      std::string body = Perform(method, url, std::move(headers));
-      http::NoteRequest(method, url, response_code, transfer.received, start, {});
-      return body;
-    } catch (const base::OperationAnnulee&) {
-      http::NoteRequest(method, url, 0, 0, start, "annulée");
-      throw;
-    } catch (const http::HttpError& error) {
-      http::NoteRequest(method, url, response_code, transfer.received, start, error.what());
-      throw;
-    }
+    return http::NotedRequest(method, url, response_code, transfer.received,
+                              [&] { return Perform(method, url, std::move(headers)); });
   }
 
   std::string Perform(std::string method, const std::string& url, HeaderList headers) {
@@ -81,8 +71,7 @@ struct HttpClient::Impl {
         continue;
       }
       if (response_code >= 400) {
-        throw http::HttpError(http::StatusText(response_code, transfer.ReasonPhrase(), current),
-                              response_code);
+        throw http::StatusError(response_code, transfer.ReasonPhrase(), current);
       }
       return std::exchange(transfer.body, {});
     }

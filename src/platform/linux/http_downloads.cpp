@@ -180,7 +180,7 @@ class Batch {
     }
     const http::FailureDetail failure =
         result == CURLE_OK ? http::FailureDetail{http::Failure::kStatus} : job.transfer.Map(result);
-    if (job.result->attempts < base::kMaxAttempts && http::IsTransient(failure.kind, status)) {
+    if (http::ShouldRetry(job.result->attempts, failure.kind, status)) {
       return Retry(job);
     }
     job.result->error = result == CURLE_OK

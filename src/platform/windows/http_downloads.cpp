@@ -190,9 +190,7 @@ struct Batch {
       } catch (const http::HttpError& error) {
         result.status = engine.response_code;
         result.error = error.what();
-        if (result.attempts >= base::kMaxAttempts ||
-            !http::IsTransient(engine.failure, engine.response_code))
-          break;
+        if (!http::ShouldRetry(result.attempts, error.kind(), engine.response_code)) break;
       }
       // The body so far is dropped; the second try starts afresh.
       if (!file.Truncate(file_error)) break;

@@ -8,8 +8,14 @@
 namespace lumivane::platform::winhttp {
 namespace {
 
+// Requests to these never go through a proxy.
+constexpr const char* kLoopbackHosts[] = {"127.0.0.1", "localhost", "[::1]"};
+
 bool IsLoopback(const std::string& host) {
-  return host == "127.0.0.1" || text::EqualsIgnoringCase(host, "localhost") || host == "[::1]";
+  for (const char* loopback : kLoopbackHosts) {
+    if (text::EqualsIgnoringCase(host, loopback)) return true;
+  }
+  return false;
 }
 
 void FreeProxyInfo(WINHTTP_PROXY_INFO& info) {
@@ -88,8 +94,10 @@ Internet OpenSession(const std::wstring& agent, const ProxySettings& proxy) {
   // each request may still get another one from the automatic configuration
   // (a PAC file or WPAD), which only Windows honours.
   const std::wstring& fixed = proxy.proxy;
-  const std::wstring bypass =
-      proxy.bypass + (proxy.bypass.empty() ? L"" : L";") + L"127.0.0.1;localhost;[::1]";
+  std::wstring bypass = proxy.bypass;
+  for (const char* loopback : kLoopbackHosts) {
+    bypass += (bypass.empty() ? L"" : L";") + windows::Wide(loopback);
+  }
   Internet opened(
       WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),
                   fixed.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,

@@ -204,7 +204,6 @@ class Exchange {
  private:
   [[noreturn]] void Fail(DWORD code, Phase phase) {
     const http::FailureDetail failure = Map(code, phase);
-    engine_.failure = failure.kind;
     throw http::MakeError(failure, engine_.settings, url_);
   }
   Internet Open(const std::wstring& method, HINTERNET connection);
@@ -267,7 +266,6 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
   Internet request = Open(method, connection.get());
   const std::wstring headers = Headers(body != nullptr, content_type_header);
   if (body != nullptr && body->size() > 0xFFFFFFFFu) {
-    engine_.failure = Failure::kRequestBodyTooLarge;
     throw http::MakeError({Failure::kRequestBodyTooLarge}, engine_.settings, url_);
   }
   const DWORD body_size = body != nullptr ? static_cast<DWORD>(body->size()) : 0;
@@ -319,9 +317,8 @@ std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& wa
   }
   if (status >= 400) {
     // The body of an error answer is not needed: the status is reported.
-    engine_.failure = Failure::kStatus;
     const std::string reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
-    throw http::HttpError(http::StatusText(status, reason, url_), static_cast<long>(status));
+    throw http::StatusError(static_cast<long>(status), reason, url_);
   }
   received_body = ReadBody(request, watch, sink);
   return std::nullopt;
@@ -329,7 +326,6 @@ std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& wa
 
 std::string Exchange::ReadBody(HINTERNET request, RequestWatch& watch, const BodySink* sink) {
   std::string body;
-  const std::size_t limit = engine_.settings.max_body_bytes;
   std::size_t& received = engine_.received;
   char buffer[65536];
   for (;;) {
@@ -343,8 +339,7 @@ std::string Exchange::ReadBody(HINTERNET request, RequestWatch& watch, const Bod
       Fail(GetLastError(), Phase::kReceiving);
     }
     if (got == 0) break;
-    if (limit != 0 && (received > limit || got > limit - received)) {
-      engine_.failure = Failure::kBodyTooLarge;
+    if (http::ExceedsBodyLimit(engine_.settings, received, got)) {
       throw http::MakeError({Failure::kBodyTooLarge}, engine_.settings, url_);
     }
     if (sink != nullptr) {
@@ -378,28 +373,17 @@ Engine::Engine(http::HttpSettings chosen) : settings(std::move(chosen)) {
 
 std::string Engine::Request(const char* method, const std::string& url, const std::string* body,
                             const std::string& content_type_header) {
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    std::string answer = Perform(method, url, body, content_type_header, nullptr);
-    http::NoteRequest(method, url, response_code, received, start, {});
-    return answer;
-  } catch (const base::OperationAnnulee&) {
-    http::NoteRequest(method, url, 0, 0, start, "annulée");
-    throw;
-  } catch (const http::HttpError& error) {
-    http::NoteRequest(method, url, response_code, received, start, error.what());
-    throw;
-  }
+  return http::NotedRequest(method, url, response_code, received, [&] {
+    return Perform(method, url, body, content_type_header, nullptr);
+  });
 }
 
 std::string Engine::Perform(std::string method, const std::string& url, const std::string* body,
                             const std::string& content_type_header, const BodySink* sink) {
   response_code = 0;
   received = 0;
-  failure = Failure::kNone;
   content_type.clear();
   if (!text::HasHttpScheme(url)) {
-    failure = Failure::kSchemeRefused;
     throw http::MakeError({Failure::kSchemeRefused}, settings, url);
   }
   if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
@@ -407,25 +391,19 @@ std::string Engine::Perform(std::string method, const std::string& url, const st
   for (long hops = 0;; ++hops) {
     const auto parts = ParseHttpUrl(current);
     if (!parts) {
-      failure = Failure::kMalformedUrl;
       throw http::MakeError({Failure::kMalformedUrl}, settings, current);
     }
     std::string answer;
     Exchange exchange(*this, current, *parts);
     const auto next = exchange.Run(windows::Wide(method), body, content_type_header, sink, answer);
     if (!next) return answer;
-    try {
-      const http::RedirectStep step =
-          http::FollowRedirect(current, *next, response_code, method, hops, settings);
-      if (step.becomes_get) {
-        method = "GET";
-        body = nullptr;
-      }
-      current = step.url;
-    } catch (const http::HttpError& error) {
-      failure = error.kind();
-      throw;
+    const http::RedirectStep step =
+        http::FollowRedirect(current, *next, response_code, method, hops, settings);
+    if (step.becomes_get) {
+      method = "GET";
+      body = nullptr;
     }
+    current = step.url;
   }
 }
 

@@ -79,8 +79,6 @@ struct Engine {
   long response_code = 0;
   std::string content_type;
   std::size_t received = 0;
-  // The last failure's kind, kNone when there was none.
-  http::Failure failure = http::Failure::kNone;
 
   explicit Engine(http::HttpSettings chosen);
 
