@@ -73,13 +73,8 @@ std::string WithoutQueryStrings(std::string_view text) {
     std::size_t end = 0;
     while (end < rest.size() && !EndsUrl(rest[end])) ++end;
     const auto link = rest.substr(0, end);
-    const auto query = link.find_first_of("?#");
-    std::string kept(link.substr(0, query));
-    const std::size_t host = kept.find("://") + 3;
-    const std::size_t at = kept.rfind('@', kept.find('/', host));
-    if (at != std::string::npos && at >= host) kept.erase(host, at + 1 - host);
-    out += kept;
-    if (query != std::string_view::npos) out += "?\u2026";
+    out += WithoutQueryAndCredentials(std::string(link));
+    if (link.find_first_of("?#") != std::string_view::npos) out += "?\u2026";
     i += end;
   }
   return out;

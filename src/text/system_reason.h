@@ -33,4 +33,7 @@ enum class SystemReason {
 // gives no words.
 std::string SystemReasonText(SystemReason reason, int code, std::string_view system_words);
 
+// A path that should be a folder and is a file, or no longer a folder.
+inline constexpr std::string_view kNotAFolderReason = "ce n'est pas un dossier";
+
 }  // namespace lumivane::text

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "text/display.h"
+#include "text/system_reason.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -140,7 +141,7 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) return std::nullopt;
-    return std::string("ce n'est pas un dossier");
+    return std::string(text::kNotAFolderReason);
   }
   if (parents) {
     const std::size_t slash = path.find_last_not_of('/') == std::string::npos
@@ -152,7 +153,7 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
   }
   if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return SystemErrorText(errno);
   if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    return std::string("ce n'est pas un dossier");
+    return std::string(text::kNotAFolderReason);
   }
   return std::nullopt;
 }

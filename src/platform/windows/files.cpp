@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "text/display.h"
+#include "text/system_reason.h"
 
 #include <windows.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/system_error.h"
+#include "platform/windows/far_lock.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
@@ -152,7 +154,7 @@ bool FolderExists(const std::string& path) {
 }
 
 std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
-  const std::string kNotAFolder = "ce n'est pas un dossier";
+  const std::string kNotAFolder(text::kNotAFolderReason);
   std::wstring target = windows::WindowsPath(path);
   while (target.size() > 3 && (target.back() == L'\\' || target.back() == L'/')) target.pop_back();
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -278,20 +280,6 @@ std::optional<FileTime> LastWritten(const std::string& path) {
   return ModifiedAt(data.ftLastWriteTime);
 }
 
-namespace {
-
-// One byte far past any end of file: locking it keeps every real byte free
-// for reading and writing (Windows' locks are mandatory on their range).
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
-
-bool LockFar(HANDLE file, DWORD flags) {
-  OVERLAPPED at{};
-  at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(file, flags, 0, 1, 0, &at) != 0;
-}
-
-}  // namespace
-
 HeldFile::~HeldFile() {
   if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
@@ -302,7 +290,7 @@ void HeldFile::Create(const std::string& path) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) ThrowWriteError(path, GetLastError());
-  if (!LockFar(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+  if (!windows::LockFarByte(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
     const DWORD error = GetLastError();
     CloseHandle(file);
     DeleteFileW(windows::WindowsPath(path).c_str());
@@ -341,7 +329,7 @@ std::optional<std::string> HeldFile::ReadAbandoned(const std::string& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
-    if (!LockFar(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    if (!windows::LockFarByte(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
       return std::nullopt;
     }
     std::string bytes;

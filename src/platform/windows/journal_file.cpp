@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/windows/far_lock.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
@@ -59,14 +60,6 @@ bool JournalFile::Append(std::string_view line) {
 
 namespace {
 
-// One byte far past any end of file: Windows' locks are mandatory on their
-// range, and this one keeps every real byte free for others' reads.
-OVERLAPPED FarByte() {
-  OVERLAPPED at{};
-  at.OffsetHigh = 0x7FFFFFFF;
-  return at;
-}
-
 bool SameFile(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION first{}, second{};
   return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
@@ -79,14 +72,12 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 bool JournalFile::Lock() {
   if (!IsOpen()) return false;
-  OVERLAPPED at = FarByte();
-  return LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+  return windows::LockFarByte(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK);
 }
 
 void JournalFile::Unlock() {
   if (!IsOpen()) return;
-  OVERLAPPED at = FarByte();
-  UnlockFileEx(AsHandle(handle_), 0, 1, 0, &at);
+  windows::UnlockFarByte(AsHandle(handle_));
 }
 
 bool JournalFile::IsAt(const std::string& path) const {
