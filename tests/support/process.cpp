@@ -205,13 +205,7 @@ Process& Process::operator=(Process&& other) noexcept {
 Process::~Process() { Release(); }
 
 void Process::Release() {
-  if (pid_ > 0 && !exit_code_) {
-    ::kill(-pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    Reap(status);
-  }
+  if (pid_ > 0 && !exit_code_) Reap();
   if (shared_) {
     shared_->WaitDrained(kDrain);
     shared_->stop = true;
@@ -224,7 +218,14 @@ void Process::Release() {
   pid_ = -1;
 }
 
-void Process::Reap(int status) {
+void Process::Reap() {
+  // Whatever the process left behind in its group goes with it: signalled
+  // before the process is reaped, while the group's number cannot yet be
+  // another's.
+  ::kill(-pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
   exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -238,17 +239,10 @@ std::optional<int> Process::WaitForExit(Duration timeout) {
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    // Once the process has ended, whatever it left behind in its group goes
-    // with it: signalled before the process is reaped, while the group's
-    // number cannot yet be another's.
     siginfo_t info{};
     const int done = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
     if (done == 0 && info.si_pid == pid_) {
-      ::kill(-pid_, SIGKILL);
-      int status = 0;
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      Reap(status);
+      Reap();
       shared_->WaitDrained(kDrain);
       return exit_code_;
     }

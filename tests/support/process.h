@@ -70,7 +70,8 @@ class Process {
 
  private:
   struct Shared;
-  void Reap(int status);
+  // Kills what is left of the group, then waits for the process.
+  void Reap();
   void Release();
 
   pid_t pid_ = -1;

@@ -15,22 +15,13 @@
 #include "platform/browser.h"
 #include "platform/system_error.h"
 #include "platform/files.h"
-#include "base/cancellation.h"
 #include "base/limits.h"
-#include "http/http.h"
 #include "report/journal.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
 namespace lumivane::platform {
 namespace {
-
-using base::CancellationToken;
-using base::OperationAnnulee;
-using http::FileDownload;
-using http::HttpError;
-using http::HttpSettings;
-using http::WindowClientSettings;
 
 namespace fs = std::filesystem;
 using lumivane::testing::TempDir;

@@ -21,7 +21,6 @@ namespace {
 
 using base::CancellationToken;
 using base::OperationAnnulee;
-using http::FileDownload;
 using http::HttpError;
 using http::HttpSettings;
 using http::WindowClientSettings;

@@ -17,12 +17,7 @@
 namespace lumivane::platform {
 namespace {
 
-using base::CancellationToken;
-using base::OperationAnnulee;
-using http::FileDownload;
 using http::HttpError;
-using http::HttpSettings;
-using http::WindowClientSettings;
 
 class WinHttpTlsTest : public ::testing::Test {
  protected:
