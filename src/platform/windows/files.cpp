@@ -83,6 +83,22 @@ DWORD WriteAllBytes(HANDLE file, const std::string& bytes) {
   return ERROR_SUCCESS;
 }
 
+// A new file of a fresh temporary name in `folder`, open for writing, its
+// path in `path`; CREATE_NEW never takes over somebody else's file. A failure
+// throws, naming `named`, or the temporary file when `named` is empty.
+HANDLE CreateTemporaryIn(const std::string& folder, std::string& path, const std::string& named) {
+  for (unsigned attempt = 0;; ++attempt) {
+    path = TemporaryPathIn(folder);
+    const HANDLE created = CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_WRITE, 0,
+                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created != INVALID_HANDLE_VALUE) return created;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS || attempt >= 100) {
+      ThrowWriteError(named.empty() ? path : named, error);
+    }
+  }
+}
+
 }  // namespace
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
@@ -91,19 +107,10 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
       separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
 
   // A new temporary file beside the target, so that the rename stays on one
-  // volume; CREATE_NEW never takes over somebody else's file.
-  std::wstring temporary;
-  HANDLE created = INVALID_HANDLE_VALUE;
-  for (unsigned attempt = 0; created == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = windows::WindowsPath(TemporaryPathIn(folder));
-    created = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (created == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS || attempt >= 100) ThrowWriteError(path, error);
-    }
-  }
-  Handle file(created);
+  // volume.
+  std::string temporary_path;
+  Handle file(CreateTemporaryIn(folder, temporary_path, path));
+  const std::wstring temporary = windows::WindowsPath(temporary_path);
 
   DWORD error = WriteAllBytes(file.get(), bytes);
   // The data must be on disk before the rename makes it the target's content
@@ -221,22 +228,14 @@ bool MoveFileToFreeName(const std::string& from, const std::string& to) {
 
 std::string CopyToTemporary(const std::string& from, const std::string& folder) {
   const std::string bytes = ReadFileBytes(from);
-  for (unsigned attempt = 0;; ++attempt) {
-    const std::string path = TemporaryPathIn(folder);
-    Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS || attempt >= 100) ThrowWriteError(path, error);
-      continue;
-    }
-    DWORD error = WriteAllBytes(file.get(), bytes);
-    if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
-    if (error == ERROR_SUCCESS) return path;
-    file.Close();
-    DeleteFileW(windows::WindowsPath(path).c_str());
-    ThrowWriteError(path, error);
-  }
+  std::string path;
+  Handle file(CreateTemporaryIn(folder, path, {}));
+  DWORD error = WriteAllBytes(file.get(), bytes);
+  if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
+  if (error == ERROR_SUCCESS) return path;
+  file.Close();
+  DeleteFileW(windows::WindowsPath(path).c_str());
+  ThrowWriteError(path, error);
 }
 
 namespace {
