@@ -128,7 +128,10 @@ TEST_P(ExchangeMsxmlTest, FindsEveryTextOfTheQuoteAsGiven) {
   const auto document = ConstruireResultat(kRetrieval, devis, "jeton <&>", PicturePath);
   ASSERT_TRUE(document);
   const TempDir dir;
-  const auto path = dir.Write("échange.xml", OctetsFichierEchange(*document));
+  // An accented name, as UTF-8 says it (a narrow string would be read in the
+  // ANSI code page).
+  const auto path = dir.Path() / std::filesystem::path(u8"échange.xml");
+  lumivane::testing::WriteFile(path, OctetsFichierEchange(*document));
   const auto expected = ExpectedLines(devis);
   const char* children[] = {"Jeton",        "Project",  "Libelle", "Designation",
                             "PrixUnitaire", "Quantite", "Image"};
