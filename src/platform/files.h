@@ -12,6 +12,25 @@
 
 namespace lumivane::platform {
 
+// The separator of the system's paths, and every character that ends a
+// folder's name in one (Windows takes "/" too).
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+#endif
+
+// `folder` ending with a separator (an empty one stays empty).
+inline std::string WithTrailingSeparator(const std::string& folder) {
+  if (folder.empty() ||
+      std::string_view(kPathSeparators).find(folder.back()) != std::string_view::npos) {
+    return folder;
+  }
+  return folder + kPathSeparator;
+}
+
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

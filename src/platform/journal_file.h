@@ -52,15 +52,4 @@ std::string StateFolder();
 // environment); nothing when it is not set.
 std::optional<std::string> EnvironmentVariable(const char* name);
 
-// The separator of the system's paths.
-// The separator of the system's paths, and every character that ends a
-// folder's name in one (Windows takes "/" too).
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-inline constexpr const char* kPathSeparators = "\\/";
-#else
-inline constexpr char kPathSeparator = '/';
-inline constexpr const char* kPathSeparators = "/";
-#endif
-
 }  // namespace lumivane::platform

@@ -4,7 +4,6 @@
 
 #include "http/url.h"
 #include "platform/files.h"
-#include "platform/journal_file.h"
 #include "report/journal.h"
 #include "result/result.h"
 #include "xml/document.h"

@@ -1,7 +1,7 @@
 #include "window/demarrage.h"
 
 #include "http/endpoints.h"
-#include "platform/journal_file.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "report/journal.h"
 

@@ -159,8 +159,7 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
 }
 
 std::optional<std::string> CheckWritableFolder(const std::string& folder) {
-  const std::string probe =
-      TemporaryPathIn(folder.empty() || folder.back() == '/' ? folder : folder + "/");
+  const std::string probe = TemporaryPathIn(WithTrailingSeparator(folder));
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return SystemErrorText(errno);
   ::close(fd);

@@ -200,10 +200,7 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
 }
 
 std::optional<std::string> CheckWritableFolder(const std::string& folder) {
-  const bool ends_with_separator =
-      !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
-  const std::wstring probe = windows::WindowsPath(
-      TemporaryPathIn(ends_with_separator || folder.empty() ? folder : folder + "\\"));
+  const std::wstring probe = windows::WindowsPath(TemporaryPathIn(WithTrailingSeparator(folder)));
   Handle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file.valid()) return SystemErrorText(static_cast<int>(GetLastError()));
