@@ -3,8 +3,10 @@
 #include "text/display.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/files.h"
 #include "report/journal.h"
@@ -20,12 +22,6 @@ std::string DeuxChiffres(int value) {
   return buffer;
 }
 
-std::string AvecSeparateur(std::string folder) {
-  // Windows paths may end with either separator.
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder;
-}
-
 // The first `limit` bytes of UTF-8 text, never cutting a character.
 std::string Debut(const std::string& text, std::size_t limit) {
   if (text.size() <= limit) return text;
@@ -34,60 +30,64 @@ std::string Debut(const std::string& text, std::size_t limit) {
   return text.substr(0, end);
 }
 
-// A name a record may hold: a picture of this folder, nothing else.
-bool NomImageDuDossier(const std::string& name) {
-  return name.size() > 5 && name.ends_with(".jpeg") &&
-         name.find_first_of("/\\") == std::string::npos &&
-         !name.starts_with(platform::kTemporaryPrefix);
+// A run's private folder holds this file, held while the run lives; once
+// held, the run writes kHeldMark into it.
+constexpr const char* kHeldName = "held";
+constexpr std::string_view kHeldMark = "held\n";
+
+using platform::FolderEntry;
+
+bool Old(platform::FileTime modified) {
+  return std::chrono::system_clock::now() - modified > std::chrono::hours(base::kLeftoverAgeHours);
 }
 
-// A record no run holds any more: its run died before its exchange file was
-// written, or after. Its pictures go unless that exchange file was written
-// after the last of them (the host may read them). An empty record is a
-// run's just made, unless it is old. The number of files removed.
-std::size_t SupprimerImagesAbandonnees(const std::string& folder,
-                                       const platform::FolderEntry& entry, bool old) {
-  const std::optional<std::string> record = platform::HeldFile::ReadAbandoned(folder + entry.name);
-  if (!record || (record->empty() && !old)) return 0;
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < record->size();) {
-    const std::size_t end = std::min(record->find('\n', start), record->size());
-    lines.push_back(record->substr(start, end - start));
-    start = end + 1;
+// Whether the private folder `path` (ending with a separator) belongs to a
+// run that is over. Its file is free and marked: the run that marked it
+// held it first, and the system let go when that run ended. Where the
+// system keeps no locks, or the run died before marking it, only age tells:
+// nothing in it written for a day (a retrieval lasts minutes).
+bool DossierPriveAbandonne(const std::string& path, const FolderEntry& entry) {
+  const platform::HeldFile::Probe probe = platform::HeldFile::Look(path + kHeldName);
+  using State = platform::HeldFile::Probe::State;
+  if (probe.state == State::kHeld) return false;
+  if (probe.state == State::kFree && probe.contents == kHeldMark) return true;
+  if (!Old(entry.modified)) return false;
+  for (const FolderEntry& inside : platform::EntriesOf(path)) {
+    if (!Old(inside.modified)) return false;
   }
-  std::size_t removed = 0;
-  const auto exchange = lines.empty() ? std::nullopt : platform::LastWritten(lines.front());
-  if (!exchange || *exchange < entry.modified) {
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-      if (!NomImageDuDossier(lines[i]) || !platform::FileExists(folder + lines[i])) continue;
-      platform::RemoveFile(folder + lines[i]);
-      ++removed;
-    }
-  }
-  platform::RemoveFile(folder + entry.name);
-  return removed + 1;
+  return true;
 }
 
 }  // namespace
 
-void SupprimerRestes(const std::string& folder) {
-  const auto now = std::chrono::system_clock::now();
-  const auto age = std::chrono::hours(base::kLeftoverAgeHours);
+void RemoveLeftovers(const std::string& folder, bool private_folders) {
   std::size_t removed = 0;
-  for (const platform::FolderEntry& entry : platform::RegularFilesIn(folder)) {
-    if (!entry.name.starts_with(platform::kTemporaryPrefix)) continue;
-    const bool old = now - entry.modified > age;
-    if (entry.name.ends_with(platform::kTemporarySuffix) && old) {
+  for (const FolderEntry& entry : platform::EntriesOf(folder, platform::kTemporaryPrefix)) {
+    if (!entry.own) continue;
+    if (entry.kind == FolderEntry::Kind::kFile &&
+        platform::IsModuleName(entry.name, platform::kTemporarySuffix) && Old(entry.modified)) {
       platform::RemoveFile(folder + entry.name);
       ++removed;
-    } else if (entry.name.ends_with(platform::kRecordSuffix)) {
-      removed += SupprimerImagesAbandonnees(folder, entry, old);
+    } else if (private_folders && entry.kind == FolderEntry::Kind::kFolder &&
+               platform::IsModuleName(entry.name, platform::kStagingSuffix)) {
+      const std::string path = folder + entry.name;
+      if (DossierPriveAbandonne(platform::WithTrailingSeparator(path), entry) &&
+          platform::RemoveOwnFolderOfFiles(path)) {
+        ++removed;
+      }
     }
   }
   if (removed != 0) {
     report::journal::Note("restes d'un lancement interrompu supprimés dans " + folder + " : " +
-                          std::to_string(removed) + " fichier(s)");
+                          std::to_string(removed) + " élément(s)");
   }
+}
+
+std::string MessageImagesTropVolumineuses() {
+  return "Les images du devis dépassent " +
+         std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
+         " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
+         "d'échange.";
 }
 
 std::string MessageEchecsRestants(std::size_t autres) {
@@ -115,31 +115,27 @@ PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
                         std::move(date_separator), messages, std::move(settings)) {}
 
 PictureDownloader::~PictureDownloader() {
-  SupprimerTemporaires();
-  // Pictures neither handed over nor removed stay named by the record,
-  // which the next retrieval finds abandoned.
-  if (record_ && stored_.empty()) record_->Remove();
-  // A folder made for pictures that all failed is not left behind.
-  if (folder_made_ && stored_.empty()) platform::RemoveEmptyFolder(folder_);
+  // Pictures named but never handed over are of no use to anyone.
+  for (const std::string& path : stored_) platform::RemoveFile(path);
+  FermerDossierPrive();
 }
 
 void PictureDownloader::ChoisirDossier() {
   if (!folder_.empty()) return;
   // The first folder (beside the executable) is made one level deep, like the
-  // folder it stands for; the user's own folder with whatever it lacks.
+  // folder it stands for; the user's own folder with whatever it lacks. A
+  // folder made here stays: another module may have chosen it meanwhile.
   std::string reasons;
   bool first = true;
   for (const std::string& candidate : folders_) {
     if (candidate.empty()) continue;
-    const std::string folder = AvecSeparateur(candidate);
-    const bool existed = platform::FolderExists(folder);
+    const std::string folder = platform::WithTrailingSeparator(candidate);
     std::optional<std::string> reason = platform::CreateFolder(folder, !first);
     if (!reason) reason = platform::CheckWritableFolder(folder);
     first = false;
     if (!reason) {
       folder_ = folder;
-      folder_made_ = !existed;
-      SupprimerRestes(folder_);
+      RemoveLeftovers(folder_, true);
       return;
     }
     reasons +=
@@ -153,6 +149,43 @@ void PictureDownloader::ChoisirDossier() {
   throw platform::FileError("Impossible de créer le dossier des images " + reasons);
 }
 
+// A folder of this run's own, made new, that only the user may open.
+void PictureDownloader::OuvrirDossierPrive() {
+  if (!staging_.empty()) return;
+  std::string path;
+  do {
+    path = platform::TemporaryPathIn(folder_, platform::kStagingSuffix);
+  } while (!platform::CreatePrivateFolder(path));
+  staging_ = platform::WithTrailingSeparator(path);
+  try {
+    if (held_.Create(staging_ + kHeldName)) held_.Append(kHeldMark);
+  } catch (...) {
+    FermerDossierPrive();
+    throw;
+  }
+}
+
+void PictureDownloader::FermerDossierPrive() noexcept {
+  if (staging_.empty()) return;
+  for (auto& [url, entry] : downloads_) {
+    if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
+    entry.temporary.clear();
+  }
+  held_.Remove();
+  // Transfers abandoned on their own threads (Windows) let go of their
+  // files and remove them a moment later.
+  for (int wait = 0; !platform::RemoveEmptyFolder(staging_) && wait < 20; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  staging_.clear();
+}
+
+void PictureDownloader::VerifierTotal(std::uint64_t bytes) const {
+  if (bytes > base::kMaxRetrievalPictureBytes) {
+    throw std::runtime_error(MessageImagesTropVolumineuses());
+  }
+}
+
 void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
   std::vector<http::FileDownload> batch;
   std::set<std::string> seen;
@@ -162,8 +195,9 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
   }
   if (batch.empty()) return;
   ChoisirDossier();
+  OuvrirDossierPrive();
   for (http::FileDownload& download : batch) {
-    download.path = platform::TemporaryPathIn(folder_);
+    download.path = staging_ + "image-" + std::to_string(++staged_);
     downloads_[download.url].temporary = download.path;
   }
   const std::size_t total = batch.size();
@@ -175,24 +209,31 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
     results = platform::DownloadFiles(batch, settings_, kPicturesPerHost,
                                       base::kMaxRetrievalPictureBytes, cancel_, done);
   } catch (const platform::DownloadsTooLarge&) {
-    throw std::runtime_error(
-        "Les images du devis dépassent " +
-        std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
-        " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
-        "d'échange.");
+    throw std::runtime_error(MessageImagesTropVolumineuses());
   }
   for (std::size_t i = 0; i < batch.size(); ++i) {
     Telechargee& entry = downloads_[batch[i].url];
     entry.result = results[i];
+    if (entry.result.ok) entry.bytes = platform::FileSize(entry.temporary).value_or(0);
     if (!entry.result.ok) {
       platform::RemoveFile(entry.temporary);
       entry.temporary.clear();
     }
   }
+  // Each line gets a file of its own: a picture counts as often as lines
+  // name it, before any copy is made.
+  std::uint64_t named = named_bytes_;
+  for (const std::string& url : urls) {
+    if (const auto found = downloads_.find(url); found != downloads_.end()) {
+      named += found->second.bytes;
+    }
+  }
+  VerifierTotal(named);
 }
 
 std::optional<std::string> PictureDownloader::TelechargerImage(const std::string& url,
                                                                const std::string& numero) {
+  if (cancel_ != nullptr && cancel_->IsCancelled()) throw base::OperationAnnulee();
   if (downloads_.count(url) == 0) Precharger({url});
   Telechargee& entry = downloads_.at(url);
   if (entry.result.file_error) throw platform::FileError(entry.result.error);
@@ -200,12 +241,17 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
     if (++echecs_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
     return std::nullopt;
   }
+  VerifierTotal(named_bytes_ + entry.bytes);
 
   const std::string stamp = Horodatage(clock_.Now(), date_separator_);
-  // The same picture for another line: a file of its own all the same.
+  // The same picture for another line: a file of its own all the same, made
+  // by the system's copy in the private folder, then named like the others.
   const bool copy = entry.temporary.empty();
-  const std::string source =
-      copy ? platform::CopyToTemporary(entry.stored, folder_) : entry.temporary;
+  std::string source = entry.temporary;
+  if (copy) {
+    source = staging_ + "copie-" + std::to_string(++staged_);
+    platform::CopyToNewFile(entry.stored, source);
+  }
   std::string path;
   try {
     path = Reclamer(source, stamp, numero);
@@ -213,6 +259,7 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
     if (copy) platform::RemoveFile(source);
     throw;
   }
+  named_bytes_ += entry.bytes;
   if (!copy) {
     entry.temporary.clear();
     entry.stored = path;
@@ -224,23 +271,11 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
 // already there (another module's, an earlier run's) are never replaced.
 std::string PictureDownloader::Reclamer(const std::string& temporary, const std::string& stamp,
                                         const std::string& numero) {
-  if (!record_) {
-    auto record = std::make_unique<platform::HeldFile>();
-    record->Create(platform::TemporaryPathIn(folder_, platform::kRecordSuffix));
-    try {
-      record->Append(fichier_echange_ + "\n");
-    } catch (...) {
-      record->Remove();
-      throw;
-    }
-    record_ = std::move(record);
-  }
   for (int n = 1;; ++n) {
     const std::string name = NomImage(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
     if (!used_names_.insert(name).second) continue;
     if (!platform::MoveFileToFreeName(temporary, folder_ + name)) continue;
     stored_.push_back(folder_ + name);
-    record_->Append(name + "\n");
     return folder_ + name;
   }
 }
@@ -251,16 +286,13 @@ void PictureDownloader::SignalerEchecsRestants() {
   }
 }
 
-// The record first: once the pictures are on the disk, it names them there
-// too, whatever cuts the power before the exchange file is written.
 void PictureDownloader::Synchroniser() {
-  if (record_) record_->Flush();
-  platform::SyncFiles(stored_, folder_);
+  if (!stored_.empty()) platform::SyncFolder(folder_);
 }
 
 void PictureDownloader::Remettre() {
-  if (record_) record_->Remove();
-  record_.reset();
+  stored_.clear();
+  FermerDossierPrive();
 }
 
 void PictureDownloader::SupprimerImagesEnregistrees() {
@@ -270,16 +302,9 @@ void PictureDownloader::SupprimerImagesEnregistrees() {
   stored_.clear();
   used_names_.clear();
   echecs_ = 0;
-  Remettre();
-  SupprimerTemporaires();
+  named_bytes_ = 0;
+  FermerDossierPrive();
   downloads_.clear();
-}
-
-void PictureDownloader::SupprimerTemporaires() {
-  for (auto& [url, entry] : downloads_) {
-    if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
-    entry.temporary.clear();
-  }
 }
 
 std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero) {

@@ -25,17 +25,18 @@ using base::kMaxPictureNameBytes;
 using base::kPicturesPerHost;
 
 // The line pictures of one retrieval. Precharger() downloads every picture of
-// the quote into temporary files of the pictures folder; then, line by line
-// and in line order, TelechargerImage() gives each its name (so names are
-// those a download one after the other would give) or shows the failure
-// message. Synchroniser() makes them durable together, before the exchange
-// file is written. Pictures not claimed are removed with the downloader.
+// the quote into a private folder of this run inside the pictures folder,
+// each file on the disk as soon as it has arrived; then, line by line and in
+// line order, TelechargerImage() moves each into the pictures folder under
+// its name (so names are those a download one after the other would give) or
+// shows the failure message. Synchroniser() makes the names durable, before
+// the exchange file is written.
 //
 // Several modules may share the folder: a name is claimed, never replaced
-// (one taken gets the next "-n"), and a module removes only the files it
-// made. Until Remettre() (the exchange file is in place), a record held by
-// this run names its pictures: when the run dies before, the next retrieval
-// finds the record no longer held and removes what it names.
+// (one taken gets the next "-n"). A picture that reached the folder is never
+// removed by another run: only this one removes its own, when its retrieval
+// fails. The private folder is held while the run lives; a later run removes
+// it only once it is provably dead (see RemoveLeftovers).
 class PictureDownloader {
  public:
   using Progression = std::function<void(std::size_t done, std::size_t total)>;
@@ -49,17 +50,16 @@ class PictureDownloader {
   PictureDownloader(std::string folder, platform::Clock& clock, std::string date_separator,
                     report::MessagePort& messages, http::HttpSettings settings = {});
   ~PictureDownloader();
-  PictureDownloader(PictureDownloader&&) = default;
   PictureDownloader(const PictureDownloader&) = delete;
   PictureDownloader& operator=(const PictureDownloader&) = delete;
 
   void SetCancellation(const base::CancellationToken* token) { cancel_ = token; }
-  // The exchange file this retrieval writes, named in the run's record.
-  void SetFichierEchange(std::string path) { fichier_echange_ = std::move(path); }
   void SetProgression(Progression progression) { progression_ = std::move(progression); }
 
   // Downloads every URL not downloaded yet (each distinct URL once). A folder
-  // that cannot be used throws FileError; the token, OperationAnnulee.
+  // that cannot be used throws FileError; the token, OperationAnnulee;
+  // pictures past kMaxRetrievalPictureBytes together, counting a picture as
+  // often as its lines name it, std::runtime_error.
   void Precharger(const std::vector<std::string>& urls);
 
   // The picture of one line, stored as <stamp>_<numero>.jpeg: its path; or,
@@ -71,34 +71,39 @@ class PictureDownloader {
   // one, when there were more; once all lines are named.
   void SignalerEchecsRestants();
 
-  // The pictures stored so far reach the disk, all in one go.
+  // The names given so far reach the disk.
   void Synchroniser();
 
   // The exchange file naming the pictures is in place: they are the host's
-  // now, and the run's record of them goes.
+  // now, and this run's private folder goes.
   void Remettre();
 
   // Removes the pictures this downloader stored (a retrieval that failed).
   void SupprimerImagesEnregistrees();
 
-  // The folder chosen, ending with '/'; empty before the first download.
+  // The folder chosen, ending with a separator; empty before the first download.
   const std::string& folder() const { return folder_; }
 
  private:
   struct Telechargee {
     std::string temporary;  // the body as downloaded, until claimed
     std::string stored;     // the first line's file, once claimed
+    std::uint64_t bytes = 0;
     http::FileDownloadResult result;
   };
 
   void ChoisirDossier();
-  void SupprimerTemporaires();
+  void OuvrirDossierPrive();
+  void FermerDossierPrive() noexcept;
+  void VerifierTotal(std::uint64_t bytes) const;
   std::string Reclamer(const std::string& temporary, const std::string& stamp,
                        const std::string& numero);
 
   std::vector<std::string> folders_;
-  std::string folder_;  // ends with '/'
-  bool folder_made_ = false;
+  std::string folder_;   // ends with a separator
+  std::string staging_;  // this run's private folder, ends with a separator
+  platform::HeldFile held_;
+  std::size_t staged_ = 0;  // files made in the private folder
   platform::Clock& clock_;
   std::string date_separator_;
   report::MessagePort& messages_;
@@ -107,16 +112,20 @@ class PictureDownloader {
   Progression progression_;
   std::map<std::string, Telechargee> downloads_;
   std::set<std::string> used_names_;
-  std::vector<std::string> stored_;
-  std::string fichier_echange_;
-  std::unique_ptr<platform::HeldFile> record_;  // while pictures are not the host's
-  std::size_t echecs_ = 0;                      // failed pictures of this retrieval
+  std::vector<std::string> stored_;  // named in the folder, not the host's yet
+  std::uint64_t named_bytes_ = 0;    // of the pictures named, copies included
+  std::size_t echecs_ = 0;           // failed pictures of this retrieval
 };
 
-// Removes what runs that died left in `folder`: temporary files of the
-// module's naming older than a day, and the pictures named by a record no
-// run holds any more, unless its exchange file was written after them.
-void SupprimerRestes(const std::string& folder);
+// Removes what runs that died left in `folder` (which ends with a
+// separator), and only what is provably theirs: files of the module's exact
+// temporary name form, regular, the user's own and older than a day; with
+// `private_folders`, the private folders of runs that are provably dead
+// (see the .cpp). Nothing else, never through a link.
+void RemoveLeftovers(const std::string& folder, bool private_folders);
+
+// "Les images du devis dépassent … Mo au total : …"
+std::string MessageImagesTropVolumineuses();
 
 // "Une erreur est survenue lors du téléchargement de <n> autres images…"
 std::string MessageEchecsRestants(std::size_t autres);

@@ -12,6 +12,9 @@ class MessagePort {
   virtual void ShowMessage(const std::string& text) = 0;
 };
 
+// What a box says of a failure that came with no text of its own.
+inline constexpr const char* kErreurInattendue = "Une erreur inattendue est survenue.";
+
 // A message's copy for whoever watches the process: the journal's line and
 // text::StderrLine on standard error.
 void WriteMessageToStderr(const std::string& text);

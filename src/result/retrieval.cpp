@@ -51,9 +51,8 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
   // folder is cleaned when it is chosen).
   const std::size_t separator = inputs.fichier_temp.find_last_of(platform::kPathSeparators);
   if (separator != std::string::npos) {
-    quote::SupprimerRestes(inputs.fichier_temp.substr(0, separator + 1));
+    quote::RemoveLeftovers(inputs.fichier_temp.substr(0, separator + 1), false);
   }
-  pictures.SetFichierEchange(inputs.fichier_temp);
   Preparation preparation;
   // The document's text is kept: the result is built from a second parse.
   preparation.document = document_client.Get(inputs.url_recuperation);
@@ -145,7 +144,7 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const Retr
     // The host reads the pictures once the exchange file is there.
     pictures.Synchroniser();
     const std::string bytes = OctetsFichierEchange(*document);
-    platform::ReplaceFileContents(inputs.fichier_temp, bytes);
+    platform::ReplaceFileContents(inputs.fichier_temp, bytes, inputs.annulation);
     pictures.Remettre();
     report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
                           std::to_string(bytes.size()) + " octets");

@@ -14,6 +14,9 @@ struct RetrievalInputs {
   std::string quote_service_base;
   std::string jeton;
   std::string fichier_temp;
+  // Set by "Annuler" and the close box: the retrieval stops, and the exchange
+  // file is left as it was unless it is already in place. Not owned.
+  const base::CancellationToken* annulation = nullptr;
 };
 
 struct RetrievalOutcome {
@@ -51,9 +54,11 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
                                  quote::PictureDownloader& pictures, std::string& devis_id_out,
                                  const Avancement& avancement = {});
 
-// The local half, on the window's thread: each line's picture named in line
-// order (its failure message shown then), the pictures made durable, then the
-// exchange file replaced. A failure removes this retrieval's pictures.
+// The local half, beside the window like the first: each line's picture
+// named in line order (its failure message given to the pictures' message
+// port then), the names made durable, then the exchange file replaced. A
+// failure, or the token set before the exchange file is in place, removes
+// this retrieval's pictures.
 RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const RetrievalInputs& inputs,
                                       quote::PictureDownloader& pictures);
 

@@ -9,4 +9,7 @@ namespace lumivane::text {
 // module takes by chance.
 std::string RandomName(std::string_view prefix, std::string_view suffix);
 
+// Whether `name` is exactly of RandomName's form for `prefix` and `suffix`.
+bool IsRandomName(std::string_view name, std::string_view prefix, std::string_view suffix);
+
 }  // namespace lumivane::text

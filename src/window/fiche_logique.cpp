@@ -161,39 +161,51 @@ void FicheLogique::btnDevisRecupererClick() {
     SurFenetre([this, texte] { vue_.DefinirAvancement(texte); });
   };
   Lancer([this, entrees, reponse, avancement] { *reponse = Recuperer(entrees, avancement); },
-         [this, entrees, reponse] {
+         [this, reponse] {
            recuperation_en_cours_ = false;
            vue_.DefinirOccupe(false);
            vue_.DefinirAvancement("");
            vue_.ActiverRecuperer(true);
-           Executer([&] { TerminerRecuperation(entrees, *reponse); });
+           Executer([&] { TerminerRecuperation(*reponse); });
          });
 }
 
 result::RetrievalInputs FicheLogique::DemanderRecuperation() const {
-  return {FUrlRecuperation, ports_.endpoints.quote_service_base, FJeton, FichierTemp()};
+  return {FUrlRecuperation, ports_.endpoints.quote_service_base, FJeton, FichierTemp(),
+          &annulation_};
 }
+
+namespace {
+
+// The pictures' messages, kept for the window's thread.
+struct MessagesRetenus : report::MessagePort {
+  std::vector<std::string> textes;
+  void ShowMessage(const std::string& text) override { textes.push_back(text); }
+};
+
+}  // namespace
 
 ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entrees,
                                             const result::Avancement& avancement) {
   ReponseRecuperation reponse;
+  MessagesRetenus messages;
   try {
-    // Its messages (a picture that failed) are shown when the pictures are
-    // named, on the window's thread.
-    reponse.pictures = std::make_shared<quote::PictureDownloader>(
-        ports_.pictures_folders, *ports_.clock, ports_.date_separator, *ports_.messages);
-    reponse.pictures->SetCancellation(&annulation_);
-    reponse.preparation = result::PreparerRecuperation(entrees, IdHTTP1, IdHTTP2, *reponse.pictures,
-                                                       reponse.devis_id, avancement);
+    quote::PictureDownloader pictures(ports_.pictures_folders, *ports_.clock, ports_.date_separator,
+                                      messages);
+    pictures.SetCancellation(&annulation_);
+    const result::Preparation preparation = result::PreparerRecuperation(
+        entrees, IdHTTP1, IdHTTP2, pictures, reponse.devis_id, avancement);
+    reponse.issue = result::TerminerRecuperation(preparation, entrees, pictures);
   } catch (...) {
     reponse.erreur = std::current_exception();
   }
+  reponse.messages = std::move(messages.textes);
   return reponse;
 }
 
-void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
-                                        const ReponseRecuperation& reponse) {
+void FicheLogique::TerminerRecuperation(const ReponseRecuperation& reponse) {
   FDevisId = reponse.devis_id;
+  for (const std::string& message : reponse.messages) ports_.messages->ShowMessage(message);
   if (reponse.erreur) {
     try {
       std::rethrow_exception(reponse.erreur);
@@ -202,13 +214,8 @@ void FicheLogique::TerminerRecuperation(const result::RetrievalInputs& entrees,
       throw;
     }
   }
-  result::RetrievalOutcome issue =
-      reponse.preparation.kind == result::RetrievalOutcome::Kind::Written
-          ? result::TerminerRecuperation(reponse.preparation, entrees, *reponse.pictures)
-          : result::RetrievalOutcome{reponse.preparation.kind, reponse.preparation.message,
-                                     reponse.devis_id};
-  if (issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
-    ports_.messages->ShowMessage(issue.message);
+  if (reponse.issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
+    ports_.messages->ShowMessage(reponse.issue.message);
   }
   vue_.Fermer();
 }
@@ -279,7 +286,7 @@ void FicheLogique::Executer(const std::function<void()>& handler) {
   } catch (const std::exception& error) {
     ports_.messages->ShowMessage(error.what());
   } catch (...) {
-    ports_.messages->ShowMessage("");
+    ports_.messages->ShowMessage(report::kErreurInattendue);
   }
 }
 

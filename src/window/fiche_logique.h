@@ -80,11 +80,12 @@ struct ReponsePasserelle {
   std::string sortie_navigateur;  // what the system's opener wrote
 };
 
-// What one retrieval brings back from the network: the quote, and its
-// pictures waiting in the pictures folder for their names.
+// What one retrieval brings back from beside the window, where all of it
+// runs, the disk's part too: its outcome, the messages its pictures gave on
+// the way (shown in order on the window's thread), or its error.
 struct ReponseRecuperation {
-  result::Preparation preparation;
-  std::shared_ptr<quote::PictureDownloader> pictures;
+  result::RetrievalOutcome issue;
+  std::vector<std::string> messages;
   std::string devis_id;  // known as soon as the retrieval document was read
   std::exception_ptr erreur;
 };
@@ -153,18 +154,17 @@ class FicheLogique {
 
   // Steps of btnDevisRecupererClick.
   result::RetrievalInputs DemanderRecuperation() const;
-  // The network half; `avancement` is called from where it runs.
+  // The whole retrieval, up to the exchange file in place; `avancement` is
+  // called from where it runs.
   ReponseRecuperation Recuperer(const result::RetrievalInputs& entrees,
                                 const result::Avancement& avancement = {});
-  // Keeps the quote id, rethrows the retrieval's error, or names the
-  // pictures, writes the exchange file, shows the closing message if any and
-  // closes.
-  void TerminerRecuperation(const result::RetrievalInputs& entrees,
-                            const ReponseRecuperation& reponse);
+  // Keeps the quote id, shows the pictures' messages, then rethrows the
+  // retrieval's error or shows its closing message if any and closes.
+  void TerminerRecuperation(const ReponseRecuperation& reponse);
 
-  // "Annuler" and the close box: the network step under way stops (within
-  // half a second), leaving the exchange file and the pictures folder as
-  // they were.
+  // "Annuler" and the close box, whatever is on screen: the step under way
+  // stops (within half a second), leaving the exchange file and the pictures
+  // folder as they were, unless the exchange file is already in place.
   void Annuler() { annulation_.Cancel(); }
   bool Annulee() const { return annulation_.IsCancelled(); }
 

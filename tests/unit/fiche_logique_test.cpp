@@ -296,9 +296,9 @@ TEST_F(FicheLogiqueTest, RetrievalEndsByClosingUnlessItFails) {
   messages_.shown.clear();
   ReponseRecuperation fermee;
   fermee.devis_id = "Q8";
-  fermee.preparation.kind = lumivane::result::RetrievalOutcome::Kind::ClosedWithMessage;
-  fermee.preparation.message = "Erreur lumivane : rien";
-  fiche->TerminerRecuperation({}, fermee);
+  fermee.issue.kind = lumivane::result::RetrievalOutcome::Kind::ClosedWithMessage;
+  fermee.issue.message = "Erreur lumivane : rien";
+  fiche->TerminerRecuperation(fermee);
   EXPECT_EQ(vue_.fermetures, 2);
   EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Erreur lumivane : rien"}));
   EXPECT_EQ(fiche->FDevisId, "Q8");
@@ -309,7 +309,7 @@ TEST_F(FicheLogiqueTest, RetrievalEndsByClosingUnlessItFails) {
   ReponseRecuperation echouee;
   echouee.devis_id = "Q9";
   echouee.erreur = std::make_exception_ptr(std::runtime_error("Fichier illisible"));
-  fiche->Executer([&] { fiche->TerminerRecuperation({}, echouee); });
+  fiche->Executer([&] { fiche->TerminerRecuperation(echouee); });
   EXPECT_EQ(fiche->FDevisId, "Q9");
   EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Fichier illisible"}));
   EXPECT_EQ(vue_.fermetures, 2);

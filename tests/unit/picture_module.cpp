@@ -78,7 +78,6 @@ int Run(const Options& options) {
   FixedClock clock;
   NoMessages messages;
   lumivane::quote::PictureDownloader pictures(options.folder, clock, "/", messages);
-  pictures.SetFichierEchange(options.exchange);
   if (options.preload) pictures.Precharger(options.urls);
   for (const std::string& url : options.urls) {
     std::cout << pictures.TelechargerImage(url, "42").value_or("") << '\n';

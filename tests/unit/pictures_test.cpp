@@ -27,6 +27,8 @@ using lumivane::quote::kPictureErrorMessage;
 using lumivane::quote::NumeroPourNomDeFichier;
 using lumivane::quote::PictureDownloader;
 using lumivane::text::DateSeparatorFromFormat;
+// What ends a folder given without its separator.
+const std::string kSep(1, lumivane::platform::kPathSeparator);
 
 namespace {
 
@@ -153,8 +155,10 @@ TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
       EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureErrorMessage}) << url;
     }
   }
-  // The folder made for the downloads goes with them.
-  EXPECT_FALSE(fs::exists(folder));
+  // The folder made for them stays (another module may have chosen it
+  // meanwhile), with nothing of this run's in it.
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_TRUE(Files(folder).empty());
 }
 
 TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
@@ -162,18 +166,21 @@ TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
   dir_.Write("images/20200609_143005_42.jpeg", "ancienne image d'un autre lancement");
   PictureDownloader pictures = Downloader(folder.string());
   const std::string url = server_.Url("/image.png");
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-2_42.jpeg");
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-3_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"),
+            folder.string() + kSep + "20200609_143005-2_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"),
+            folder.string() + kSep + "20200609_143005-3_42.jpeg");
   dir_.Write("images/20200609_143005-4_42.jpeg", "prise par un autre module");
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143005-5_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"),
+            folder.string() + kSep + "20200609_143005-5_42.jpeg");
   clock_.now.second = 6;
-  EXPECT_EQ(pictures.TelechargerImage(url, "42"), folder.string() + "/20200609_143006_42.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "42"),
+            folder.string() + kSep + "20200609_143006_42.jpeg");
   EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005_42.jpeg"),
             "ancienne image d'un autre lancement");
   EXPECT_EQ(lumivane::testing::ReadFile(folder / "20200609_143005-4_42.jpeg"),
             "prise par un autre module");
-  pictures.Remettre();
-  EXPECT_EQ(Files(folder).size(), 6u);
+  EXPECT_EQ(Files(folder).size(), 7u);  // and this run's private folder
   // A failed retrieval removes its own pictures only.
   pictures.SupprimerImagesEnregistrees();
   EXPECT_EQ(Files(folder),
@@ -185,12 +192,14 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   PictureDownloader pictures = Downloader(folder.string());
   const std::string url = server_.Url("/image.png");
   clock_.now.second = 1;
-  EXPECT_EQ(pictures.TelechargerImage(url, "../x"), folder.string() + "/20200609_143001_.._x.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "../x"),
+            folder.string() + kSep + "20200609_143001_.._x.jpeg");
   clock_.now.second = 2;
-  EXPECT_EQ(pictures.TelechargerImage(url, "a/b"), folder.string() + "/20200609_143002_a_b.jpeg");
+  EXPECT_EQ(pictures.TelechargerImage(url, "a/b"),
+            folder.string() + kSep + "20200609_143002_a_b.jpeg");
   clock_.now.second = 3;
   EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
-            folder.string() + "/20200609_143003_C__x.jpeg");
+            folder.string() + kSep + "20200609_143003_C__x.jpeg");
   pictures.Remettre();
   EXPECT_EQ(Files(folder).size(), 3u);
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
@@ -248,8 +257,9 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
   });
   pictures.Precharger(urls);
   EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8}));
-  // Temporary files only, until the lines claim them.
-  EXPECT_EQ(Files(folder).size(), 8u);
+  // In this run's private folder only, until the lines claim them.
+  ASSERT_EQ(Files(folder).size(), 1u);
+  EXPECT_EQ(Files(folder / Files(folder)[0]).size(), 9u);  // and the file it holds
 
   std::vector<std::string> names;
   for (const std::string& url : urls) {

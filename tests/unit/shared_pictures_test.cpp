@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -144,45 +145,101 @@ TEST_F(SharedPicturesTest, TwoModulesAtOnceKeepEachOthersPictures) {
   EXPECT_EQ(Files().size(), 60u);
 }
 
-// A run killed while bodies arrive, after naming pictures, or after writing
-// its exchange file: the next retrieval removes what no host has seen, and
-// keeps what an exchange file names or a living run still writes.
-TEST_F(SharedPicturesTest, ARunKilledAtAnyStageLeavesNothingBehind) {
+// Runs killed while their bodies arrive or once their pictures are named,
+// after a quote handed over whose exchange file the host then deleted: no
+// later run removes a picture that reached the folder; a dead run's private
+// folder goes, a living one's stays.
+TEST_F(SharedPicturesTest, NoRunRemovesAnotherRunsPictures) {
   modules_.reserve(3);
-  // Killed while downloading: its temporary files stay until they are a
-  // day old, as another run may still be writing them.
-  Process& downloading = Module({"--precharger", server_.Url("/lente.jpeg")});
-  for (int i = 0; i < 1800 && Files().empty(); ++i) std::this_thread::sleep_for(50ms);
-  downloading.Stop(SIGKILL, 10s);
-  ASSERT_EQ(Files().size(), 1u);
-  NextRun();
-  ASSERT_EQ(Files().size(), 1u);
-  const fs::path left = Folder() + *Files().begin();
-  fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(25));
-  NextRun();
-  EXPECT_TRUE(Files().empty());
+  std::vector<std::string> delivered{"--ensuite", "remettre"};
+  for (const auto& url : Urls("livre", 3)) delivered.push_back(url);
+  Process& first = Module(delivered);
+  ASSERT_EQ(first.WaitForExit(kModuleWait), 0) << first.Stderr();
+  fs::remove(dir_.Path() / "echange.xml");
+  const std::set<std::string> handed_over = Files();
+  ASSERT_EQ(handed_over.size(), 3u);
 
-  // Killed after naming three pictures, its exchange file not written: a
-  // living run's pictures are left alone, a dead one's removed.
+  Process& downloading = Module({"--precharger", server_.Url("/lente.jpeg")});
+  for (int i = 0; i < 1800 && Files().size() == 3; ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(Files().size(), 4u);
+  NextRun();
+  EXPECT_EQ(Files().size(), 4u);  // its run lives
+  downloading.Stop(SIGKILL, 10s);
+  NextRun();
+  EXPECT_EQ(Files(), handed_over);
+
   std::vector<std::string> named{"--ensuite", "rester"};
   for (const auto& url : Urls("tue", 3)) named.push_back(url);
   Process& naming = Module(named);
   ASSERT_TRUE(Ready(naming)) << naming.Stderr();
-  NextRun();
-  EXPECT_EQ(Files().size(), 4u);  // three pictures and the run's record
   naming.Stop(SIGKILL, 10s);
   NextRun();
-  EXPECT_TRUE(Files().empty());
+  // Named, never handed over: no exchange file names them, and they stay.
+  std::set<std::string> expected = handed_over;
+  for (const char* name :
+       {"20200609_143005-4_42.jpeg", "20200609_143005-5_42.jpeg", "20200609_143005-6_42.jpeg"}) {
+    expected.insert(name);
+  }
+  EXPECT_EQ(Files(), expected);
+}
 
-  // Killed once its exchange file was written: the host may read them.
-  named[1] = "echange";
-  Process& written = Module(named);
-  ASSERT_TRUE(Ready(written)) << written.Stderr();
-  written.Stop(SIGKILL, 10s);
+// What looks like the module's leftovers without provably being a dead
+// run's own is kept: another user's, a link inside, a name not exactly of
+// the module's form, a record of earlier versions, anything beside the
+// exchange file but old temporary files.
+TEST_F(SharedPicturesTest, OnlyADeadRunsOwnLeftoversAreRemoved) {
+  const fs::path images = Folder();
+  const fs::path outside = dir_.Path();
+  fs::create_directories(images);
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(72);
+  const auto file = [&](const fs::path& path, const std::string& bytes) {
+    lumivane::testing::WriteFile(path.string(), bytes);
+    fs::last_write_time(path, old);
+  };
+  const auto private_folder = [&](const fs::path& path) {
+    fs::create_directory(path);
+    file(path / "held", "held\n");
+    file(path / "image-1", "jpeg");
+  };
+  file(images / "photo.jpeg", "p");
+  file(images / ".lumivane-abcdefghijkl.images", "echange.xml\nphoto.jpeg\n");
+  file(images / ".lumivane-mes notes.tmp", "n");
+  file(images / ".lumivane-x.tmp", "n");
+  file(images / ".lumivane-dddddddddddd.tmp", "dead");
+  lumivane::testing::WriteFile((images / ".lumivane-ffffffffffff.tmp").string(), "young");
+  private_folder(images / ".lumivane-cccccccccccc.staging");  // a dead run's
+  private_folder(images / ".lumivane-bbbbbbbbbbbb.staging");
+  fs::create_symlink("../photo.jpeg", images / ".lumivane-bbbbbbbbbbbb.staging" / "lien");
+  private_folder(images / ".lumivane-gggggggggggg.staging");
+  fs::create_directory(images / ".lumivane-gggggggggggg.staging" / "dossier");
+  private_folder(outside / ".lumivane-hhhhhhhhhhhh.staging");
+  file(outside / "notes.jpeg", "n");
+  file(outside / ".lumivane-iiiiiiiiiiii.tmp", "dead");
+  std::set<std::string> kept{"photo.jpeg",
+                             ".lumivane-abcdefghijkl.images",
+                             ".lumivane-mes notes.tmp",
+                             ".lumivane-x.tmp",
+                             ".lumivane-ffffffffffff.tmp",
+                             ".lumivane-bbbbbbbbbbbb.staging",
+                             ".lumivane-gggggggggggg.staging"};
+  if (::geteuid() == 0) {  // another user's, as root can make them
+    private_folder(images / ".lumivane-aaaaaaaaaaaa.staging");
+    file(images / ".lumivane-eeeeeeeeeeee.tmp", "theirs");
+    for (const char* name :
+         {".lumivane-aaaaaaaaaaaa.staging", ".lumivane-aaaaaaaaaaaa.staging/held",
+          ".lumivane-aaaaaaaaaaaa.staging/image-1", ".lumivane-eeeeeeeeeeee.tmp"}) {
+      ASSERT_EQ(::lchown((images / name).c_str(), 4242, 4242), 0);
+    }
+    kept.insert({".lumivane-aaaaaaaaaaaa.staging", ".lumivane-eeeeeeeeeeee.tmp"});
+  }
+
+  lumivane::quote::RemoveLeftovers(outside.string() + "/", false);
   NextRun();
-  EXPECT_EQ(Files(),
-            (std::set<std::string>{"20200609_143005-2_42.jpeg", "20200609_143005-3_42.jpeg",
-                                   "20200609_143005_42.jpeg"}));
+  EXPECT_EQ(Files(), kept);
+  EXPECT_EQ(lumivane::testing::ReadFile((images / "photo.jpeg").string()), "p");
+  EXPECT_TRUE(fs::exists(outside / "notes.jpeg"));
+  EXPECT_TRUE(fs::exists(outside / ".lumivane-hhhhhhhhhhhh.staging" / "image-1"));
+  EXPECT_FALSE(fs::exists(outside / ".lumivane-iiiiiiiiiiii.tmp"));
 }
 
 }  // namespace

@@ -89,14 +89,15 @@ TEST(WindowsFilesTest, FoldersWithAccentsAreCreatedOnce) {
   EXPECT_NE(CheckWritableFolder(Utf8(dir.Path()) + "\\absent"), std::nullopt);
 }
 
-TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
+TEST(WindowsFilesTest, PicturesAreMovedCopiedAndRemoved) {
   const TempDir dir;
   const std::string folder = Utf8(dir.Path()) + "\\images é\\";
   ASSERT_EQ(CreateFolder(folder, false), std::nullopt);
   const std::string temporary = TemporaryPathIn(folder);
   EXPECT_EQ(temporary.rfind(folder, 0), 0u);
   EXPECT_NE(temporary, TemporaryPathIn(folder));
-  ReplaceFileContents(temporary, "jpeg", false);
+  EXPECT_TRUE(IsModuleName(temporary.substr(folder.size()), kTemporarySuffix));
+  ReplaceFileContents(temporary, "jpeg");
   const std::string picture = folder + "1.jpg";
   const std::string copy = folder + "2.jpg";
   ReplaceFileContents(picture, "ancienne");
@@ -105,25 +106,14 @@ TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
   EXPECT_EQ(ReadFileBytes(picture), "ancienne");
   RemoveFile(picture);
   EXPECT_TRUE(MoveFileToFreeName(temporary, picture));
-  const std::string copied = CopyToTemporary(picture, folder);
-  EXPECT_TRUE(MoveFileToFreeName(copied, copy));
-  SyncFiles({picture, copy}, folder);
+  CopyToNewFile(picture, copy);
+  EXPECT_THROW(CopyToNewFile(picture, copy), FileError);  // never over a file
+  SyncFolder(folder);
   EXPECT_EQ(ReadFileBytes(picture), "jpeg");
   EXPECT_EQ(ReadFileBytes(copy), "jpeg");
+  EXPECT_EQ(FileSize(copy), 4u);
   EXPECT_FALSE(FileExists(temporary));
   EXPECT_THROW(MoveFileToFreeName(temporary, folder + "3.jpg"), FileError);
-  EXPECT_THROW(SyncFiles({folder + "absent.jpg"}, folder), FileError);
-  // Many files are flushed several at once; one that is missing among them
-  // still fails the whole.
-  std::vector<std::string> many;
-  for (int i = 0; i < 40; ++i) {
-    many.push_back(folder + "many-" + std::to_string(i) + ".jpg");
-    if (i != 27) ReplaceFileContents(many.back(), "jpeg", false);
-  }
-  EXPECT_THROW(SyncFiles(many, folder), FileError);
-  many.erase(many.begin() + 27);
-  SyncFiles(many, folder);
-  for (const std::string& path : many) RemoveFile(path);
   RemoveEmptyFolder(folder);  // not empty: stays
   EXPECT_TRUE(FolderExists(folder));
   RemoveFile(picture);
@@ -133,19 +123,37 @@ TEST(WindowsFilesTest, PicturesAreMovedCopiedFlushedAndRemoved) {
   EXPECT_FALSE(FolderExists(folder));
 }
 
-// A run's record, held while the run lives, is read by another run only
-// once it has ended.
-TEST(WindowsFilesTest, AHeldFileIsToldFromOneWhoseRunEnded) {
+// A run's private folder: made new, its held file told from one whose run
+// ended, removed only while it holds nothing but the user's own files.
+TEST(WindowsFilesTest, PrivateFoldersHeldToldAndRemoved) {
   const TempDir dir;
-  const std::string path = Utf8(dir.Path()) + "\\enregistrement é.images";
+  const std::string folder = Utf8(dir.Path()) + "\\privé.staging";
+  ASSERT_TRUE(CreatePrivateFolder(folder));
+  EXPECT_FALSE(CreatePrivateFolder(folder));
+  const std::string path = folder + "\\held";
+  using State = HeldFile::Probe::State;
+  EXPECT_EQ(HeldFile::Look(path).state, State::kUnknown);
   {
     HeldFile held;
-    held.Create(path);
-    held.Append("echange.xml\n");
-    EXPECT_EQ(HeldFile::ReadAbandoned(path), std::nullopt);
+    EXPECT_TRUE(held.Create(path));
+    held.Append("held\n");
+    EXPECT_EQ(HeldFile::Look(path).state, State::kHeld);
     EXPECT_THROW(HeldFile().Create(path), FileError);
   }
-  EXPECT_EQ(HeldFile::ReadAbandoned(path), "echange.xml\n");
+  const HeldFile::Probe ended = HeldFile::Look(path);
+  EXPECT_EQ(ended.state, State::kFree);
+  EXPECT_EQ(ended.contents, "held\n");
+
+  const std::vector<FolderEntry> entries = EntriesOf(Utf8(dir.Path()), "priv");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].kind, FolderEntry::Kind::kFolder);
+  EXPECT_TRUE(entries[0].own);
+  ASSERT_TRUE(CreatePrivateFolder(folder + "\\dedans"));
+  EXPECT_FALSE(RemoveOwnFolderOfFiles(folder));  // a folder inside: kept
+  EXPECT_TRUE(FileExists(path));
+  RemoveEmptyFolder(folder + "\\dedans");
+  EXPECT_TRUE(RemoveOwnFolderOfFiles(folder));
+  EXPECT_FALSE(FolderExists(folder));
 }
 
 TEST(WindowsFilesTest, PathsLongerThanTheClassicLimit) {

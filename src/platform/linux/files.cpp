@@ -77,7 +77,8 @@ class TemporaryFile {
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
+void ReplaceFileContents(const std::string& path, const std::string& bytes,
+                         const base::CancellationToken* cancel) {
   const std::string folder = FolderOf(path);
   TemporaryFile temporary(folder);
   if (temporary.fd() < 0) ThrowWriteError(path, errno);
@@ -90,11 +91,11 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
 
   if (const int error = posix::WriteAll(temporary.fd(), bytes)) ThrowWriteError(path, error);
   // The data must be on disk before the rename makes it the target's content.
-  if (sync && ::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
+  if (::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
   if (!temporary.Close()) ThrowWriteError(path, errno);
+  if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
   if (::rename(temporary.path().c_str(), path.c_str()) != 0) ThrowWriteError(path, errno);
   temporary.Release();
-  if (!sync) return;
 
   // The new name itself reaches the disk with its folder. The file is in
   // place already; a folder that cannot be synced (some network file
@@ -160,7 +161,7 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
 
 std::optional<std::string> CheckWritableFolder(const std::string& folder) {
   const std::string probe = TemporaryPathIn(WithTrailingSeparator(folder));
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return SystemErrorText(errno);
   ::close(fd);
   ::unlink(probe.c_str());
@@ -183,17 +184,38 @@ bool MoveFileToFreeName(const std::string& from, const std::string& to) {
   return true;
 }
 
-std::string CopyToTemporary(const std::string& from, const std::string& folder) {
-  const std::string bytes = ReadFileBytes(from);
-  TemporaryFile temporary(folder.empty() ? "." : folder.substr(0, folder.size() - 1));
-  if (temporary.fd() < 0) ThrowWriteError(folder, errno);
-  if (const int error = posix::WriteAll(temporary.fd(), bytes)) {
-    ThrowWriteError(temporary.path(), error);
+void CopyToNewFile(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) ThrowReadError(from, errno);
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (out < 0) {
+    const int code = errno;
+    ::close(in);
+    ThrowWriteError(to, code);
   }
-  if (!temporary.Close()) ThrowWriteError(temporary.path(), errno);
-  std::string path = temporary.path();
-  temporary.Release();
-  return path;
+  // The kernel copies (or shares the blocks, where the file system can);
+  // nothing of the picture passes through the module's memory.
+  int error = 0;
+  for (;;) {
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    break;
+  }
+  if (error == 0 && ::fsync(out) != 0) error = errno;
+  if (::close(out) != 0 && error == 0) error = errno;
+  ::close(in);
+  if (error != 0) {
+    ::unlink(to.c_str());
+    ThrowWriteError(to, error);
+  }
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
 }
 
 namespace {
@@ -203,47 +225,82 @@ FileTime ModifiedAt(const struct stat& info) {
       std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
 }
 
-}  // namespace
+FolderEntry::Kind KindOf(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return FolderEntry::Kind::kFile;
+  if (S_ISDIR(info.st_mode)) return FolderEntry::Kind::kFolder;
+  return FolderEntry::Kind::kOther;
+}
 
-std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
+// The entries of the open folder `dir` (not closed here), seen without
+// following links.
+std::vector<FolderEntry> EntriesOfFolder(int dir, std::string_view prefix = {}) {
   std::vector<FolderEntry> entries;
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return entries;
+  const int listed = ::dup(dir);
+  DIR* listing = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (listing == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return entries;
+  }
   while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || !name.starts_with(prefix)) continue;
     struct stat info {};
-    if (::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(info.st_mode)) {
-      continue;
-    }
-    entries.push_back({entry->d_name, ModifiedAt(info)});
+    if (::fstatat(dir, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    entries.push_back(
+        {std::string(name), KindOf(info), info.st_uid == ::geteuid(), ModifiedAt(info)});
   }
   ::closedir(listing);
   return entries;
 }
 
-std::optional<FileTime> LastWritten(const std::string& path) {
+}  // namespace
+
+std::vector<FolderEntry> EntriesOf(const std::string& folder, std::string_view prefix) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return {};
+  std::vector<FolderEntry> entries = EntriesOfFolder(dir, prefix);
+  ::close(dir);
+  return entries;
+}
+
+bool CreatePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return true;
+  if (errno == EEXIST) return false;
+  ThrowWriteError(path, errno);
+}
+
+bool RemoveOwnFolderOfFiles(const std::string& path) noexcept {
+  // The folder is opened once, never through a link, and everything below
+  // is removed relative to it: swapping it for a link meanwhile leads nowhere.
+  const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return false;
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return ModifiedAt(info);
+  bool removable = ::fstat(dir, &info) == 0 && info.st_uid == ::geteuid();
+  std::vector<FolderEntry> entries;
+  if (removable) entries = EntriesOfFolder(dir);
+  for (const FolderEntry& entry : entries) {
+    removable = removable && entry.kind == FolderEntry::Kind::kFile && entry.own;
+  }
+  if (removable) {
+    for (const FolderEntry& entry : entries) ::unlinkat(dir, entry.name.c_str(), 0);
+  }
+  ::close(dir);
+  return removable && ::rmdir(path.c_str()) == 0;
 }
 
 HeldFile::~HeldFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-void HeldFile::Create(const std::string& path) {
+bool HeldFile::Create(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) ThrowWriteError(path, errno);
-  // Held for as long as this run lives: the system lets go when it ends,
-  // however it ends.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno;
-    ::close(fd);
-    ::unlink(path.c_str());
-    ThrowWriteError(path, code);
-  }
   handle_ = fd;
   path_ = path;
+  // Held for as long as this run lives: the system lets go when it ends,
+  // however it ends. A file system without locks (NFS without its lock
+  // service) refuses: the file is there all the same, unheld.
+  return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
 bool HeldFile::IsOpen() const { return handle_ >= 0; }
@@ -254,10 +311,6 @@ void HeldFile::Append(std::string_view text) {
   }
 }
 
-void HeldFile::Flush() {
-  if (::fdatasync(static_cast<int>(handle_)) != 0) ThrowWriteError(path_, errno);
-}
-
 void HeldFile::Remove() noexcept {
   if (handle_ < 0) return;
   // Removed while still held: no other run reads it half gone.
@@ -266,38 +319,47 @@ void HeldFile::Remove() noexcept {
   handle_ = -1;
 }
 
-std::optional<std::string> HeldFile::ReadAbandoned(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+HeldFile::Probe HeldFile::Look(const std::string& path) {
+  Probe probe;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return probe;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    return std::nullopt;
+    return probe;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) probe.state = Probe::State::kHeld;
+    ::close(fd);
+    return probe;
+  }
+  char buffer[256];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n >= 0) {
+    probe.state = Probe::State::kFree;
+    probe.contents.assign(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  try {
-    return ReadFileBytes(path);
-  } catch (const FileError&) {
-    return std::nullopt;
-  }
+  return probe;
 }
 
 void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
-void RemoveEmptyFolder(const std::string& path) noexcept { ::rmdir(path.c_str()); }
+bool RemoveEmptyFolder(const std::string& path) noexcept {
+  return ::rmdir(path.c_str()) == 0 || errno == ENOENT;
+}
 
-void SyncFiles(const std::vector<std::string>& paths, const std::string& folder) {
-  if (paths.empty()) return;
+void SyncFolder(const std::string& folder) {
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) {
-    throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(errno)));
-  }
-  // One flush of the whole file system holding the folder: the files and
-  // the folder's entries together, however many pictures there are.
-  const int result = ::syncfs(dir);
+  if (dir < 0) throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(errno)));
+  // Only this folder: never a flush of the whole file system, which holds
+  // every other user's data too.
+  const int result = ::fsync(dir);
   const int code = errno;
   ::close(dir);
-  if (result != 0) {
+  // A folder that cannot be synced at all (some network file systems) is
+  // as durable as it can be made.
+  if (result != 0 && code != EINVAL && code != EROFS) {
     throw FileError(text::CannotWriteInFolder(folder, SystemErrorText(code)));
   }
 }

@@ -106,6 +106,10 @@ class Batch {
     job.counted = job.transfer.received;
     std::erase(in_flight_, &job);
     job.easy.reset();
+    // A picture reaches the disk here, one file at a time, beside the window.
+    if (job.transfer.fd >= 0 && job.result->ok && ::fsync(job.transfer.fd) != 0) {
+      FailFile(job, errno);
+    }
     if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
       FailFile(job, errno);
     }

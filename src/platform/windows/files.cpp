@@ -4,6 +4,8 @@
 #include "text/system_reason.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -101,7 +103,8 @@ HANDLE CreateTemporaryIn(const std::string& folder, std::string& path, const std
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& path, const std::string& bytes, bool sync) {
+void ReplaceFileContents(const std::string& path, const std::string& bytes,
+                         const base::CancellationToken* cancel) {
   const std::size_t separator = path.find_last_of("\\/");
   const std::string folder =
       separator == std::string::npos ? std::string(".\\") : path.substr(0, separator + 1);
@@ -113,10 +116,13 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes, bool
   const std::wstring temporary = windows::WindowsPath(temporary_path);
 
   DWORD error = WriteAllBytes(file.get(), bytes);
-  // The data must be on disk before the rename makes it the target's content
-  // (unless the caller flushes the files later, SyncFiles).
-  if (error == ERROR_SUCCESS && sync && !FlushFileBuffers(file.get())) error = GetLastError();
+  // The data must be on disk before the rename makes it the target's content.
+  if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
+  if (error == ERROR_SUCCESS && cancel != nullptr && cancel->IsCancelled()) {
+    DeleteFileW(temporary.c_str());
+    throw base::OperationAnnulee();
+  }
   if (error == ERROR_SUCCESS && MoveOverTarget(temporary, windows::WindowsPath(path), error))
     return;
 
@@ -223,16 +229,35 @@ bool MoveFileToFreeName(const std::string& from, const std::string& to) {
   }
 }
 
-std::string CopyToTemporary(const std::string& from, const std::string& folder) {
-  const std::string bytes = ReadFileBytes(from);
-  std::string path;
-  Handle file(CreateTemporaryIn(folder, path, {}));
-  DWORD error = WriteAllBytes(file.get(), bytes);
+void CopyToNewFile(const std::string& from, const std::string& to) {
+  const std::wstring target = windows::WindowsPath(to);
+  // The system's own copy; then the copy reaches the disk.
+  DWORD error = ERROR_SUCCESS;
+  if (!CopyFileExW(windows::WindowsPath(from).c_str(), target.c_str(), nullptr, nullptr, nullptr,
+                   COPY_FILE_FAIL_IF_EXISTS)) {
+    ThrowWriteError(to, GetLastError());
+  }
+  Handle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() || !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
-  if (error == ERROR_SUCCESS) return path;
+  if (error == ERROR_SUCCESS) return;
   file.Close();
-  DeleteFileW(windows::WindowsPath(path).c_str());
-  ThrowWriteError(path, error);
+  DeleteFileW(target.c_str());
+  ThrowWriteError(to, error);
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+  try {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(windows::WindowsPath(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 namespace {
@@ -247,53 +272,146 @@ FileTime ModifiedAt(const FILETIME& time) {
   return FileTime(std::chrono::duration_cast<FileTime::duration>(since_1970));
 }
 
+FolderEntry::Kind KindOf(DWORD attributes) {
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return FolderEntry::Kind::kOther;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderEntry::Kind::kFolder
+                                                      : FolderEntry::Kind::kFile;
+}
+
+// The user running the module, as the owner its files get.
+class CurrentUser {
+ public:
+  CurrentUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    buffer_.resize(size);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, buffer_.data(), size, &size)) {
+      buffer_.clear();
+    }
+    CloseHandle(token);
+  }
+  PSID Sid() const {
+    return buffer_.empty() ? nullptr
+                           : reinterpret_cast<const TOKEN_USER*>(buffer_.data())->User.Sid;
+  }
+  bool Owns(PSID owner) const {
+    return owner != nullptr && Sid() != nullptr && EqualSid(owner, Sid()) != 0;
+  }
+
+ private:
+  std::vector<unsigned char> buffer_;
+};
+
+bool OwnedByUser(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool own = CurrentUser().Owns(owner);
+  LocalFree(descriptor);
+  return own;
+}
+
+std::wstring InFolder(std::wstring folder, const std::wstring& name) {
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  return folder + name;
+}
+
 }  // namespace
 
-std::vector<FolderEntry> RegularFilesIn(const std::string& folder) {
+std::vector<FolderEntry> EntriesOf(const std::string& folder, std::string_view prefix) {
   std::vector<FolderEntry> entries;
-  std::wstring pattern = windows::WindowsPath(folder);
-  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW found{};
-  const HANDLE search =
-      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return entries;
-  do {
-    const DWORD not_regular =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-    if ((found.dwFileAttributes & not_regular) != 0) continue;
-    entries.push_back({windows::Utf8(found.cFileName), ModifiedAt(found.ftLastWriteTime)});
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  try {
+    const std::wstring base = windows::WindowsPath(folder);
+    const std::wstring pattern = InFolder(base, windows::Wide(std::string(prefix)) + L"*");
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return entries;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      entries.push_back({windows::Utf8(name), KindOf(found.dwFileAttributes),
+                         OwnedByUser(InFolder(base, name)), ModifiedAt(found.ftLastWriteTime)});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  } catch (...) {
+    // A name that cannot be converted: the listing so far.
+  }
   return entries;
 }
 
-std::optional<FileTime> LastWritten(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(windows::WindowsPath(path).c_str(), GetFileExInfoStandard, &data)) {
-    return std::nullopt;
+bool CreatePrivateFolder(const std::string& path) {
+  // Only the user may open it (with the system and the administrators, for
+  // backup and antivirus tools); nothing inherited.
+  const CurrentUser user;
+  LPWSTR sid = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (user.Sid() != nullptr && ConvertSidToStringSidW(user.Sid(), &sid)) {
+    const std::wstring sddl =
+        L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    LocalFree(sid);
   }
-  return ModifiedAt(data.ftLastWriteTime);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const BOOL made = CreateDirectoryW(windows::WindowsPath(path).c_str(),
+                                     descriptor != nullptr ? &attributes : nullptr);
+  const DWORD error = GetLastError();
+  if (descriptor != nullptr) LocalFree(descriptor);
+  if (made) return true;
+  if (error == ERROR_ALREADY_EXISTS) return false;
+  ThrowWriteError(path, error);
+}
+
+bool RemoveOwnFolderOfFiles(const std::string& path) noexcept {
+  try {
+    const std::wstring folder = windows::WindowsPath(path);
+    // Held without sharing its removal: the folder cannot be renamed or
+    // swapped for a link while its files are looked at and removed.
+    Handle held(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!held.valid() || !GetFileInformationByHandle(held.get(), &info) ||
+        KindOf(info.dwFileAttributes) != FolderEntry::Kind::kFolder || !OwnedByUser(folder)) {
+      return false;
+    }
+    const std::vector<FolderEntry> entries = EntriesOf(path);
+    for (const FolderEntry& entry : entries) {
+      if (entry.kind != FolderEntry::Kind::kFile || !entry.own) return false;
+    }
+    for (const FolderEntry& entry : entries) {
+      DeleteFileW(InFolder(folder, windows::Wide(entry.name)).c_str());
+    }
+    held.Close();
+    return RemoveDirectoryW(folder.c_str()) != 0;
+  } catch (...) {
+    return false;
+  }
 }
 
 HeldFile::~HeldFile() {
   if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-void HeldFile::Create(const std::string& path) {
+bool HeldFile::Create(const std::string& path) {
   // Others may read it, never remove it while it is held.
   const HANDLE file = CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) ThrowWriteError(path, GetLastError());
-  if (!windows::LockFarByte(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    DeleteFileW(windows::WindowsPath(path).c_str());
-    ThrowWriteError(path, error);
-  }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   path_ = path;
+  // A share whose server keeps no locks refuses: the file is there all the
+  // same, unheld.
+  return windows::LockFarByte(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY);
 }
 
 bool HeldFile::IsOpen() const { return handle_ != -1; }
@@ -309,34 +427,38 @@ void HeldFile::Append(std::string_view text) {
   }
 }
 
-void HeldFile::Flush() {
-  if (!FlushFileBuffers(reinterpret_cast<HANDLE>(handle_))) ThrowWriteError(path_, GetLastError());
-}
-
 void HeldFile::Remove() noexcept {
   if (!IsOpen()) return;
   CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, -1)));
   RemoveFile(path_);
 }
 
-std::optional<std::string> HeldFile::ReadAbandoned(const std::string& path) {
+HeldFile::Probe HeldFile::Look(const std::string& path) {
+  Probe probe;
   try {
     Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.get(), &info) ||
+        KindOf(info.dwFileAttributes) != FolderEntry::Kind::kFile) {
+      return probe;
+    }
     if (!windows::LockFarByte(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
-      return std::nullopt;
+      if (GetLastError() == ERROR_LOCK_VIOLATION) probe.state = Probe::State::kHeld;
+      return probe;
     }
-    std::string bytes;
-    char buffer[4096];
-    for (DWORD got = 0; ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0;) {
-      bytes.append(buffer, got);
+    char buffer[256];
+    DWORD got = 0;
+    if (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+      probe.state = Probe::State::kFree;
+      probe.contents.assign(buffer, got);
     }
-    return bytes;
   } catch (...) {
-    return std::nullopt;
+    // A name that cannot be converted names no file of the module.
   }
+  return probe;
 }
 
 void RemoveFile(const std::string& path) noexcept {
@@ -347,60 +469,18 @@ void RemoveFile(const std::string& path) noexcept {
   }
 }
 
-void RemoveEmptyFolder(const std::string& path) noexcept {
+bool RemoveEmptyFolder(const std::string& path) noexcept {
   try {
-    RemoveDirectoryW(windows::WindowsPath(path).c_str());
+    return RemoveDirectoryW(windows::WindowsPath(path).c_str()) ||
+           GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
   } catch (...) {
+    return false;
   }
 }
 
-void SyncFiles(const std::vector<std::string>& paths, const std::string& folder) {
-  // Windows has no flush of a whole folder or volume short of administrator
-  // rights: each file is flushed on its own, and NTFS journals the folder's
-  // entries. Several flushes at once share the disk's cache flushes and the
-  // journal's commits, where one after the other would pay for each.
-  constexpr std::size_t kAtOnce = 8;
-  std::atomic<std::size_t> next{0};
-  std::mutex mutex;
-  DWORD first_error = ERROR_SUCCESS;
-  std::exception_ptr first_failure;  // what a thread could not tell as a code
-  const auto flush = [&] {
-    for (;;) {
-      const std::size_t i = next++;
-      if (i >= paths.size()) return;
-      DWORD error = ERROR_SUCCESS;
-      try {
-        Handle file(CreateFileW(windows::WindowsPath(paths[i]).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid() || !FlushFileBuffers(file.get())) error = GetLastError();
-        if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
-      } catch (...) {
-        const std::lock_guard lock(mutex);
-        if (!first_failure) first_failure = std::current_exception();
-        next = paths.size();
-        return;
-      }
-      if (error != ERROR_SUCCESS) {
-        const std::lock_guard lock(mutex);
-        if (first_error == ERROR_SUCCESS) first_error = error;
-        next = paths.size();  // the others are of no use any more
-      }
-    }
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (std::size_t k = 1; k < std::min(kAtOnce, paths.size()); ++k) helpers.emplace_back(flush);
-  } catch (const std::system_error&) {
-    // Fewer threads than wished: the ones there (and this one) do it all.
-  }
-  flush();
-  for (std::thread& helper : helpers) helper.join();
-  if (first_failure) std::rethrow_exception(first_failure);
-  if (first_error != ERROR_SUCCESS) {
-    throw FileError(
-        text::CannotWriteInFolder(folder, SystemErrorText(static_cast<int>(first_error))));
-  }
+void SyncFolder(const std::string& /*folder*/) {
+  // Windows has no flush of a folder's entries short of administrator
+  // rights; NTFS journals them, and each picture was flushed on its own.
 }
 
 }  // namespace lumivane::platform

@@ -134,6 +134,12 @@ struct Batch {
       error = GetLastError();
       return false;
     }
+    // The picture reaches the disk here, on the worker, one file at a time.
+    bool Flush(DWORD& error) {
+      if (handle_ == INVALID_HANDLE_VALUE || FlushFileBuffers(handle_)) return true;
+      error = GetLastError();
+      return false;
+    }
     // False (with the code) when the system reports a failure.
     bool Close(DWORD* error = nullptr) {
       if (handle_ == INVALID_HANDLE_VALUE) return true;
@@ -181,7 +187,7 @@ struct Batch {
         (void)engine.Perform("GET", download.url, nullptr, {}, &sink);
         result.status = engine.response_code;
         result.ok = true;
-        if (!file.Open(file_error)) result.ok = false;
+        if (!file.Open(file_error) || !file.Flush(file_error)) result.ok = false;
         break;
       } catch (const winhttp::SinkFailure& failure) {
         result.status = engine.response_code;
