@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 #include <ctime>
@@ -204,6 +205,37 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
   EXPECT_EQ(without_login.find("demo"), std::string::npos) << *journal;
 }
 
+// On a file system that refuses every lock, the retrieval goes through all
+// the same; and the disk's flushes (pictures, their folder, the exchange
+// file) are all made beside the window, none on its thread.
+TEST_F(RetrievalE2E, NeitherRefusedLocksNorFlushesHoldTheRetrieval) {
+  Prepare();
+  const fs::path log = run_->Folder() / "flushes.log";
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  run_->StartCommand({"env", std::string("LD_PRELOAD=") + LUMIVANE_SYSTEM_CALLS_SHIM,
+                      "LUMIVANE_SHIM_NO_LOCKS=1", "LUMIVANE_SHIM_FLUSH_LOG=" + log.string(),
+                      std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
+                          ":verify_asan_link_order=0",
+                      run_->Executable().string(), run_->ExchangePath().string(),
+                      run_->ConfigPath().string()});
+  ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
+  ASSERT_TRUE(run_->ClickRecuperer());
+  ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
+  ASSERT_TRUE(run_->PressOk());
+  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+  EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
+  const auto exchange = run_->ExchangeBytes();
+  ASSERT_TRUE(exchange);
+  EXPECT_EQ(exchange->find("<Image></Image>"), exchange->rfind("<Image></Image>")) << *exchange;
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()),
+            2);
+
+  const auto flushes = ReadFile(log);
+  ASSERT_TRUE(flushes) << run_->Diagnostics();
+  EXPECT_EQ(flushes->find("fenetre"), std::string::npos) << *flushes;
+  EXPECT_GE(std::count(flushes->begin(), flushes->end(), '\n'), 4) << *flushes;
+}
+
 // A host may hand over paths that are not UTF-8 (an ISO-8859-1 file system,
 // an old archive): the exchange file named is the one written, and the
 // pictures go to the images folder beside the executable, wherever it is.
@@ -230,8 +262,8 @@ TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
 }
 
 // During a slow retrieval the window still answers: "Annuler" stops the
-// downloads at once, and the exchange file and the pictures folder stay as
-// they were.
+// downloads at once, and the exchange file stays as it was, nothing of the
+// run's left in the pictures folder.
 TEST_F(RetrievalE2E, AnnulerDuringASlowRetrievalStopsAtOnce) {
   sandbox_.SetFault("picture", {{"delay_ms", 20000}});
   ASSERT_NO_FATAL_FAILURE(StartReady());
@@ -244,7 +276,9 @@ TEST_F(RetrievalE2E, AnnulerDuringASlowRetrievalStopsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(3));
   EXPECT_TRUE(run_->Messages().empty()) << run_->Diagnostics();
   EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
-  EXPECT_FALSE(fs::exists(run_->ImagesFolder()));
+  // The folder made for the pictures stays, empty: another module may have
+  // chosen it meanwhile.
+  EXPECT_TRUE(fs::is_empty(run_->ImagesFolder()));
 }
 
 // A window passed over the module's during a slow retrieval leaves no trace:
@@ -308,7 +342,9 @@ TEST_P(RetrievalClosesE2E, ClosesWithoutWriting) {
   EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
   EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
   EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
-  EXPECT_FALSE(fs::exists(run_->ImagesFolder()));
+  // The folder made for the pictures stays, empty: another module may have
+  // chosen it meanwhile.
+  EXPECT_TRUE(fs::is_empty(run_->ImagesFolder()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
