@@ -100,12 +100,12 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
       MontrerErreur(&box, error.what());
     } catch (...) {
-      MontrerErreur(&box, "");
+      MontrerErreur(&box, report::kErreurInattendue);
     }
   } catch (const std::exception& error) {
     MontrerErreur(nullptr, error.what());
   } catch (...) {
-    MontrerErreur(nullptr, "");
+    MontrerErreur(nullptr, report::kErreurInattendue);
   }
   window::NoterFin(start);
   return 0;

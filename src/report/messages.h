@@ -12,6 +12,10 @@ class MessagePort {
   virtual void ShowMessage(const std::string& text) = 0;
 };
 
+// Shown when what failed carries no words of its own (anything thrown that
+// is not a std::exception): a box is never empty.
+inline constexpr const char* kErreurInattendue = "Une erreur inattendue est survenue.";
+
 // A message's copy for whoever watches the process: the journal's line and
 // text::StderrLine on standard error.
 void WriteMessageToStderr(const std::string& text);
