@@ -278,6 +278,32 @@ TEST(JournalTest, LinesRotationAndPlace) {
       << report::journal::DefaultPath();
 }
 
+// Another program holds the journal's lock for good: each line is written
+// without it, at once, never waited for.
+TEST(JournalTest, ALockHeldElsewhereIsNotWaitedFor) {
+  const TempDir dir;
+  const std::string path = Utf8(dir.Path()) + "\\journal.log";
+  const HANDLE other = CreateFileW(FromUtf8(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  OVERLAPPED far_byte{};
+  far_byte.OffsetHigh = 0x7FFFFFFF;
+  ASSERT_TRUE(
+      LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_byte));
+  report::journal::Open(path);
+  report::journal::Note("sans verrou");
+  report::journal::Note("encore");
+  report::journal::Close();
+  far_byte = OVERLAPPED{};
+  far_byte.OffsetHigh = 0x7FFFFFFF;
+  UnlockFileEx(other, 0, 1, 0, &far_byte);
+  CloseHandle(other);
+  const std::string text = ReadFileBytes(path);
+  EXPECT_NE(text.find(" sans verrou\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" encore\n"), std::string::npos) << text;
+}
+
 // Starts the argument printer with `command_line` (UTF-16, as a host would
 // build it) and gives what it wrote: one UTF-8 argument per line.
 std::string ArgumentsSeenBy(const std::wstring& arguments) {
