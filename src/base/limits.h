@@ -64,6 +64,12 @@ inline constexpr std::size_t kMaxJournalBytes = 1024 * 1024;
 inline constexpr int kJournalLockWaitMilliseconds = 50;
 inline constexpr int kJournalLockRetryMilliseconds = 5;
 
+// Standard error: lines waiting for a host that does not read them are kept
+// up to this size (hundreds of messages), then dropped; at the module's end
+// they get this long to reach a host that reads.
+inline constexpr std::size_t kStandardErrorQueueBytes = 64 * 1024;
+inline constexpr int kStandardErrorDrainMilliseconds = 2000;
+
 // HTTP: a connection not made within this time is given up.
 inline constexpr long kConnectTimeoutSeconds = 30;
 // HTTP: a transfer that moves fewer bytes than seconds over this period is

@@ -127,6 +127,45 @@ TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
   EXPECT_TRUE(sandbox.RequestsTo("/recuperation").empty());
 }
 
+// A host that reads the module's standard error only once it has ended,
+// its pipe already full: the boxes still come, from start-up and from the
+// window, and the module ends soon after the last one is dismissed, its
+// messages in the journal.
+TEST(StartupE2E, AFullStandardErrorPipeNeverHoldsTheModule) {
+  for (const bool two_arguments : {false, true}) {
+    SCOPED_TRACE(two_arguments ? "missing configuration" : "no argument");
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+    // Filled without waiting, then made to wait again, as a host's pipe does.
+    const int flags = ::fcntl(pipe_ends[1], F_GETFL);
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, flags | O_NONBLOCK), 0);
+    while (::write(pipe_ends[1], "x", 1) == 1) {
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, flags), 0);
+
+    ModuleOptions options = NoServices();
+    options.descriptors = {{pipe_ends[1], 2}};
+    ModuleRun run(SharedDisplay(), options);
+    if (two_arguments) {
+      run.Start();
+    } else {
+      run.StartWith({});
+    }
+    ::close(pipe_ends[1]);
+    EXPECT_TRUE(run.PressOk());
+    EXPECT_EQ(run.WaitForExit(), 0) << "still running after its box was dismissed";
+    const auto journal = ReadFile(run.JournalPath());
+    ASSERT_TRUE(journal);
+    EXPECT_NE(
+        journal->find(two_arguments ? "message : Le configurateur Lumivane n'est pas configuré"
+                                    : "message : Configurateur Tessivo"),
+        std::string::npos)
+        << *journal;
+    ::close(pipe_ends[0]);
+  }
+}
+
 // Another process keeps the journal's lock (a module stopped in a debugger,
 // a backup tool): the window and the gateway request come at once, and the
 // lines still land in the journal.

@@ -3,10 +3,128 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+
+#include "platform/standard_error.h"
+#include "report/standard_error.h"
 
 namespace lumivane::text {
 namespace {
+
+// The process's standard error made a pipe that only the test reads, and
+// only when it says so; put back at the end.
+class PipeAsStandardError {
+ public:
+#ifdef _WIN32
+  PipeAsStandardError() : saved_(GetStdHandle(STD_ERROR_HANDLE)) {
+    CreatePipe(&read_, &write_, nullptr, 4096);
+    SetStdHandle(STD_ERROR_HANDLE, write_);
+  }
+  ~PipeAsStandardError() {
+    SetStdHandle(STD_ERROR_HANDLE, saved_);
+    CloseHandle(read_);
+    CloseHandle(write_);
+  }
+  // What the pipe holds now, without waiting.
+  std::string Take() {
+    std::string bytes;
+    DWORD available = 0;
+    while (PeekNamedPipe(read_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+      std::string chunk(available, '\0');
+      DWORD got = 0;
+      if (!ReadFile(read_, chunk.data(), available, &got, nullptr)) break;
+      bytes.append(chunk, 0, got);
+    }
+    return bytes;
+  }
+
+ private:
+  HANDLE saved_, read_ = nullptr, write_ = nullptr;
+#else
+  PipeAsStandardError() : saved_(::dup(2)) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    // The module's end waits as a host's pipe makes it wait.
+    ::fcntl(ends[1], F_SETFL, 0);
+    ::dup2(ends[1], 2);
+    ::close(ends[1]);
+    read_ = ends[0];
+  }
+  ~PipeAsStandardError() {
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    ::close(read_);
+  }
+  std::string Take() {
+    std::string bytes;
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(read_, buffer, sizeof buffer)) > 0;) {
+      bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+  }
+
+ private:
+  int saved_, read_ = -1;
+#endif
+};
+
+// A host that does not read: every message returns at once, past the
+// queue's room lines are dropped whole; once the host reads, the lines come
+// in order, whole, each with the system's line end, and the end of the run
+// waits for them.
+TEST(StandardErrorTest, NeverWaitsForTheHostAndDropsWholeLines) {
+  PipeAsStandardError pipe;
+  const std::string padding(80, '-');
+  constexpr int kLines = 4000;  // 400 KB: more than the pipe and the queue hold
+  for (int i = 0; i < kLines; ++i) {
+    report::WriteMessageToStderr("ligne " + std::to_string(i) + " " + padding);
+  }
+
+  std::string text;
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) {
+      text += pipe.Take();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  report::DrainStandardError();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  stop = true;
+  reader.join();
+  text += pipe.Take();
+
+  const std::string end(platform::kStandardErrorLineEnd);
+  int lines = 0, last = -1;
+  for (std::size_t start = 0, stop_at; (stop_at = text.find(end, start)) != std::string::npos;
+       start = stop_at + end.size()) {
+    const std::string line = text.substr(start, stop_at - start);
+    const std::string number = line.substr(std::string("Module_Lumivane: ligne ").size());
+    const int n = std::stoi(number);
+    ASSERT_EQ(line, "Module_Lumivane: ligne " + std::to_string(n) + " " + padding);
+    ASSERT_GT(n, last);
+    last = n;
+    ++lines;
+  }
+  EXPECT_TRUE(text.ends_with(end));
+  EXPECT_TRUE(text.starts_with("Module_Lumivane: ligne 0 "));
+  EXPECT_GT(lines, 0);
+  EXPECT_LT(lines, kLines);
+}
 
 TEST(StderrLineTest, PrefixAndLineFeeds) {
   EXPECT_EQ(StderrLine(""), "Module_Lumivane: ");
