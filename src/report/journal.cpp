@@ -107,6 +107,7 @@ void Open(const std::string& path) {
   const std::lock_guard lock(state.mutex);
   if (state.opened) return;
   state.opened = true;
+  state.lock_kept_by_another = state.no_locks = false;
   if (path.empty()) return;
   const std::size_t separator = path.find_last_of(platform::kPathSeparators);
   if (separator != std::string::npos && separator > 0) {
