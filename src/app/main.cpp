@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "report/messages.h"
 #include "report/journal.h"
+#include "report/standard_error.h"
 #include "platform/process.h"
 #include "qt_message_box.h"
 #include "window/demarrage.h"
@@ -23,17 +24,16 @@ namespace {
 
 using namespace lumivane;
 
-QtMessageHandler handler_qt_precedent = nullptr;
-
 // Qt ends a process that cannot start its GUI (no display) with a fatal
-// message and abort(); the host expects exit code 0 in every case.
+// message and abort(); the host expects exit code 0 in every case. Its other
+// warnings go to standard error the module's way, never waiting for the host.
 void GestionnaireQt(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
     report::WriteMessageToStderr(message.toStdString());
     window::NoterFin(std::chrono::steady_clock::now(), "l'interface n'a pas pu démarrer");
     ::_exit(0);
   }
-  if (handler_qt_precedent != nullptr) handler_qt_precedent(type, context, message);
+  report::QueueForStandardError(qFormatLogMessage(type, context, message).toStdString());
 }
 
 // Steps from the command line to the end of the event loop.
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   // A host that closes its end of our standard error must not kill us.
   std::signal(SIGPIPE, SIG_IGN);
-  handler_qt_precedent = qInstallMessageHandler(GestionnaireQt);
+  qInstallMessageHandler(GestionnaireQt);
 
   // The paths as the host gave them, bytes unchanged. Qt sees only the
   // program name, so that no path is ever taken for one of its options.
@@ -100,12 +100,12 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
       MontrerErreur(&box, error.what());
     } catch (...) {
-      MontrerErreur(&box, "");
+      MontrerErreur(&box, report::kErreurInattendue);
     }
   } catch (const std::exception& error) {
     MontrerErreur(nullptr, error.what());
   } catch (...) {
-    MontrerErreur(nullptr, "");
+    MontrerErreur(nullptr, report::kErreurInattendue);
   }
   window::NoterFin(start);
   return 0;

@@ -56,6 +56,19 @@ inline constexpr std::size_t kMaxValueInMessage = 300;
 // The support journal: past this size it is rotated, so that it never grows
 // without end on a salesperson's disk.
 inline constexpr std::size_t kMaxJournalBytes = 1024 * 1024;
+// The journal's lock, held by another module: it appends a line or rotates
+// the file in well under a millisecond, so the lock is tried again every few
+// milliseconds for a moment; one held longer (a module stopped in a
+// debugger, a program of the user's) is not waited for, so that the window
+// never is.
+inline constexpr int kJournalLockWaitMilliseconds = 50;
+inline constexpr int kJournalLockRetryMilliseconds = 5;
+
+// Standard error: lines waiting for a host that does not read them are kept
+// up to this size (hundreds of messages), then dropped; at the module's end
+// they get this long to reach a host that reads.
+inline constexpr std::size_t kStandardErrorQueueBytes = 64 * 1024;
+inline constexpr int kStandardErrorDrainMilliseconds = 2000;
 
 // HTTP: a connection not made within this time is given up.
 inline constexpr long kConnectTimeoutSeconds = 30;

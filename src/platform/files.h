@@ -38,10 +38,12 @@ class FileError : public std::runtime_error {
 };
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and
-// renames it over `path`. On failure throws FileError naming the file, and an
-// earlier file at `path` is left exactly as it was. When `cancel` is set by
-// the time the bytes are on the disk, nothing is renamed and
-// base::OperationAnnulee is thrown: the file stays as it was.
+// renames it over `path`. An earlier file there keeps what its owner set on
+// it (its mode on Linux; its permissions and attributes on Windows); a
+// read-only one is refused ("accès refusé"). On failure throws FileError
+// naming the file, and an earlier file at `path` is left exactly as it was.
+// When `cancel` is set by the time the bytes are on the disk, nothing is
+// renamed and base::OperationAnnulee is thrown: the file stays as it was.
 void ReplaceFileContents(const std::string& path, const std::string& bytes,
                          const base::CancellationToken* cancel = nullptr);
 

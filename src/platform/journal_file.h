@@ -28,9 +28,12 @@ class JournalFile {
   // One write at the end: the line lands whole, never mixed with another
   // module's lines. False when it did not.
   bool Append(std::string_view line);
-  // Waits for the lock that modules appending to this file share; false
-  // when the system keeps no such lock there (the caller goes on without).
-  bool Lock();
+  // One try, never waiting, for the lock that modules appending to this
+  // file share: taken, held by another module (or another handle), or
+  // refused by the system (no locks on that file system, an NFS without its
+  // lock service).
+  enum class Lock { kTaken, kBusy, kRefused };
+  Lock TryLock();
   void Unlock();
   // Whether `path` still names the file held (not renamed away by another
   // module's rotation, nor replaced).

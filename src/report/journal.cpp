@@ -1,6 +1,9 @@
 #include "report/journal.h"
 
+#include <chrono>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "base/limits.h"
 #include "platform/clock.h"
@@ -12,12 +15,20 @@
 namespace lumivane::report::journal {
 namespace {
 
+using Lock = platform::JournalFile::Lock;
+
 struct State {
   std::mutex mutex;
   std::string path;
   std::string run_id;
   platform::JournalFile file;
   bool opened = false;
+  // The last wait for the lock ran out: later lines try it once only, until
+  // it is taken again, so that a lock held for minutes costs one wait.
+  bool lock_kept_by_another = false;
+  // The system refused the lock (no locks on that file system): not tried
+  // again.
+  bool no_locks = false;
 };
 
 // Never destroyed: a transfer abandoned on its own thread may still end
@@ -39,18 +50,34 @@ void Disable(State& state) {
   state.path.clear();
 }
 
+// The lock, tried again for a moment while another module holds it, never
+// waited for beyond that.
+Lock TryLockBriefly(State& state) {
+  if (state.no_locks) return Lock::kRefused;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(
+                            state.lock_kept_by_another ? 0 : base::kJournalLockWaitMilliseconds);
+  for (;;) {
+    const Lock got = state.file.TryLock();
+    state.no_locks = got == Lock::kRefused;
+    state.lock_kept_by_another = got == Lock::kBusy;
+    if (got != Lock::kBusy || std::chrono::steady_clock::now() >= deadline) return got;
+    std::this_thread::sleep_for(std::chrono::milliseconds(base::kJournalLockRetryMilliseconds));
+  }
+}
+
 // Takes the lock that the modules appending to the journal share, on the
 // file now at the path: another module's rotation may have renamed the one
-// held away meanwhile. False when no file can be held any more.
-bool LockCurrent(State& state) {
+// held away meanwhile. Nothing when no file can be held any more; kBusy or
+// kRefused when the line goes without the lock.
+std::optional<Lock> LockCurrent(State& state) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const bool locked = state.file.Lock();
-    if (!locked || state.file.IsAt(state.path)) return true;
+    const Lock got = TryLockBriefly(state);
+    if (state.file.IsAt(state.path)) return got;
     state.file.Unlock();
-    if (!state.file.Open(state.path)) return false;
+    if (!state.file.Open(state.path)) return std::nullopt;
   }
-  (void)state.file.Lock();
-  return true;
+  return TryLockBriefly(state);
 }
 
 // Under the lock, past the limit, the file becomes journal.1.log (replacing
@@ -80,6 +107,7 @@ void Open(const std::string& path) {
   const std::lock_guard lock(state.mutex);
   if (state.opened) return;
   state.opened = true;
+  state.lock_kept_by_another = state.no_locks = false;
   if (path.empty()) return;
   const std::size_t separator = path.find_last_of(platform::kPathSeparators);
   if (separator != std::string::npos && separator > 0) {
@@ -94,8 +122,12 @@ void Note(std::string_view event) {
   State& state = Journal();
   const std::lock_guard lock(state.mutex);
   if (!state.file.IsOpen()) return;
-  if (!LockCurrent(state)) return Disable(state);
-  Rotate(state);
+  const std::optional<Lock> file_lock = LockCurrent(state);
+  if (!file_lock) return Disable(state);
+  // Another module holds the lock: the line is appended without it (one
+  // write, never mixed with theirs) and the file is never rotated; where the
+  // system keeps no locks at all, the journal still rotates.
+  if (*file_lock != Lock::kBusy) Rotate(state);
   if (!state.file.IsOpen()) return Disable(state);
   const bool written = state.file.Append(text::JournalLine(Now(), state.run_id, event));
   state.file.Unlock();

@@ -11,8 +11,11 @@ namespace lumivane::report {
 // appended with one write each, so that two modules running at once never mix
 // their lines. Past 1 MiB the file becomes journal.1.log and a new one
 // starts; appends and rotation hold a lock the modules share, so that no
-// line and no rotated file is lost to another module's rotation. A journal that cannot be opened or
-// written changes nothing else of the run and is not tried again.
+// line and no rotated file is lost to another module's rotation. The lock
+// is a help, never waited on: held by another process past a moment, the
+// line is appended without it and the file is not rotated; refused by the
+// system, the journal goes on without it. A journal that cannot be opened
+// or written changes nothing else of the run and is not tried again.
 //
 // Events never hold a password, a token, a query string, a cookie or a
 // header value: callers give addresses through UrlForDisplay and messages

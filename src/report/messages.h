@@ -12,7 +12,8 @@ class MessagePort {
   virtual void ShowMessage(const std::string& text) = 0;
 };
 
-// What a box says of a failure that came with no text of its own.
+// Shown when what failed carries no words of its own (anything thrown that
+// is not a std::exception): a box is never empty.
 inline constexpr const char* kErreurInattendue = "Une erreur inattendue est survenue.";
 
 // A message's copy for whoever watches the process: the journal's line and

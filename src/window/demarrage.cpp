@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "report/journal.h"
+#include "report/standard_error.h"
 
 namespace lumivane::window {
 
@@ -50,6 +51,9 @@ void NoterFin(std::chrono::steady_clock::time_point debut, const std::string& ra
       std::chrono::steady_clock::now() - debut);
   report::journal::Note("fin : code 0, " +
                         (raison.empty() ? std::to_string(ms.count()) + " ms" : raison));
+  // The last messages' copies still reach a host that reads standard error;
+  // one that does not holds the end a moment only.
+  report::DrainStandardError();
   // The module is leaving: nothing writes to the journal any more.
   report::journal::Close();
 }

@@ -33,7 +33,9 @@ std::vector<std::string> DossiersImages(const std::string& executable_folder,
 // executable's folder and the arguments.
 void NoterDebut(const std::string& version, const std::vector<std::string>& arguments);
 
-// The run's last line, with its length; the journal is closed after it.
+// The run's last line, with its length; standard error gets a moment to
+// take the last messages (report::DrainStandardError), then the journal is
+// closed.
 void NoterFin(std::chrono::steady_clock::time_point debut, const std::string& raison = {});
 
 }  // namespace lumivane::window

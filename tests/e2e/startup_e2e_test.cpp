@@ -1,7 +1,12 @@
 // Start-up of the real executable: the command line, the configuration file
 // and the version check, as the host starts it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 
 #include "module_run.h"
 #include "process.h"
@@ -120,6 +125,78 @@ TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
   EXPECT_TRUE(run.Messages().empty()) << run.Diagnostics();
   EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
   EXPECT_TRUE(sandbox.RequestsTo("/recuperation").empty());
+}
+
+// A host that reads the module's standard error only once it has ended,
+// its pipe already full: the boxes still come, from start-up and from the
+// window, and the module ends soon after the last one is dismissed, its
+// messages in the journal.
+TEST(StartupE2E, AFullStandardErrorPipeNeverHoldsTheModule) {
+  for (const bool two_arguments : {false, true}) {
+    SCOPED_TRACE(two_arguments ? "missing configuration" : "no argument");
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe2(pipe_ends, O_CLOEXEC), 0);
+    // Filled without waiting, then made to wait again, as a host's pipe does.
+    const int flags = ::fcntl(pipe_ends[1], F_GETFL);
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, flags | O_NONBLOCK), 0);
+    while (::write(pipe_ends[1], "x", 1) == 1) {
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    ASSERT_EQ(::fcntl(pipe_ends[1], F_SETFL, flags), 0);
+
+    ModuleOptions options = NoServices();
+    options.descriptors = {{pipe_ends[1], 2}};
+    ModuleRun run(SharedDisplay(), options);
+    if (two_arguments) {
+      run.Start();
+    } else {
+      run.StartWith({});
+    }
+    ::close(pipe_ends[1]);
+    EXPECT_TRUE(run.PressOk());
+    EXPECT_EQ(run.WaitForExit(), 0) << "still running after its box was dismissed";
+    const auto journal = ReadFile(run.JournalPath());
+    ASSERT_TRUE(journal);
+    EXPECT_NE(
+        journal->find(two_arguments ? "message : Le configurateur Lumivane n'est pas configuré"
+                                    : "message : Configurateur Tessivo"),
+        std::string::npos)
+        << *journal;
+    ::close(pipe_ends[0]);
+  }
+}
+
+// Another process keeps the journal's lock (a module stopped in a debugger,
+// a backup tool): the window and the gateway request come at once, and the
+// lines still land in the journal.
+TEST(StartupE2E, AJournalLockedByAnotherProcessHoldsNothing) {
+  Sandbox sandbox;
+  ModuleOptions options;
+  options.gateway_url = options.quote_service_url = sandbox.BaseUrl();
+  options.config = Configuration("1");
+  options.exchange = kEarlierExchange;
+  ModuleRun run(SharedDisplay(), options);
+  std::filesystem::create_directories(run.JournalPath().parent_path());
+  Process holder = Process::Start(
+      {"flock", run.JournalPath().string(), "-c", "echo verrouillé; exec sleep 120"});
+  ASSERT_TRUE(
+      holder.WaitForStdoutLine([](const std::string& line) { return line == "verrouillé"; }, kWait))
+      << holder.Stderr();
+
+  run.Start();
+  ASSERT_TRUE(run.MainWindow()) << run.Diagnostics();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+  EXPECT_EQ(sandbox.RequestsTo("/index.php/Services/jeton").size(), 1u);
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+  EXPECT_TRUE(holder.Running());
+
+  const auto journal = ReadFile(run.JournalPath());
+  ASSERT_TRUE(journal);
+  for (const char* line :
+       {"début : Module_Lumivane", "/index.php/Services/jeton : 200", "fin : code 0"}) {
+    EXPECT_NE(journal->find(line), std::string::npos) << line << " missing in\n" << *journal;
+  }
 }
 
 // A host started without a display: the GUI cannot start, the host still

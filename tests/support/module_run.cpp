@@ -100,6 +100,7 @@ void ModuleRun::StartCommand(const std::vector<std::string>& argv) {
   ProcessOptions process_options;
   process_options.environment = environment_;
   process_options.working_directory = dir_.Path().string();
+  process_options.descriptors = options_.descriptors;
   module_ = Process::Start(argv, process_options);
   messages_seen_ = 0;
 }

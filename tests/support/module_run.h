@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "process.h"
@@ -34,6 +35,9 @@ struct ModuleOptions {
   // A stand-in xdg-open of the test's own (the shell script's text) instead
   // of the recording one.
   std::optional<std::string> browser_script;
+  // Descriptors of the test handed to the module, {ours, the module's
+  // number}: {fd, 2} gives it a standard error of the test's own.
+  std::vector<std::pair<int, int>> descriptors;
 };
 
 // One run of the real Module_Lumivane on an X display: a copy of the

@@ -59,6 +59,31 @@ TEST_F(FilesTest, ReplacesWholeContentWithExactBytesAndLeavesNoTemporaryFile) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"echange.xml"});
 }
 
+// The host's file keeps its mode; one the host made read-only is never
+// replaced, whoever runs the module (root too), with the usual message.
+TEST_F(FilesTest, TheHostsFileKeepsItsModeAndAReadOnlyOneIsRefused) {
+  const std::string path = Path("echange.xml");
+  WriteDirect(path, "avant");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ReplaceFileContents(path, "après");
+  EXPECT_EQ(ReadFileBytes(path), "après");
+  EXPECT_EQ(fs::status(path).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  try {
+    ReplaceFileContents(path, "jamais");
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Impossible d'écrire le fichier " + path + " : accès refusé (code 13)");
+  }
+  EXPECT_EQ(ReadFileBytes(path), "après");
+  EXPECT_EQ(fs::status(path).permissions(),
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(Entries(), std::vector<std::string>{"echange.xml"});
+}
+
 TEST_F(FilesTest, FailedWriteLeavesEarlierFileExactlyAsItWas) {
   const std::string path = Path("echange.xml");
   const std::string earlier = "<?xml version=\"1.0\"?><Configurateur/>\r\n";

@@ -6,7 +6,9 @@
 #   2. a refused gateway answer shows its report, then the module ends;
 #   3. a failed retrieval shows its error and keeps the window;
 #   4. "Annuler" during a retrieval whose pictures take 20 s ends the module
-#      within 3 s, without writing and without a pictures folder.
+#      within 3 s, without writing and without a pictures folder;
+#   5. a standard error pipe already full, never read: the message box still
+#      comes, the module ends once it is dismissed, the message in the journal.
 # Usage: module_e2e_test.sh MODULE.exe LINUX_MODULE SANDBOX WINE_RUN WINE_PREFIX
 set -u
 exe=$1 linux_module=$2 sandbox=$3 wine_run=$4 prefix=$5
@@ -134,6 +136,30 @@ fi
 [ "$(cat "$work/annuler/devis.xml")" = "$(printf 'avant\r\n')" ] || fail "annuler: exchange file changed"
 [ ! -d "$work/annuler/module/images" ] || fail "annuler: pictures are left"
 fault '{"endpoint":"picture"}'
+
+echo "5. a standard error pipe already full"
+dir="$work/plein"
+mkdir -p "$dir/module"
+cp "$exe" "$dir/module/"
+mkfifo "$dir/stderr.fifo"
+exec 7<>"$dir/stderr.fifo"  # the host's end, read only after the module
+# Filled without waiting; the module's end of it waits, as a host's does.
+dd if=/dev/zero of="$dir/stderr.fifo" bs=1 count=131072 oflag=nonblock status=none 2>/dev/null
+LUMIVANE_JOURNAL="Z:$dir/journal.log" "$wine_run" "$prefix" "$dir/module/$(basename "$exe")" \
+  "$dir/devis.xml" "$dir/absent.ini" 2>"$dir/stderr.fifo" &
+module=$!
+pids+=($module)
+message_box() { xdotool search --onlyvisible --name '^Module_Lumivane$' 2>/dev/null | head -n 1; }
+if wait_for '[ -n "$(message_box)" ]' 60; then
+  sleep 0.5
+  xdotool key Return
+  ended 10 || fail "full pipe: still running 10 s after its box was dismissed"
+else
+  fail "full pipe: no message box"
+fi
+grep -qs "message : Le configurateur Lumivane n'est pas configuré" "$dir/journal.log" ||
+  fail "full pipe: the message is not in the journal"
+exec 7<&-
 
 echo "module under Wine: $failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -3,7 +3,10 @@
 // arguments, the shell browser.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -214,6 +217,69 @@ TEST(WindowsFilesTest, ReplacementWaitsForAnotherProgramToLetGoOfTheTarget) {
   EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"echange.xml"});
 }
 
+// The file's access list as the system tells it, in SDDL.
+std::wstring AccessList(const fs::path& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(path.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return L"unreadable";
+  }
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                       DACL_SECURITY_INFORMATION, &text, nullptr);
+  std::wstring list = text != nullptr ? text : L"none";
+  LocalFree(text);
+  LocalFree(descriptor);
+  return list;
+}
+
+// What the host set on its exchange file stays across a replacement: its
+// attributes and its access list; one marked read-only is refused, left as
+// it was.
+TEST(WindowsFilesTest, TheHostsFileKeepsItsAttributesAndAccessList) {
+  const TempDir dir;
+  const fs::path target = dir.Path() / FromUtf8("échange.xml");
+  ReplaceFileContents(Utf8(target), "avant");
+  // Everyone may do anything, users may read: not what a new file gets.
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;WD)(A;;FR;;;BU)", SDDL_REVISION_1, &wanted, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted));
+  ASSERT_EQ(SetNamedSecurityInfoW(target.wstring().data(), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  LocalFree(wanted);
+  const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(SetFileAttributesW(target.wstring().c_str(), hidden));
+  const std::wstring access_list = AccessList(target);
+  ReplaceFileContents(Utf8(dir.Path() / "autre.xml"), "nouveau");
+  ASSERT_NE(AccessList(dir.Path() / "autre.xml"), access_list) << "the test shows nothing";
+
+  ReplaceFileContents(Utf8(target), "après");
+  EXPECT_EQ(ReadFileBytes(Utf8(target)), "après");
+  EXPECT_EQ(GetFileAttributesW(target.wstring().c_str()), hidden);
+  EXPECT_EQ(AccessList(target), access_list);
+
+  ASSERT_TRUE(SetFileAttributesW(target.wstring().c_str(), hidden | FILE_ATTRIBUTE_READONLY));
+  try {
+    ReplaceFileContents(Utf8(target), "jamais");
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Impossible d'écrire le fichier " + Utf8(target) + " : accès refusé (code 5)");
+  }
+  EXPECT_EQ(ReadFileBytes(Utf8(target)), "après");
+  EXPECT_EQ(GetFileAttributesW(target.wstring().c_str()), hidden | FILE_ATTRIBUTE_READONLY);
+  std::vector<std::string> names = Entries(dir.Path());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"autre.xml", "échange.xml"}));
+  SetFileAttributesW(target.wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST(WindowsFilesTest, FailuresNameTheFileAndLeaveNothingBehind) {
   const TempDir dir;
   const std::string missing_folder = Utf8(dir.Path() / "absent" / "echange.xml");
@@ -284,6 +350,32 @@ TEST(JournalTest, LinesRotationAndPlace) {
   _wputenv_s(L"LUMIVANE_JOURNAL", L"");
   EXPECT_TRUE(report::journal::DefaultPath().ends_with("\\AppData\\Local\\Lumivane\\journal.log"))
       << report::journal::DefaultPath();
+}
+
+// Another program holds the journal's lock for good: each line is written
+// without it, at once, never waited for.
+TEST(JournalTest, ALockHeldElsewhereIsNotWaitedFor) {
+  const TempDir dir;
+  const std::string path = Utf8(dir.Path()) + "\\journal.log";
+  const HANDLE other = CreateFileW(FromUtf8(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  OVERLAPPED far_byte{};
+  far_byte.OffsetHigh = 0x7FFFFFFF;
+  ASSERT_TRUE(
+      LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &far_byte));
+  report::journal::Open(path);
+  report::journal::Note("sans verrou");
+  report::journal::Note("encore");
+  report::journal::Close();
+  far_byte = OVERLAPPED{};
+  far_byte.OffsetHigh = 0x7FFFFFFF;
+  UnlockFileEx(other, 0, 1, 0, &far_byte);
+  CloseHandle(other);
+  const std::string text = ReadFileBytes(path);
+  EXPECT_NE(text.find(" sans verrou\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" encore\n"), std::string::npos) << text;
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would

@@ -11,6 +11,7 @@
 
 #include "ressources.h"
 #include "platform/windows/wide.h"
+#include "report/messages.h"
 #include "window/disposition.h"
 
 namespace lumivane::app::win32 {
@@ -391,7 +392,7 @@ LRESULT CALLBACK TFicheConfigurateurRecupDevis::Procedure(HWND hwnd, UINT messag
   } catch (const std::exception& erreur) {
     fiche->messages_.ShowMessage(erreur.what());
   } catch (...) {
-    fiche->messages_.ShowMessage("");
+    fiche->messages_.ShowMessage(report::kErreurInattendue);
   }
   return 0;
 }

@@ -104,7 +104,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
   } catch (const std::exception& erreur) {
     MontrerErreur(boite, erreur.what());
   } catch (...) {
-    MontrerErreur(boite, "");
+    MontrerErreur(boite, report::kErreurInattendue);
   }
   window::NoterFin(debut);
   return 0;

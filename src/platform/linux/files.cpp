@@ -79,15 +79,23 @@ class TemporaryFile {
 
 void ReplaceFileContents(const std::string& path, const std::string& bytes,
                          const base::CancellationToken* cancel) {
+  // A file the user may not write, or that has no write permission at all
+  // (which root's rights would pass over), is the host's to keep: refused,
+  // as Windows refuses one marked read-only. The rename would not ask.
+  struct stat existing {};
+  const bool existed = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (existed && ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)) {
+    ThrowWriteError(path, errno);
+  }
+  if (existed && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    ThrowWriteError(path, EACCES);
+  }
   const std::string folder = FolderOf(path);
   TemporaryFile temporary(folder);
   if (temporary.fd() < 0) ThrowWriteError(path, errno);
 
   // A file replaced keeps its permissions.
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    ::fchmod(temporary.fd(), existing.st_mode & 07777);
-  }
+  if (existed) ::fchmod(temporary.fd(), existing.st_mode & 07777);
 
   if (const int error = posix::WriteAll(temporary.fd(), bytes)) ThrowWriteError(path, error);
   // The data must be on disk before the rename makes it the target's content.

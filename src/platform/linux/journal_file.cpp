@@ -47,12 +47,10 @@ bool JournalFile::Append(std::string_view line) {
   return written == static_cast<ssize_t>(line.size());
 }
 
-bool JournalFile::Lock() {
-  if (handle_ < 0) return false;
-  while (::flock(static_cast<int>(handle_), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
+JournalFile::Lock JournalFile::TryLock() {
+  if (handle_ < 0) return Lock::kRefused;
+  if (::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB) == 0) return Lock::kTaken;
+  return errno == EWOULDBLOCK || errno == EINTR ? Lock::kBusy : Lock::kRefused;
 }
 
 void JournalFile::Unlock() {

@@ -52,20 +52,74 @@ class Handle {
   throw FileError(text::CannotReadFile(path, SystemErrorText(static_cast<int>(code))));
 }
 
+// ReplaceFileW gives the new contents the host's file's permissions and
+// attributes (and its streams, its creation time); Wine's only moves the new
+// file over the old one, with the new file's own. The temporary file takes
+// them on beforehand, so that they stay either way. A part that cannot be
+// copied is left to ReplaceFileW.
+void TakeOnTheTargetsLooks(const std::wstring& target, const std::wstring& temporary) {
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(temporary.c_str()), SE_FILE_OBJECT, what, nullptr,
+                          nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+  }
+  const DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  SetFileAttributesW(temporary.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+}
+
+// Whether the file could be renamed away now: ERROR_SUCCESS, or why not
+// (another program holds it without sharing that, it is read-only, gone).
+// Wine's ReplaceFileW leaves a file of its own beside a target it could
+// not move, so it is not called on one that is held.
+DWORD CanBeMovedAway(const std::wstring& path) {
+  const HANDLE probe =
+      CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(probe);
+  return ERROR_SUCCESS;
+}
+
+// Over the host's file, ReplaceFileW; where there is none, a plain rename
+// that never replaces what appeared meanwhile. A read-only file is refused
+// (ERROR_ACCESS_DENIED): its flag is the host's.
+bool PutInPlace(const std::wstring& from, const std::wstring& to, DWORD& error) {
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  const bool file_there =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (file_there && (error = CanBeMovedAway(to)) != ERROR_SUCCESS) return false;
+  const BOOL done = file_there ? ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                               : MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+  if (!done) error = GetLastError();
+  return done != 0;
+}
+
 // Another program (the indexer, an antivirus, a backup tool) often opens a
-// file for a moment right after it was written: the rename is tried again
-// for about a second before it counts as failed.
+// file for a moment right after it was written: the replacement is tried
+// again for about a second before it counts as failed. So is one that found
+// the target gone or come meanwhile (ReplaceFileW may leave it gone).
 bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& error) {
-  // A read-only target: Windows refuses the replacement with
-  // ERROR_ACCESS_DENIED (and the retries end in that error); Wine replaces
-  // it, so a pass under Wine does not show that case.
   for (int attempt = 0;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    error = GetLastError();
-    const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                           error == ERROR_ACCESS_DENIED;
+    if (PutInPlace(from, to, error)) return true;
+    const bool transient =
+        error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+        error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+        error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_FILE_NOT_FOUND ||
+        error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
     if (!transient || attempt >= 20) return false;
     Sleep(50);
   }
@@ -119,12 +173,13 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
   // The data must be on disk before the rename makes it the target's content.
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
+  const std::wstring target = windows::WindowsPath(path);
+  if (error == ERROR_SUCCESS) TakeOnTheTargetsLooks(target, temporary);
   if (error == ERROR_SUCCESS && cancel != nullptr && cancel->IsCancelled()) {
     DeleteFileW(temporary.c_str());
     throw base::OperationAnnulee();
   }
-  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, windows::WindowsPath(path), error))
-    return;
+  if (error == ERROR_SUCCESS && MoveOverTarget(temporary, target, error)) return;
 
   file.Close();
   // The temporary file goes; the target was never touched.

@@ -70,9 +70,14 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-bool JournalFile::Lock() {
-  if (!IsOpen()) return false;
-  return windows::LockFarByte(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK);
+JournalFile::Lock JournalFile::TryLock() {
+  if (!IsOpen()) return Lock::kRefused;
+  if (windows::LockFarByte(AsHandle(handle_),
+                           LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) {
+    return Lock::kTaken;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? Lock::kBusy : Lock::kRefused;
 }
 
 void JournalFile::Unlock() {
