@@ -35,7 +35,25 @@ std::string ReadDisplayNumber(int fd, Duration timeout) {
 
 }  // namespace
 
+// A display number of this process's own range. Xvfb left to choose takes
+// the lowest free one, the very number another test's Xvfb has just given
+// up; that one, ending, may then remove the new server's socket, and the
+// module finds no display. Each test process starts from its own place.
+static int FirstDisplayNumber() { return 100 + static_cast<int>(::getpid() % 400) * 2; }
+
 XvfbDisplay::XvfbDisplay() {
+  std::string log;
+  for (int attempt = 0; attempt < 8 && name_.empty(); ++attempt) {
+    const std::string number = std::to_string(FirstDisplayNumber() + attempt);
+    if (Start(":" + number) == number) name_ = ":" + number;
+    if (name_.empty()) log += server_.Stderr();
+  }
+  if (name_.empty()) throw std::runtime_error("Xvfb did not start: " + log);
+}
+
+// Xvfb on `display`: the number it took once it is ready, empty when it did
+// not start (the number is in use).
+std::string XvfbDisplay::Start(const std::string& display) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
@@ -44,8 +62,11 @@ XvfbDisplay::XvfbDisplay() {
   ProcessOptions options;
   options.descriptors = {{fds[1], kChildFd}};
   try {
-    server_ = Process::Start({"Xvfb", "-displayfd", std::to_string(kChildFd), "-screen", "0",
-                              "1024x768x24", "-nolisten", "tcp"},
+    // -noreset: by default the server resets each time its last client
+    // leaves (an xdotool call, a module that ended), and a module connecting
+    // during the reset is refused ("could not connect to display").
+    server_ = Process::Start({"Xvfb", display, "-displayfd", std::to_string(kChildFd), "-screen",
+                              "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
                              options);
   } catch (...) {
     ::close(fds[0]);
@@ -55,11 +76,8 @@ XvfbDisplay::XvfbDisplay() {
   ::close(fds[1]);
   std::string number = ReadDisplayNumber(fds[0], kWait);
   ::close(fds[0]);
-  if (number.empty()) {
-    std::string log = server_.Stderr();
-    throw std::runtime_error("Xvfb did not start: " + log);
-  }
-  name_ = ":" + number;
+  if (number.empty()) server_.Stop(SIGTERM, 2s);
+  return number;
 }
 
 XvfbDisplay::~XvfbDisplay() {

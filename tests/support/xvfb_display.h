@@ -21,6 +21,8 @@ class XvfbDisplay {
   std::string State() const;
 
  private:
+  std::string Start(const std::string& display);
+
   mutable Process server_;
   std::string name_;
 };
