@@ -71,6 +71,9 @@ http::FailureDetail Map(DWORD code, Phase phase) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return {Failure::kOutOfMemory};
+    case WSAEMFILE:
+    case WSAENOBUFS:
+      return {Failure::kLocalResource, static_cast<long>(code)};
     default:
       return {Failure::kOther, static_cast<long>(code)};
   }
@@ -206,6 +209,26 @@ class Exchange {
     const http::FailureDetail failure = Map(code, phase);
     throw http::MakeError(failure, engine_.settings, url_);
   }
+  // A failed send or receive on `request`. Behind a proxy, the proxy's own
+  // refusal of the tunnel comes first: Wine fails the request with an
+  // unrelated code (a refused certificate) where its status is still known.
+  [[noreturn]] void Fail(HINTERNET request, DWORD code, Phase phase) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!proxy_.empty() &&
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                            WINHTTP_NO_HEADER_INDEX)) {
+      if (status == 407) {
+        throw http::MakeError({Failure::kProxyAuthentication, 0, proxy_}, engine_.settings, url_);
+      }
+      if (status >= 300) {
+        throw http::MakeError({Failure::kProxyRefused, static_cast<long>(status), proxy_},
+                              engine_.settings, url_);
+      }
+    }
+    Fail(code, phase);
+  }
   Internet Open(const std::wstring& method, HINTERNET connection);
   std::wstring Headers(bool with_body, const std::string& content_type_header) const;
   std::optional<std::string> Receive(HINTERNET request, RequestWatch& watch, const BodySink* sink,
@@ -215,6 +238,7 @@ class Exchange {
   Engine& engine_;
   const std::string& url_;
   const UrlParts& parts_;
+  std::string proxy_;  // the proxy chosen for the request, empty for none
 };
 
 }  // namespace
@@ -244,7 +268,9 @@ Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   // Windows store: no security flag is ever lowered.
   DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
-  engine_.proxy.For(engine_.session.get(), parts_).ApplyTo(request.get());
+  ProxySettings::Choice choice = engine_.proxy.For(engine_.session.get(), parts_);
+  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy_ = windows::Utf8(choice.proxy);
+  choice.ApplyTo(request.get());
   return request;
 }
 
@@ -285,7 +311,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
             request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
             body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, body_size,
             body_size, 0)) {
-      Fail(GetLastError(), Phase::kConnecting);
+      Fail(request.get(), GetLastError(), Phase::kConnecting);
     }
     // From here on the stall rule applies.
     watch.Arm();
@@ -300,7 +326,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
 
 std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& watch,
                                              const BodySink* sink, std::string& received_body) {
-  if (!WinHttpReceiveResponse(request, nullptr)) Fail(GetLastError(), Phase::kReceiving);
+  if (!WinHttpReceiveResponse(request, nullptr)) Fail(request, GetLastError(), Phase::kReceiving);
   // The header bytes count for the stall rule, as with libcurl.
   watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
   DWORD status = 0;
@@ -311,14 +337,14 @@ std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& wa
   }
   engine_.response_code = static_cast<long>(status);
   engine_.content_type = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE));
+  engine_.reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
   const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
   if (http::IsRedirectStatus(status) && !location.empty()) {
     return ResolveLocation(url_, windows::Utf8(location));
   }
   if (status >= 400) {
     // The body of an error answer is not needed: the status is reported.
-    const std::string reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
-    throw http::StatusError(static_cast<long>(status), reason, url_);
+    throw http::StatusError(static_cast<long>(status), engine_.reason, url_, proxy_);
   }
   received_body = ReadBody(request, watch, sink);
   return std::nullopt;
@@ -383,6 +409,7 @@ std::string Engine::Perform(std::string method, const std::string& url, const st
   response_code = 0;
   received = 0;
   content_type.clear();
+  reason.clear();
   if (!text::HasHttpScheme(url)) {
     throw http::MakeError({Failure::kSchemeRefused}, settings, url);
   }
