@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <stdexcept>
 #include <utility>
 
 #include "base/limits.h"
@@ -150,12 +149,13 @@ bool ChargerConfiguration(const std::string& path, Configuration& fields,
                            " n'existe pas.");
       return true;
     case platform::ConfigurationFile::State::kUnreadable:
-      break;
+      messages.ShowMessage("Le fichier de configuration " + path + " n'a pas pu être lu.");
+      return true;
     case platform::ConfigurationFile::State::kRead:
       fields = LireConfiguration(file.bytes);
       return false;
   }
-  throw std::runtime_error("Le fichier de configuration " + path + " n'a pas pu être lu.");
+  return true;
 }
 
 }  // namespace lumivane::config
