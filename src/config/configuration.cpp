@@ -7,6 +7,7 @@
 
 #include "base/limits.h"
 #include "platform/configuration_file.h"
+#include "report/secrets.h"
 #include "text/encoding.h"
 
 namespace lumivane::config {
@@ -153,6 +154,8 @@ bool ChargerConfiguration(const std::string& path, Configuration& fields,
       return true;
     case platform::ConfigurationFile::State::kRead:
       fields = LireConfiguration(file.bytes);
+      report::AddSecret(fields.MotDePasse);
+      report::AddSecret(fields.JetonPasserelle);
       return false;
   }
   return true;
