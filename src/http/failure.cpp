@@ -57,6 +57,8 @@ std::string Text(const FailureDetail& failure, const HttpSettings& settings,
     case Failure::kProxyRefused:
       return "Le proxy " + ProxyName(failure.target) + " a refusé la connexion (" +
              std::to_string(failure.code) + ") vers : " + shown;
+    case Failure::kProxyUnreachable:
+      return "Proxy " + ProxyName(failure.target) + " injoignable pour : " + shown;
     case Failure::kLocalResource:
       return "Ce poste refuse d'ouvrir la connexion, " +
              platform::SystemErrorText(static_cast<int>(failure.code)) + " : " + shown;

@@ -26,6 +26,7 @@ enum class Failure {
   kProxyNotFound,
   kProxyAuthentication,  // the proxy asks for an identification (407)
   kProxyRefused,         // the proxy would not open the way to the server
+  kProxyUnreachable,     // no connection to the proxy could be made
   kLocalResource,        // this machine refused (open-file limit, no buffers)
   kUnreachable,          // no connection could be made
   kConnectTimeout,       // the connection was not made in time

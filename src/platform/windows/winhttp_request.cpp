@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -191,6 +192,51 @@ class RequestWatch {
   std::thread thread_;
 };
 
+// The status a proxy gives, asked directly, for a tunnel to `target`; 0 when
+// it cannot be asked. Wine fails an https request whose tunnel the proxy
+// refused as if the server's certificate had been refused, and keeps no
+// status: this asks the proxy again, through WinHTTP, for the same tunnel.
+DWORD TunnelStatus(const std::string& proxy, const UrlParts& target) {
+  // "host:port", "http://host:port" or a list "http=host:port;https=host:port".
+  std::string entry = proxy;
+  if (const std::size_t https = entry.find("https="); https != std::string::npos) {
+    entry = entry.substr(https + 6);
+  } else if (const std::size_t equals = entry.find('='); equals != std::string::npos) {
+    entry = entry.substr(equals + 1);
+  }
+  entry = entry.substr(0, entry.find(';'));
+  if (const std::size_t scheme = entry.find("://"); scheme != std::string::npos) {
+    entry = entry.substr(scheme + 3);
+  }
+  const std::size_t colon = entry.rfind(':');
+  const std::string host = entry.substr(0, colon);
+  const int port = colon == std::string::npos ? 80 : std::atoi(entry.c_str() + colon + 1);
+  if (host.empty() || port <= 0 || port > 65535) return 0;
+  const Internet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return 0;
+  WinHttpSetTimeouts(session.get(), 0, 5000, 5000, 5000);
+  const Internet connection(WinHttpConnect(session.get(), windows::Wide(host).c_str(),
+                                           static_cast<INTERNET_PORT>(port), 0));
+  if (!connection) return 0;
+  const std::wstring authority =
+      windows::Wide(target.host + ":" + std::to_string(http::PortNumber(target)));
+  const Internet request(WinHttpOpenRequest(connection.get(), L"CONNECT", authority.c_str(),
+                                            nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!request ||
+      !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr) ||
+      !WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return status;
+}
+
 // One request on the wire: sent, its answer's headers read, its body read
 // unless it is a redirect or an error.
 class Exchange {
@@ -216,9 +262,13 @@ class Exchange {
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!proxy_.empty() &&
-        WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                            WINHTTP_NO_HEADER_INDEX)) {
+        !WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                             WINHTTP_NO_HEADER_INDEX) &&
+        parts_.scheme == "https" && Map(code, phase).kind == Failure::kCertificateRefused) {
+      status = TunnelStatus(proxy_, parts_);
+    }
+    if (!proxy_.empty() && status != 0) {
       if (status == 407) {
         throw http::MakeError({Failure::kProxyAuthentication, 0, proxy_}, engine_.settings, url_);
       }
@@ -227,7 +277,15 @@ class Exchange {
                               engine_.settings, url_);
       }
     }
-    Fail(code, phase);
+    // Behind a proxy, WinHTTP resolves and reaches the proxy alone: the
+    // server's name and connection are the proxy's business.
+    http::FailureDetail failure = Map(code, phase);
+    if (!proxy_.empty() && failure.kind == Failure::kHostNotFound) {
+      failure = {Failure::kProxyNotFound};
+    } else if (!proxy_.empty() && failure.kind == Failure::kUnreachable) {
+      failure = {Failure::kProxyUnreachable, 0, proxy_};
+    }
+    throw http::MakeError(failure, engine_.settings, url_);
   }
   Internet Open(const std::wstring& method, HINTERNET connection);
   std::wstring Headers(bool with_body, const std::string& content_type_header) const;
