@@ -86,9 +86,11 @@ TEST(OpenFileLimit, IsNamedAsThisMachinesLimit) {
   });
   server.Start();
   const std::string url = server.Url("/devis");
+  const lumivane::testing::TempDir dir;
   rlimit before{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
   std::string error;
+  std::string download_error;
   {
     std::vector<int> taken;
     rlimit lowered = before;
@@ -99,11 +101,20 @@ TEST(OpenFileLimit, IsNamedAsThisMachinesLimit) {
       taken.push_back(fd);
     }
     error = GetError(url);
+    // One descriptor for a picture's file: its connection is refused all the
+    // same.
+    ::close(taken.back());
+    taken.pop_back();
+    const std::vector<lumivane::http::FileDownload> downloads = {
+        {url, lumivane::platform::TemporaryPathIn(dir.Path().string() + "/")}};
+    download_error = lumivane::platform::DownloadFiles(downloads, {}, 1, 0, nullptr, {})[0].error;
     for (const int fd : taken) ::close(fd);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
   }
-  EXPECT_EQ(error,
-            "Ce poste refuse d'ouvrir la connexion, trop de fichiers ouverts (code 24) : " + url);
+  const std::string expected =
+      "Ce poste refuse d'ouvrir la connexion, trop de fichiers ouverts (code 24) : " + url;
+  EXPECT_EQ(error, expected);
+  EXPECT_EQ(download_error, expected);
 }
 
 }  // namespace
