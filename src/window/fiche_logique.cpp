@@ -118,13 +118,11 @@ bool FicheLogique::PreparerSession() {
 }
 
 void FicheLogique::LancerNavigateur(ReponsePasserelle& reponse) {
-  // Only a web address goes to the browser: the gateway's answer must not
-  // make the module open a local file or run a program.
-  if (reponse.erreur || reponse.resultat <= 0 || !http::IsHttpUrl(reponse.champs.UrlConnexion)) {
-    return;
-  }
-  reponse.navigateur_lance =
-      ports_.browser->Open(text::AddressForBrowser(reponse.champs.UrlConnexion));
+  // Only a web address goes to the browser, whole: the gateway's answer must
+  // not make the module open a local file or run a program.
+  const std::string adresse = text::AddressForBrowser(reponse.champs.UrlConnexion);
+  if (reponse.erreur || reponse.resultat <= 0 || !http::IsHttpUrl(adresse)) return;
+  reponse.navigateur_lance = ports_.browser->Open(adresse);
   reponse.sortie_navigateur = ports_.browser->TakeOutput();
 }
 

@@ -73,6 +73,27 @@ TEST_F(GatewayE2E, GoodAccountOpensExactlyTheConnectionUrl) {
   EXPECT_EQ(run.BrowserUrls().size(), 1u);
 }
 
+// A connection address holding quotes, blanks and angle brackets reaches
+// the opener as one address, those characters percent-encoded.
+TEST_F(GatewayE2E, AConnectionUrlWithQuotesAndBlanksReachesTheOpenerWhole) {
+  const std::string base = sandbox_.BaseUrl();
+  sandbox_.SetFault("gateway",
+                    {{"content_type", "text/xml; charset=UTF-8"},
+                     {"body", "<Configurateur><Jeton>0f3a9c2e</Jeton><UrlConnexion>" + base +
+                                  "/configurateur?jeton=0f3a9c2e&amp;nom=\"Dupont "
+                                  "Fils\"&lt;1&gt;</UrlConnexion><UrlRecuperation>" +
+                                  base + "/recuperation</UrlRecuperation></Configurateur>"}});
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), base));
+  run.Start();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+  EXPECT_EQ(run.BrowserUrls(),
+            std::vector<std::string>{
+                base + "/configurateur?jeton=0f3a9c2e&nom=%22Dupont%20Fils%22%3C1%3E"})
+      << run.Diagnostics();
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+}
+
 TEST_F(GatewayE2E, QuoteIdOfTheConfigurationGoesToTheGatewayAsItsToken) {
   ModuleRun run(SharedDisplay(),
                 Options(Configuration("demo", "[Update]\nDevisId=DV-17\n"), sandbox_.BaseUrl()));
