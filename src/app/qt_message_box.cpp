@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "override_cursor.h"
+#include "report/secrets.h"
 #include "text/display.h"
 
 namespace lumivane::app {
@@ -13,7 +14,8 @@ void QtMessageBox::ShowMessage(const std::string& text) {
   report::WriteMessageToStderr(text);
 
   QMessageBox box(QMessageBox::Information, QStringLiteral("Module_Lumivane"),
-                  QString::fromStdString(text::ForMessageBox(text)), QMessageBox::Ok);
+                  QString::fromStdString(text::ForMessageBox(report::MaskedForMessageBox(text))),
+                  QMessageBox::Ok);
   box.setTextFormat(Qt::PlainText);
   // An address given in a message can be copied.
   box.setTextInteractionFlags(Qt::TextSelectableByMouse);

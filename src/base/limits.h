@@ -53,6 +53,11 @@ inline constexpr std::size_t kMaxRequestUrlBytes = 64u * 1024u;
 // stays readable.
 inline constexpr std::size_t kMaxValueInMessage = 300;
 
+// The module's own secrets (password, tokens, the quote service's key) are
+// masked in every text that leaves it from this length on: a shorter one
+// would hide ordinary words ("devis", "image") wherever they appear.
+inline constexpr std::size_t kMinMaskedSecretBytes = 6;
+
 // The support journal: past this size it is rotated, so that it never grows
 // without end on a salesperson's disk.
 inline constexpr std::size_t kMaxJournalBytes = 1024 * 1024;

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <stdexcept>
 #include <utility>
 
 #include "base/limits.h"
 #include "platform/configuration_file.h"
+#include "report/secrets.h"
 #include "text/encoding.h"
 
 namespace lumivane::config {
@@ -150,12 +150,15 @@ bool ChargerConfiguration(const std::string& path, Configuration& fields,
                            " n'existe pas.");
       return true;
     case platform::ConfigurationFile::State::kUnreadable:
-      break;
+      messages.ShowMessage("Le fichier de configuration " + path + " n'a pas pu être lu.");
+      return true;
     case platform::ConfigurationFile::State::kRead:
       fields = LireConfiguration(file.bytes);
+      report::AddSecret(fields.MotDePasse);
+      report::AddSecret(fields.JetonPasserelle);
       return false;
   }
-  throw std::runtime_error("Le fichier de configuration " + path + " n'a pas pu être lu.");
+  return true;
 }
 
 }  // namespace lumivane::config

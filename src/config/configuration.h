@@ -23,11 +23,10 @@ struct Configuration {
 Configuration LireConfiguration(std::string_view bytes);
 
 // Reads the configuration file at `path` into `fields`. Returns true when no
-// file exists there: the message has then been shown and no field changed.
-// Returns false after a read, every field set (absent keys give defaults).
-// Throws std::runtime_error naming the path when something is there but it
-// cannot be read, is not a regular file or is larger than 1 MiB; the fields
-// are then left as they were.
+// file exists there, or when something is there but it cannot be read, is
+// not a regular file or is larger than 1 MiB: the message naming the path
+// has then been shown, no field changed, and the module closes. Returns
+// false after a read, every field set (absent keys give defaults).
 bool ChargerConfiguration(const std::string& path, Configuration& fields,
                           report::MessagePort& messages);
 

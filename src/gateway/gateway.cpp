@@ -7,6 +7,7 @@
 #include "http/endpoints.h"
 #include "http/url.h"
 #include "report/messages.h"
+#include "report/secrets.h"
 #include "xml/document.h"
 
 namespace lumivane::gateway {
@@ -72,6 +73,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   }
 
   fields.Jeton = xml::Texte(configurateur.child("Jeton"));
+  report::AddSecret(fields.Jeton);
   fields.UrlConnexion = xml::Texte(configurateur.child("UrlConnexion"));
   fields.UrlRecuperation = xml::Texte(configurateur.child("UrlRecuperation"));
 

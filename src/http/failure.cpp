@@ -3,10 +3,32 @@
 #include "base/limits.h"
 #include "http/url.h"
 #include "platform/system_error.h"
+#include "text/compare.h"
 #include "text/display.h"
 
 namespace lumivane::http {
 namespace {
+
+// The proxy as "host:port", never with a user name and password.
+std::string ProxyName(std::string_view proxy) {
+  if (const std::size_t at = proxy.rfind('@'); at != std::string_view::npos) {
+    proxy.remove_prefix(at + 1);
+  }
+  return proxy.empty() ? std::string("du réseau") : text::PourMessage(proxy);
+}
+
+// A web page where a picture was expected: "<!DOCTYPE html" or "<html",
+// after an optional byte-order mark and blanks, in any letter case. Nothing
+// else is judged: pictures come in formats the module need not know.
+bool IsWebPage(std::string_view head) {
+  if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
+  while (!head.empty() && (head.front() == ' ' || head.front() == '\t' || head.front() == '\r' ||
+                           head.front() == '\n' || head.front() == '\f')) {
+    head.remove_prefix(1);
+  }
+  return text::StartsWithIgnoringCase(head, "<!doctype html") ||
+         text::StartsWithIgnoringCase(head, "<html");
+}
 
 std::string Text(const FailureDetail& failure, const HttpSettings& settings,
                  const std::string& shown) {
@@ -29,6 +51,17 @@ std::string Text(const FailureDetail& failure, const HttpSettings& settings,
       return "Nom du serveur introuvable : " + shown;
     case Failure::kProxyNotFound:
       return "Nom du proxy introuvable pour : " + shown;
+    case Failure::kProxyAuthentication:
+      return "Le proxy " + ProxyName(failure.target) +
+             " demande une identification (407) pour : " + shown;
+    case Failure::kProxyRefused:
+      return "Le proxy " + ProxyName(failure.target) + " a refusé la connexion (" +
+             std::to_string(failure.code) + ") vers : " + shown;
+    case Failure::kProxyUnreachable:
+      return "Proxy " + ProxyName(failure.target) + " injoignable pour : " + shown;
+    case Failure::kLocalResource:
+      return "Ce poste refuse d'ouvrir la connexion, " +
+             platform::SystemErrorText(static_cast<int>(failure.code)) + " : " + shown;
     case Failure::kUnreachable:
       return "Serveur injoignable : " + shown;
     case Failure::kConnectTimeout:
@@ -72,7 +105,9 @@ std::string FailureText(const FailureDetail& failure, const HttpSettings& settin
   return Text(failure, settings, ShownUrl(url));
 }
 
-std::string StatusText(long status, std::string_view reason, const std::string& url) {
+std::string StatusText(long status, std::string_view reason, const std::string& url,
+                       const std::string& proxy) {
+  if (status == 407) return FailureText({Failure::kProxyAuthentication, 0, proxy}, {}, url);
   std::string cleaned;
   for (const char c : reason.substr(0, 100)) {
     const auto byte = static_cast<unsigned char>(c);
@@ -82,8 +117,19 @@ std::string StatusText(long status, std::string_view reason, const std::string& 
          " : " + ShownUrl(url);
 }
 
-HttpError StatusError(long status, std::string_view reason, const std::string& url) {
-  return HttpError(StatusText(status, reason, url), status);
+HttpError StatusError(long status, std::string_view reason, const std::string& url,
+                      const std::string& proxy) {
+  return HttpError(StatusText(status, reason, url, proxy), status);
+}
+
+std::string PictureAnswerText(long status, std::string_view reason, std::string_view head,
+                              std::size_t size, const std::string& url) {
+  if (status != 200) return StatusText(status, reason, url);
+  if (size == 0) return "Le serveur a répondu sans image (réponse vide) : " + ShownUrl(url);
+  if (IsWebPage(head)) {
+    return "Le serveur a répondu par une page web au lieu d'une image : " + ShownUrl(url);
+  }
+  return {};
 }
 
 bool ExceedsBodyLimit(const HttpSettings& settings, std::size_t received, std::size_t more) {

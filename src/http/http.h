@@ -24,9 +24,13 @@ enum class Failure {
   kMalformedUrl,
   kHostNotFound,
   kProxyNotFound,
-  kUnreachable,     // no connection could be made
-  kConnectTimeout,  // the connection was not made in time
-  kStalled,         // connected, but the server stopped sending
+  kProxyAuthentication,  // the proxy asks for an identification (407)
+  kProxyRefused,         // the proxy would not open the way to the server
+  kProxyUnreachable,     // no connection to the proxy could be made
+  kLocalResource,        // this machine refused (open-file limit, no buffers)
+  kUnreachable,          // no connection could be made
+  kConnectTimeout,       // the connection was not made in time
+  kStalled,              // connected, but the server stopped sending
   kCertificateRefused,
   kSecureChannel,        // the TLS handshake failed
   kInterrupted,          // the server closed or reset the connection

@@ -56,12 +56,13 @@ class HttpClient {
 // `max_total_bytes`: every transfer is abandoned.
 struct DownloadsTooLarge {};
 
-// Fetches every download, at most `per_host` transfers at once (and so at
+// Fetches every picture, at most `per_host` transfers at once (and so at
 // most that many files open), connections kept alive and reused, HTTP/2
 // multiplexing where the server offers it. A download's file is created
 // when its transfer starts, never over an existing file. A transient failure
 // (http::IsTransient) is tried once more after a short pause. `done` is
-// called on this thread each time a download ends for good. Throws
+// called on this thread each time a download ends for good. An answer that
+// holds no picture (http::PictureAnswerText) fails its download. Throws
 // OperationAnnulee when the token is set: transfers under way are abandoned
 // and their files removed.
 std::vector<http::FileDownloadResult> DownloadFiles(

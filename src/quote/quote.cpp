@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include "http/endpoints.h"
+#include "report/secrets.h"
 #include "xml/document.h"
 
 namespace lumivane::quote {
@@ -22,6 +23,7 @@ std::string LireDevisId(const std::string& retrieval_document, const std::string
 }
 
 std::string CorpsRequeteDevis(const std::string& devis_id) {
+  report::AddSecret(kServiceKey);
   // UTF-8 stays as is; bytes that are not UTF-8 become U+FFFD rather than
   // failing the request.
   const std::string id =

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/journal_file.h"
+#include "report/secrets.h"
 #include "text/display.h"
 #include "text/journal_line.h"
 
@@ -129,7 +130,7 @@ void Note(std::string_view event) {
   // system keeps no locks at all, the journal still rotates.
   if (*file_lock != Lock::kBusy) Rotate(state);
   if (!state.file.IsOpen()) return Disable(state);
-  const bool written = state.file.Append(text::JournalLine(Now(), state.run_id, event));
+  const bool written = state.file.Append(text::JournalLine(Now(), state.run_id, Masked(event)));
   state.file.Unlock();
   if (!written) Disable(state);
 }

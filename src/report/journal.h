@@ -19,8 +19,8 @@ namespace lumivane::report {
 //
 // Events never hold a password, a token, a query string, a cookie or a
 // header value: callers give addresses through UrlForDisplay and messages
-// through the same cleaning as standard error; control characters are
-// escaped in every line.
+// through the same cleaning as standard error; the module's own secrets are
+// masked (report/secrets.h) and control characters escaped in every line.
 namespace journal {
 
 // Where the journal goes: LUMIVANE_JOURNAL names a file, or "off"; else

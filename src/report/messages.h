@@ -17,7 +17,7 @@ class MessagePort {
 inline constexpr const char* kErreurInattendue = "Une erreur inattendue est survenue.";
 
 // A message's copy for whoever watches the process: the journal's line and
-// text::StderrLine on standard error.
+// text::StderrLine on standard error, the module's secrets masked in both.
 void WriteMessageToStderr(const std::string& text);
 
 }  // namespace lumivane::report

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumivane::text {
 
@@ -33,5 +34,17 @@ std::string Utf8ToLatin1WithReferences(std::string_view utf8);
 
 // Percent-encoding of a query value (UTF-8 bytes, RFC 3986 unreserved kept).
 std::string PercentEncode(std::string_view value);
+
+// An address as it is handed to the browser: every byte an address may not
+// hold raw (controls, blanks, DEL, and " < > \ ^ ` { | }) percent-encoded,
+// so that the browser gets one address, whole; everything else, "%" and
+// letters beyond ASCII included, stays as it was.
+std::string AddressForBrowser(std::string_view url);
+
+// `text` with each of `secrets` replaced by "***", wherever it is written
+// plainly, percent-encoded (in either case, "+" for a blank) or with HTML
+// character references (&amp; &#233; &#xE9;), or in a mix of these. Secrets
+// shorter than base::kMinMaskedSecretBytes are left alone.
+std::string MaskSecrets(std::string_view text, const std::vector<std::string>& secrets);
 
 }  // namespace lumivane::text

@@ -1,12 +1,24 @@
 #include "text/encoding.h"
 
+#include <string_view>
+
 namespace lumivane::text {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void AppendEncoded(std::string& out, unsigned char byte) {
+  out += '%';
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0F];
+}
+
+}  // namespace
 
 // The same on every system (Windows has no encoder that keeps exactly the
 // RFC 3986 unreserved characters): letters, digits and "-._~" stay, every
 // other byte becomes %XX in upper case.
 std::string PercentEncode(std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   encoded.reserve(value.size() * 3);
   for (const char c : value) {
@@ -17,12 +29,25 @@ std::string PercentEncode(std::string_view value) {
     if (unreserved) {
       encoded += c;
     } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
+      AppendEncoded(encoded, byte);
     }
   }
   return encoded;
+}
+
+std::string AddressForBrowser(std::string_view url) {
+  static constexpr std::string_view kNeverRaw = "\"<>\\^`{|}";
+  std::string address;
+  address.reserve(url.size());
+  for (const char c : url) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || kNeverRaw.find(c) != std::string_view::npos) {
+      AppendEncoded(address, byte);
+    } else {
+      address += c;
+    }
+  }
+  return address;
 }
 
 }  // namespace lumivane::text

@@ -1,6 +1,8 @@
 #include "window/fiche_logique.h"
 
 #include "text/display.h"
+#include "text/encoding.h"
+#include "report/secrets.h"
 #include "http/url.h"
 
 #include <exception>
@@ -116,12 +118,11 @@ bool FicheLogique::PreparerSession() {
 }
 
 void FicheLogique::LancerNavigateur(ReponsePasserelle& reponse) {
-  // Only a web address goes to the browser: the gateway's answer must not
-  // make the module open a local file or run a program.
-  if (reponse.erreur || reponse.resultat <= 0 || !http::IsHttpUrl(reponse.champs.UrlConnexion)) {
-    return;
-  }
-  reponse.navigateur_lance = ports_.browser->Open(reponse.champs.UrlConnexion);
+  // Only a web address goes to the browser, whole: the gateway's answer must
+  // not make the module open a local file or run a program.
+  const std::string adresse = text::AddressForBrowser(reponse.champs.UrlConnexion);
+  if (reponse.erreur || reponse.resultat <= 0 || !http::IsHttpUrl(adresse)) return;
+  reponse.navigateur_lance = ports_.browser->Open(adresse);
   reponse.sortie_navigateur = ports_.browser->TakeOutput();
 }
 
@@ -143,7 +144,9 @@ void FicheLogique::OuvrirConfigurateur(int resultat, const ReponsePasserelle& re
     ports_.messages->ShowMessage(kNavigateurRefuse);
   } else if (!*reponse.navigateur_lance) {
     report::journal::Note("navigateur : " + adresse + " non lancé");
-    ports_.messages->ShowMessage(kNavigateurEnEchec + FUrlConnexion);
+    const std::string a_ouvrir = text::AddressForBrowser(FUrlConnexion);
+    report::KeepInMessageBox(a_ouvrir);
+    ports_.messages->ShowMessage(kNavigateurEnEchec + a_ouvrir);
   } else {
     report::journal::Note("navigateur : " + adresse + " lancé");
   }

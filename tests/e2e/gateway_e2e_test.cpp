@@ -73,6 +73,27 @@ TEST_F(GatewayE2E, GoodAccountOpensExactlyTheConnectionUrl) {
   EXPECT_EQ(run.BrowserUrls().size(), 1u);
 }
 
+// A connection address holding quotes, blanks and angle brackets reaches
+// the opener as one address, those characters percent-encoded.
+TEST_F(GatewayE2E, AConnectionUrlWithQuotesAndBlanksReachesTheOpenerWhole) {
+  const std::string base = sandbox_.BaseUrl();
+  sandbox_.SetFault("gateway",
+                    {{"content_type", "text/xml; charset=UTF-8"},
+                     {"body", "<Configurateur><Jeton>0f3a9c2e</Jeton><UrlConnexion>" + base +
+                                  "/configurateur?jeton=0f3a9c2e&amp;nom=\"Dupont "
+                                  "Fils\"&lt;1&gt;</UrlConnexion><UrlRecuperation>" +
+                                  base + "/recuperation</UrlRecuperation></Configurateur>"}});
+  ModuleRun run(SharedDisplay(), Options(Configuration("demo"), base));
+  run.Start();
+  ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
+  EXPECT_EQ(run.BrowserUrls(),
+            std::vector<std::string>{
+                base + "/configurateur?jeton=0f3a9c2e&nom=%22Dupont%20Fils%22%3C1%3E"})
+      << run.Diagnostics();
+  ASSERT_TRUE(run.ClickAnnuler());
+  EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+}
+
 TEST_F(GatewayE2E, QuoteIdOfTheConfigurationGoesToTheGatewayAsItsToken) {
   ModuleRun run(SharedDisplay(),
                 Options(Configuration("demo", "[Update]\nDevisId=DV-17\n"), sandbox_.BaseUrl()));
@@ -179,6 +200,50 @@ TEST_F(GatewayE2E, BrowserOpenerThatFailsShowsTheConnectionUrlAndItsWordsGoToThe
       << journal;
   EXPECT_EQ(journal.find("jeton="), std::string::npos) << journal;
   EXPECT_NE(journal.find("/configurateur non lancé"), std::string::npos) << journal;
+}
+
+// The module's own secrets, sent back by a server or an opener in any form,
+// reach neither standard error nor the journal.
+TEST_F(GatewayE2E, SecretsSentBackNeverLeaveTheModule) {
+  const std::string password = "Ch@ssis&Volets 2026#";
+  sandbox_.SetFault("gateway", {{"times", 1},
+                                {"content_type", "text/xml; charset=UTF-8"},
+                                {"body",
+                                 "<Reponse>Mot de passe Ch@ssis&amp;Volets 2026# refusé "
+                                 "(mdp=Ch%40ssis%26Volets+2026%23)</Reponse>"}});
+  {
+    ModuleRun run(SharedDisplay(), Options(Configuration(password), sandbox_.BaseUrl()));
+    run.Start();
+    const auto message = run.WaitForMessage("La passerelle a répondu");
+    ASSERT_TRUE(message) << run.Diagnostics();
+    EXPECT_NE(message->find("La passerelle a répondu : Mot de passe *** refusé (mdp=***)"),
+              std::string::npos)
+        << *message;
+    ASSERT_TRUE(run.PressOk());
+    EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
+    const std::string journal = ReadFile(run.JournalPath()).value_or("");
+    EXPECT_NE(journal.find("Mot de passe *** refusé"), std::string::npos) << journal;
+    for (const std::string& form : {password, std::string("Ch%40ssis"), std::string("Ch@ssis")}) {
+      EXPECT_EQ(journal.find(form), std::string::npos) << form << "\n" << journal;
+      EXPECT_EQ(run.Diagnostics().find(form), std::string::npos) << form;
+    }
+  }
+  // An opener that fails and prints the address it was given percent-encoded,
+  // where no address can be recognised and cleaned: the token is masked.
+  ModuleOptions options = Options(Configuration("demo"), sandbox_.BaseUrl());
+  options.browser_script =
+      "#!/bin/sh\nprintf '%s\\n' \"$1\" | sed 's/:/%3A/g; s/\\//%2F/g; s/?/%3F/g; s/=/%3D/g' "
+      ">&2\nexit 4\n";
+  ModuleRun run(SharedDisplay(), options);
+  run.Start();
+  ASSERT_TRUE(run.WaitForMessage("Le navigateur")) << run.Diagnostics();
+  ASSERT_TRUE(run.PressOk());
+  ExpectOpenUntilAnnuler(run);
+  const std::string journal = ReadFile(run.JournalPath()).value_or("");
+  const std::size_t start = journal.find("navigateur : sortie « http%3A%2F%2F");
+  ASSERT_NE(start, std::string::npos) << journal;
+  const std::string said = journal.substr(start, journal.find('\n', start) - start);
+  EXPECT_NE(said.find("%2Fconfigurateur%3Fjeton%3D*** "), std::string::npos) << said;
 }
 
 // Gateway answers that leave the window open with a message and no browser.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lumivane::text {
 namespace {
@@ -87,6 +89,46 @@ TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {
   EXPECT_EQ(PercentEncode("é€"), "%C3%A9%E2%82%AC");
   EXPECT_EQ(PercentEncode("\xFF\0\n"s), "%FF%00%0A");
   EXPECT_EQ(PercentEncode(""), "");
+}
+
+// What xdg-open and ShellExecuteW get: one address, whatever the gateway put
+// in it; what is already a valid address is left exactly as it was.
+TEST(EncodingTest, AnAddressForTheBrowserHoldsNothingRaw) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"https://conf.example/s?jeton=0f3a&x=%20%41#haut",
+       "https://conf.example/s?jeton=0f3a&x=%20%41#haut"},
+      {"https://conf.example/a b\"c<d>e", "https://conf.example/a%20b%22c%3Cd%3Ee"},
+      {"https://conf.example/\t\r\n\x7F\x01"s + "\0"s, "https://conf.example/%09%0D%0A%7F%01%00"},
+      {"https://conf.example/{|}^`\\", "https://conf.example/%7B%7C%7D%5E%60%5C"},
+      {"https://fenêtres.example/devis é", "https://fenêtres.example/devis%20é"},
+      {"", ""},
+  };
+  for (const auto& [given, handed] : cases) {
+    EXPECT_EQ(AddressForBrowser(given), handed) << ::testing::PrintToString(given);
+  }
+}
+
+// A secret a server sends back, in any of the forms it travels in.
+TEST(EncodingTest, SecretsAreMaskedInEveryFormTheyTravelIn) {
+  const std::vector<std::string> secrets = {"Ch@ssis&Volets 2026#", "0f3a9c2e7b6d", "mdp<é>"};
+  const std::pair<std::string, std::string> cases[] = {
+      {"Identifiant ou mot de passe Ch@ssis&Volets 2026# incorrect",
+       "Identifiant ou mot de passe *** incorrect"},
+      {"mdp=Ch%40ssis%26Volets%202026%23&x", "mdp=***&x"},
+      {"mdp=ch%40ssis", "mdp=ch%40ssis"},  // another text: letter case counts
+      {"mdp=Ch%40ssis%26Volets+2026%23", "mdp=***"},
+      {"mdp=Ch@ssis%26Volets 2026%23", "mdp=***"},  // partly encoded, as browsers do
+      {"<b>Ch@ssis&amp;Volets 2026#</b>", "<b>***</b>"},
+      {"jeton%3d0F3A9C2E7B6D", "jeton%3d0F3A9C2E7B6D"},  // hex digits of the text itself
+      {"jeton 0f3a9c2e7b6d0f3a9c2e7b6d.", "jeton ******."},
+      {"mdp&lt;&#233;&#x3E; mdp%3C%c3%a9%3e mdp<é>", "*** *** ***"},
+      {"0f3a9c2e7b6", "0f3a9c2e7b6"},  // a part of a secret is no secret
+      {"", ""},
+  };
+  for (const auto& [text, masked] : cases) EXPECT_EQ(MaskSecrets(text, secrets), masked) << text;
+  // Too short to mask without hiding ordinary words.
+  EXPECT_EQ(MaskSecrets("le devis 12345", {"devis", "12345"}), "le devis 12345");
+  EXPECT_EQ(MaskSecrets("le devis 123456", {"123456"}), "le devis ***");
 }
 
 }  // namespace

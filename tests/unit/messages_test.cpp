@@ -1,4 +1,5 @@
 #include "report/messages.h"
+#include "report/secrets.h"
 #include "text/display.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,23 @@ TEST(StderrLineTest, ControlCharactersAreEscaped) {
                                                    "f\xC2\x85g\n",
                                                    18)),
             "Module_Lumivane: a\\x00b\\rc\\td\\x1B[2Je\\x7Ff\\u0085g\\n");
+}
+
+// The one address the user must open keeps its token in its box; the same
+// token anywhere else, and in every copy of the message, is masked.
+TEST(SecretsTest, MaskedEverywhereButTheAddressToOpenInItsBox) {
+  report::AddSecret("0f3a9c2e7b6d4158");
+  report::AddSecret("abc");  // too short to mask: ordinary words would go
+  const std::string address = "https://conf.example/c?jeton=0f3a9c2e7b6d4158";
+  const std::string message = "Ouvrez cette adresse :\n" + address;
+  EXPECT_EQ(report::Masked(message), "Ouvrez cette adresse :\nhttps://conf.example/c?jeton=***");
+  EXPECT_EQ(report::MaskedForMessageBox(message), report::Masked(message));
+  report::KeepInMessageBox(address);
+  EXPECT_EQ(report::MaskedForMessageBox(message), message);
+  EXPECT_EQ(report::MaskedForMessageBox("jeton 0f3a9c2e7b6d4158 abc, " + address + " et " +
+                                        "0f3a9c2e7b6d4158"),
+            "jeton *** abc, " + address + " et ***");
+  EXPECT_EQ(report::Masked(message), "Ouvrez cette adresse :\nhttps://conf.example/c?jeton=***");
 }
 
 }  // namespace

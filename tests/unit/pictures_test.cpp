@@ -44,6 +44,30 @@ struct RecordedMessages : lumivane::report::MessagePort {
 
 const std::string kImage("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 18);
 
+// Only a 200 with a body that is not a web page is a picture: any image
+// format passes, whatever the module may not know of it.
+struct PictureAnswer {
+  std::string name;
+  int status;
+  std::string body;
+  std::string error;  // the failure's text before " : <address>", empty for a picture
+};
+const std::vector<PictureAnswer> kPictureAnswers = {
+    {"jpeg", 200, "\xFF\xD8\xFF\xE0 JFIF", ""},
+    {"svg", 200, "<?xml version=\"1.0\"?><svg xmlns=\"http://www.w3.org/2000/svg\"/>", ""},
+    {"inconnu", 200, "image 3", ""},
+    {"vide", 200, "", "Le serveur a répondu sans image (réponse vide)"},
+    {"portail", 200, "\xEF\xBB\xBF \r\n\t<!doctype HTML><title>Connexion</title>",
+     "Le serveur a répondu par une page web au lieu d'une image"},
+    {"session", 200, "<HTML><body>Session expirée</body></HTML>",
+     "Le serveur a répondu par une page web au lieu d'une image"},
+    {"sans-contenu", 204, "", "Le serveur a répondu 204 No Content"},
+    {"moitie", 206, "\xFF\xD8\xFF\xE0", "Le serveur a répondu 206 Partial Content"},
+    {"inchangee", 304, "", "Le serveur a répondu 304 Not Modified"},
+    {"choix", 300, "<html>a.jpeg b.jpeg</html>", "Le serveur a répondu 300 Multiple Choice"},
+    {"sans-location", 302, "<html>Moved</html>", "Le serveur a répondu 302 Found"},
+};
+
 class PicturesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,6 +121,13 @@ class PicturesTest : public ::testing::Test {
         return true;
       });
     });
+    for (const PictureAnswer& answer : kPictureAnswers) {
+      server_.server().Get("/reponse/" + answer.name,
+                           [&answer](const httplib::Request&, httplib::Response& res) {
+                             res.status = answer.status;
+                             if (!answer.body.empty()) res.set_content(answer.body, "image/jpeg");
+                           });
+    }
     server_.Start();
   }
   void TearDown() override {
@@ -371,6 +402,30 @@ TEST_F(PicturesTest, TheBodiesOfOneBatchAreBoundedTogether) {
   EXPECT_TRUE(results[0].file_error);
   EXPECT_EQ(lumivane::testing::ReadFile(downloads[0].path), "d'un autre");
   for (std::size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i].ok) << i;
+}
+
+TEST_F(PicturesTest, OnlyAnAnswerHoldingAPictureIsStored) {
+  const std::vector<PictureAnswer>& cases = kPictureAnswers;
+  const fs::path folder = dir_.Path() / "images";
+  fs::create_directories(folder);
+  std::vector<lumivane::http::FileDownload> downloads;
+  for (const PictureAnswer& c : cases) {
+    downloads.push_back({server_.Url("/reponse/" + c.name),
+                         lumivane::platform::TemporaryPathIn(folder.string() + "/")});
+  }
+  lumivane::http::HttpSettings settings;
+  settings.max_body_bytes = 1024 * 1024;
+  const auto results = lumivane::platform::DownloadFiles(downloads, settings, 4, 0, nullptr, {});
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const PictureAnswer& c = cases[i];
+    EXPECT_EQ(results[i].ok, c.error.empty()) << c.name;
+    EXPECT_EQ(results[i].status, c.status) << c.name;
+    EXPECT_EQ(results[i].error, c.error.empty() ? "" : c.error + " : " + downloads[i].url)
+        << c.name;
+    if (c.error.empty()) {
+      EXPECT_EQ(lumivane::testing::ReadFile(downloads[i].path), c.body) << c.name;
+    }
+  }
 }
 
 TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "http_test_server.h"
 #include "platform/http_transport.h"
@@ -286,6 +288,37 @@ TEST_F(WinHttpClientTest, RequestsGoThroughTheUsersProxyButLoopbackNever) {
   // Loopback addresses are reached directly.
   EXPECT_EQ(client.Get(server_.Url("/target")), "cible");
   EXPECT_EQ(Last().target, "/target");
+}
+
+// A real proxy asking for credentials (Debian's tinyproxy, started by the
+// proxy-407 fixture) as the user's fixed proxy: a plain request and the
+// tunnel of an https one both name the proxy, from the window's client and
+// from the pictures' downloads.
+TEST_F(WinHttpClientTest, TheProxysRequestForCredentialsNamesTheProxy) {
+  const char* dir = std::getenv("LUMIVANE_TEST_PROXY_DIR");
+  ASSERT_NE(dir, nullptr) << "run through ctest: the proxy-407 fixture starts the proxy";
+  std::string port = ReadFileBytes(std::string(dir) + "/port");
+  while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+  const std::string proxy = "127.0.0.1:" + port;
+  const UserProxySetting setting(proxy);
+  const lumivane::testing::TempDir folder;
+  for (const std::string url :
+       {"http://devis.lumivane.invalid/image.jpeg", "https://devis.lumivane.invalid/image.jpeg"}) {
+    const std::string expected =
+        "Le proxy " + proxy + " demande une identification (407) pour : " + url;
+    HttpClient client(WindowClientSettings());
+    try {
+      client.Get(url);
+      ADD_FAILURE() << "no error for " << url;
+    } catch (const HttpError& error) {
+      EXPECT_EQ(error.what(), expected);
+    }
+    const std::vector<http::FileDownload> downloads = {
+        {url, TemporaryPathIn(folder.Path().string() + "\\")}};
+    const auto results = DownloadFiles(downloads, {}, 1, 0, nullptr, {});
+    EXPECT_FALSE(results[0].ok);
+    EXPECT_EQ(results[0].error, expected);
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "platform/linux/curl_transfer.h"
 #include "http/http.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string_view>
@@ -45,6 +47,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;  // abandons the transfer
   }
   if (self->fd >= 0) {
+    if (self->head.size() < http::kPictureHeadBytes) {
+      self->head.append(data, std::min(length, http::kPictureHeadBytes - self->head.size()));
+    }
     self->write_errno = posix::WriteAll(self->fd, std::string_view(data, length));
     if (self->write_errno != 0) return 0;
   } else {
@@ -52,6 +57,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   }
   self->received += length;
   return length;
+}
+
+// The connection's socket as libcurl would open it; the system's reason is
+// kept when it refuses (libcurl keeps none).
+curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  const curl_socket_t fd =
+      ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd == CURL_SOCKET_BAD) static_cast<Transfer*>(user)->socket_errno = errno;
+  return fd;
 }
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -72,9 +86,11 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 
 void Transfer::Reset() {
   body.clear();
+  head.clear();
   received = 0;
   body_too_large = false;
   write_errno = 0;
+  socket_errno = 0;
   status_line.clear();
   has_location = false;
   error_text[0] = '\0';
@@ -94,6 +110,19 @@ long Transfer::Status() const {
   return status;
 }
 
+std::string Transfer::Peer() const {
+  char* address = nullptr;
+  long port = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_PRIMARY_IP, &address) != CURLE_OK || address == nullptr ||
+      *address == '\0') {
+    return {};
+  }
+  curl_easy_getinfo(handle, CURLINFO_PRIMARY_PORT, &port);
+  const std::string host(address);
+  return (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" +
+         std::to_string(port);
+}
+
 std::string Transfer::RedirectTarget() const {
   char* target = nullptr;
   if (curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &target) != CURLE_OK || target == nullptr) {
@@ -105,6 +134,17 @@ std::string Transfer::RedirectTarget() const {
 http::FailureDetail Transfer::Map(CURLcode result) const {
   using http::Failure;
   const std::string_view said(error_text);
+  // The proxy's answer to the tunnel's CONNECT, when it refused it.
+  long tunnel = 0;
+  curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (tunnel == 407) return {Failure::kProxyAuthentication, 0, Peer()};
+  if (tunnel >= 300) return {Failure::kProxyRefused, tunnel, Peer()};
+  // This machine's limits, whatever libcurl was doing when it met them.
+  long system_code = socket_errno;
+  if (system_code == 0) curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &system_code);
+  if (system_code == EMFILE || system_code == ENFILE || system_code == ENOBUFS) {
+    return {Failure::kLocalResource, system_code};
+  }
   switch (result) {
     case CURLE_UNSUPPORTED_PROTOCOL:
       // The URL was checked before: the answer was not HTTP at all.
@@ -200,6 +240,8 @@ void ConfigureHandle(CURL* h, const http::HttpSettings& settings, Transfer* tran
   SetOption(h, CURLOPT_HEADERFUNCTION, &OnHeader);
   SetOption(h, CURLOPT_HEADERDATA, static_cast<void*>(transfer));
   SetOption(h, CURLOPT_ERRORBUFFER, transfer->error_text);
+  SetOption(h, CURLOPT_OPENSOCKETFUNCTION, &OnOpenSocket);
+  SetOption(h, CURLOPT_OPENSOCKETDATA, static_cast<void*>(transfer));
   transfer->settings = &settings;
   transfer->handle = h;
 }

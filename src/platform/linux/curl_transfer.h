@@ -49,9 +49,12 @@ struct Transfer {
   CURL* handle = nullptr;
   std::string body;
   int fd = -1;
+  // The first bytes written to `fd`, for http::PictureAnswerText.
+  std::string head;
   std::size_t received = 0;
   bool body_too_large = false;
-  int write_errno = 0;  // the file could not be written
+  int write_errno = 0;   // the file could not be written
+  int socket_errno = 0;  // the system refused the connection's socket
   std::string status_line;
   bool has_location = false;  // the current answer names a Location
   char error_text[CURL_ERROR_SIZE] = {};
@@ -60,6 +63,8 @@ struct Transfer {
   // The reason phrase of the last status line ("Internal Server Error").
   std::string ReasonPhrase() const;
   long Status() const;
+  // The peer the request went to, "host:port": the proxy when one is used.
+  std::string Peer() const;
   // libcurl's code as the HTTP layer's failure.
   http::FailureDetail Map(CURLcode result) const;
   // The redirect the answer asks for, resolved by libcurl; empty for none.

@@ -71,7 +71,7 @@ struct HttpClient::Impl {
         continue;
       }
       if (response_code >= 400) {
-        throw http::StatusError(response_code, transfer.ReasonPhrase(), current);
+        throw http::StatusError(response_code, transfer.ReasonPhrase(), current, transfer.Peer());
       }
       return std::exchange(transfer.body, {});
     }

@@ -179,7 +179,10 @@ class Batch {
       return Redirect(job, status);
     }
     if (result == CURLE_OK && status < 400) {
-      job.result->ok = true;
+      job.result->error =
+          http::PictureAnswerText(status, job.transfer.ReasonPhrase(), job.transfer.head,
+                                  job.transfer.received, job.current);
+      job.result->ok = job.result->error.empty();
       return Finish(job);
     }
     const http::FailureDetail failure =
@@ -187,9 +190,9 @@ class Batch {
     if (http::ShouldRetry(job.result->attempts, failure.kind, status)) {
       return Retry(job);
     }
-    job.result->error = result == CURLE_OK
-                            ? http::StatusText(status, job.transfer.ReasonPhrase(), job.current)
-                            : http::FailureText(failure, settings_, job.current);
+    job.result->error = result == CURLE_OK ? http::StatusText(status, job.transfer.ReasonPhrase(),
+                                                              job.current, job.transfer.Peer())
+                                           : http::FailureText(failure, settings_, job.current);
     Finish(job);
   }
 

@@ -100,19 +100,29 @@ struct Batch {
 
     bool Write(const char* data, std::size_t size, DWORD& error) {
       if (!Open(error)) return false;
-      DWORD written = 0;
-      if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
-        error = GetLastError();
-        return false;
+      if (head_.size() < http::kPictureHeadBytes) {
+        head_.append(data, std::min(size, http::kPictureHeadBytes - head_.size()));
       }
-      if (written != size) {
-        error = ERROR_WRITE_FAULT;
-        return false;
+      // A short write (Wine's, as the disk fills) is followed by the rest,
+      // whose failure gives the system's true reason.
+      while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
+          error = GetLastError();
+          return false;
+        }
+        if (written == 0) {
+          error = ERROR_WRITE_FAULT;
+          return false;
+        }
+        data += written;
+        size -= written;
       }
       return true;
     }
     // Back to an empty file for a second try.
     bool Truncate(DWORD& error) {
+      head_.clear();
       if (handle_ == INVALID_HANDLE_VALUE) return true;
       LARGE_INTEGER origin{};
       if (!SetFilePointerEx(handle_, origin, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) {
@@ -148,8 +158,12 @@ struct Batch {
       return closed;
     }
 
+    // The body's first bytes, for http::PictureAnswerText.
+    const std::string& head() const { return head_; }
+
    private:
     std::string path_;
+    std::string head_;
     const base::CancellationToken& abandon_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     bool created_ = false;
@@ -186,8 +200,10 @@ struct Batch {
       try {
         (void)engine.Perform("GET", download.url, nullptr, {}, &sink);
         result.status = engine.response_code;
-        result.ok = true;
-        if (!file.Open(file_error) || !file.Flush(file_error)) result.ok = false;
+        result.error = http::PictureAnswerText(result.status, engine.reason, file.head(),
+                                               engine.received, download.url);
+        result.ok = result.error.empty();
+        if (!file.Open(file_error) || (result.ok && !file.Flush(file_error))) result.ok = false;
         break;
       } catch (const winhttp::SinkFailure& failure) {
         result.status = engine.response_code;

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -71,6 +72,9 @@ http::FailureDetail Map(DWORD code, Phase phase) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return {Failure::kOutOfMemory};
+    case WSAEMFILE:
+    case WSAENOBUFS:
+      return {Failure::kLocalResource, static_cast<long>(code)};
     default:
       return {Failure::kOther, static_cast<long>(code)};
   }
@@ -188,6 +192,51 @@ class RequestWatch {
   std::thread thread_;
 };
 
+// The status a proxy gives, asked directly, for a tunnel to `target`; 0 when
+// it cannot be asked. Wine fails an https request whose tunnel the proxy
+// refused as if the server's certificate had been refused, and keeps no
+// status: this asks the proxy again, through WinHTTP, for the same tunnel.
+DWORD TunnelStatus(const std::string& proxy, const UrlParts& target) {
+  // "host:port", "http://host:port" or a list "http=host:port;https=host:port".
+  std::string entry = proxy;
+  if (const std::size_t https = entry.find("https="); https != std::string::npos) {
+    entry = entry.substr(https + 6);
+  } else if (const std::size_t equals = entry.find('='); equals != std::string::npos) {
+    entry = entry.substr(equals + 1);
+  }
+  entry = entry.substr(0, entry.find(';'));
+  if (const std::size_t scheme = entry.find("://"); scheme != std::string::npos) {
+    entry = entry.substr(scheme + 3);
+  }
+  const std::size_t colon = entry.rfind(':');
+  const std::string host = entry.substr(0, colon);
+  const int port = colon == std::string::npos ? 80 : std::atoi(entry.c_str() + colon + 1);
+  if (host.empty() || port <= 0 || port > 65535) return 0;
+  const Internet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return 0;
+  WinHttpSetTimeouts(session.get(), 0, 5000, 5000, 5000);
+  const Internet connection(WinHttpConnect(session.get(), windows::Wide(host).c_str(),
+                                           static_cast<INTERNET_PORT>(port), 0));
+  if (!connection) return 0;
+  const std::wstring authority =
+      windows::Wide(target.host + ":" + std::to_string(http::PortNumber(target)));
+  const Internet request(WinHttpOpenRequest(connection.get(), L"CONNECT", authority.c_str(),
+                                            nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!request ||
+      !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr) ||
+      !WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return status;
+}
+
 // One request on the wire: sent, its answer's headers read, its body read
 // unless it is a redirect or an error.
 class Exchange {
@@ -206,6 +255,38 @@ class Exchange {
     const http::FailureDetail failure = Map(code, phase);
     throw http::MakeError(failure, engine_.settings, url_);
   }
+  // A failed send or receive on `request`. Behind a proxy, the proxy's own
+  // refusal of the tunnel comes first: Wine fails the request with an
+  // unrelated code (a refused certificate) where its status is still known.
+  [[noreturn]] void Fail(HINTERNET request, DWORD code, Phase phase) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!proxy_.empty() &&
+        !WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                             WINHTTP_NO_HEADER_INDEX) &&
+        parts_.scheme == "https" && Map(code, phase).kind == Failure::kCertificateRefused) {
+      status = TunnelStatus(proxy_, parts_);
+    }
+    if (!proxy_.empty() && status != 0) {
+      if (status == 407) {
+        throw http::MakeError({Failure::kProxyAuthentication, 0, proxy_}, engine_.settings, url_);
+      }
+      if (status >= 300) {
+        throw http::MakeError({Failure::kProxyRefused, static_cast<long>(status), proxy_},
+                              engine_.settings, url_);
+      }
+    }
+    // Behind a proxy, WinHTTP resolves and reaches the proxy alone: the
+    // server's name and connection are the proxy's business.
+    http::FailureDetail failure = Map(code, phase);
+    if (!proxy_.empty() && failure.kind == Failure::kHostNotFound) {
+      failure = {Failure::kProxyNotFound};
+    } else if (!proxy_.empty() && failure.kind == Failure::kUnreachable) {
+      failure = {Failure::kProxyUnreachable, 0, proxy_};
+    }
+    throw http::MakeError(failure, engine_.settings, url_);
+  }
   Internet Open(const std::wstring& method, HINTERNET connection);
   std::wstring Headers(bool with_body, const std::string& content_type_header) const;
   std::optional<std::string> Receive(HINTERNET request, RequestWatch& watch, const BodySink* sink,
@@ -215,6 +296,7 @@ class Exchange {
   Engine& engine_;
   const std::string& url_;
   const UrlParts& parts_;
+  std::string proxy_;  // the proxy chosen for the request, empty for none
 };
 
 }  // namespace
@@ -244,7 +326,9 @@ Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   // Windows store: no security flag is ever lowered.
   DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
-  engine_.proxy.For(engine_.session.get(), parts_).ApplyTo(request.get());
+  ProxySettings::Choice choice = engine_.proxy.For(engine_.session.get(), parts_);
+  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy_ = windows::Utf8(choice.proxy);
+  choice.ApplyTo(request.get());
   return request;
 }
 
@@ -285,7 +369,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
             request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
             body_size != 0 ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, body_size,
             body_size, 0)) {
-      Fail(GetLastError(), Phase::kConnecting);
+      Fail(request.get(), GetLastError(), Phase::kConnecting);
     }
     // From here on the stall rule applies.
     watch.Arm();
@@ -300,7 +384,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
 
 std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& watch,
                                              const BodySink* sink, std::string& received_body) {
-  if (!WinHttpReceiveResponse(request, nullptr)) Fail(GetLastError(), Phase::kReceiving);
+  if (!WinHttpReceiveResponse(request, nullptr)) Fail(request, GetLastError(), Phase::kReceiving);
   // The header bytes count for the stall rule, as with libcurl.
   watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
   DWORD status = 0;
@@ -311,14 +395,14 @@ std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& wa
   }
   engine_.response_code = static_cast<long>(status);
   engine_.content_type = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE));
+  engine_.reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
   const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
   if (http::IsRedirectStatus(status) && !location.empty()) {
     return ResolveLocation(url_, windows::Utf8(location));
   }
   if (status >= 400) {
     // The body of an error answer is not needed: the status is reported.
-    const std::string reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
-    throw http::StatusError(static_cast<long>(status), reason, url_);
+    throw http::StatusError(static_cast<long>(status), engine_.reason, url_, proxy_);
   }
   received_body = ReadBody(request, watch, sink);
   return std::nullopt;
@@ -383,6 +467,7 @@ std::string Engine::Perform(std::string method, const std::string& url, const st
   response_code = 0;
   received = 0;
   content_type.clear();
+  reason.clear();
   if (!text::HasHttpScheme(url)) {
     throw http::MakeError({Failure::kSchemeRefused}, settings, url);
   }

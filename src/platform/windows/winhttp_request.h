@@ -78,6 +78,7 @@ struct Engine {
   base::CancellationToken abandon;
   long response_code = 0;
   std::string content_type;
+  std::string reason;  // the last answer's reason phrase
   std::size_t received = 0;
 
   explicit Engine(http::HttpSettings chosen);
