@@ -404,6 +404,27 @@ TEST_F(PicturesTest, TheBodiesOfOneBatchAreBoundedTogether) {
   for (std::size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i].ok) << i;
 }
 
+// 45 lines naming one 50 MiB picture would write 45 files, past the 2 GiB a
+// quote's pictures may take together: the retrieval stops before any copy,
+// and nothing of it is left.
+TEST_F(PicturesTest, APictureCountsAsOftenAsItsLinesNameIt) {
+  const std::string big(lumivane::base::kMaxPictureBytes, 'j');
+  server_.server().Get("/grosse.jpeg", [&big](const httplib::Request&, httplib::Response& res) {
+    res.set_content(big, "image/jpeg");
+  });
+  const fs::path folder = dir_.Path() / "images";
+  PictureDownloader pictures(folder.string(), clock_, "/", messages_);
+  const std::vector<std::string> urls(45, server_.Url("/grosse.jpeg"));
+  try {
+    pictures.Precharger(urls);
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(error.what(), lumivane::quote::MessageImagesTropVolumineuses());
+  }
+  pictures.SupprimerImagesEnregistrees();
+  EXPECT_TRUE(Files(folder).empty());
+}
+
 TEST_F(PicturesTest, OnlyAnAnswerHoldingAPictureIsStored) {
   const std::vector<PictureAnswer>& cases = kPictureAnswers;
   const fs::path folder = dir_.Path() / "images";

@@ -246,4 +246,26 @@ TEST_F(RetrievalTest, FailedExchangeFileRemovesThePicturesOfTheRun) {
   EXPECT_EQ(left, std::vector<std::string>{"autre.jpeg"});
 }
 
+// "Annuler" while the pictures are being named (the clock is read for each
+// name): the exchange file is left as it was, and the run's pictures go.
+TEST_F(RetrievalTest, AnnulerBeforeTheExchangeFileIsInPlaceWritesNothing) {
+  struct CancellingClock : lumivane::platform::Clock {
+    lumivane::base::CancellationToken token;
+    lumivane::platform::LocalDateTime Now() override {
+      token.Cancel();
+      return {2020, 6, 9, 14, 30, 5};
+    }
+  } clock;
+  HttpClient http1(lumivane::http::WindowClientSettings());
+  HttpClient http2(lumivane::http::WindowClientSettings());
+  PictureDownloader pictures(folder_, clock, "/", messages_);
+  RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
+  inputs.annulation = &clock.token;
+  EXPECT_THROW(RecupererDevis(inputs, http1, http2, pictures, devis_id_),
+               lumivane::base::OperationAnnulee);
+  ExpectExchangeUntouched();
+  EXPECT_EQ(pictures_served_, 1);
+  EXPECT_TRUE(std::filesystem::is_empty(folder_));
+}
+
 }  // namespace
