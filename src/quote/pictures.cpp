@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/files.h"
 #include "report/journal.h"
@@ -171,11 +170,13 @@ void PictureDownloader::FermerDossierPrive() noexcept {
     if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
     entry.temporary.clear();
   }
-  held_.Remove();
-  // Transfers abandoned on their own threads (Windows) let go of their
-  // files and remove them a moment later.
-  for (int wait = 0; !platform::RemoveEmptyFolder(staging_) && wait < 20; ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Transfers abandoned on their own threads (Windows) may still hold files
+  // here for a moment: the folder then stays with its held file, which
+  // tells the next retrieval once this run has ended. Never waited for.
+  const std::vector<FolderEntry> inside = platform::EntriesOf(staging_);
+  if (inside.empty() || (inside.size() == 1 && inside[0].name == kHeldName)) {
+    held_.Remove();
+    platform::RemoveEmptyFolder(staging_);
   }
   staging_.clear();
 }

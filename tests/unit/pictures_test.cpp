@@ -315,8 +315,7 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
 }
 
 // "Annuler" during the downloads, some bodies arriving: they stop at once,
-// and the folder is left as it was (on Windows, once the abandoned
-// transfers have let go of their files).
+// and the folder is left as it was.
 TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
   const fs::path folder = dir_.Path() / "images";
   fs::create_directories(folder);
@@ -336,8 +335,17 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
     annuler.join();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  for (int i = 0; i < 50 && Files(folder).size() > 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // On Windows, transfers abandoned on their own threads may leave the run's
+  // private folder behind them, with no picture: the next retrieval removes
+  // it, once they have let go of their files.
+  std::vector<std::string> left = Files(folder);
+  ASSERT_LE(left.size(), 2u);
+  if (left.size() == 2) {
+    for (int i = 0; i < 50 && Files(folder / left[1]).size() > 1; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    PictureDownloader next = Downloader(folder.string());
+    next.Precharger({server_.Url("/image.png")});
   }
   EXPECT_EQ(Files(folder), std::vector<std::string>{"autre.jpeg"});
 }
