@@ -45,7 +45,7 @@ bool Old(platform::FileTime modified) {
 // held it first, and the system let go when that run ended. Where the
 // system keeps no locks, or the run died before marking it, only age tells:
 // nothing in it written for a day (a retrieval lasts minutes).
-bool DossierPriveAbandonne(const std::string& path, const FolderEntry& entry) {
+bool IsAbandonedPrivateFolder(const std::string& path, const FolderEntry& entry) {
   const platform::HeldFile::Probe probe = platform::HeldFile::Look(path + kHeldName);
   using State = platform::HeldFile::Probe::State;
   if (probe.state == State::kHeld) return false;
@@ -70,7 +70,7 @@ void RemoveLeftovers(const std::string& folder, bool private_folders) {
     } else if (private_folders && entry.kind == FolderEntry::Kind::kFolder &&
                platform::IsModuleName(entry.name, platform::kStagingSuffix)) {
       const std::string path = folder + entry.name;
-      if (DossierPriveAbandonne(platform::WithTrailingSeparator(path), entry) &&
+      if (IsAbandonedPrivateFolder(platform::WithTrailingSeparator(path), entry) &&
           platform::RemoveOwnFolderOfFiles(path)) {
         ++removed;
       }

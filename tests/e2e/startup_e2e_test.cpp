@@ -110,13 +110,19 @@ TEST(StartupE2E, OtherConfiguratorVersionIsReportedAndTheModuleEnds) {
   EXPECT_EQ(run.ExchangeBytes(), kEarlierExchange);
 }
 
-TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
-  Sandbox sandbox;
+// A module that reaches its window and its browser, with an earlier exchange
+// file.
+ModuleOptions Ready(const Sandbox& sandbox) {
   ModuleOptions options;
   options.gateway_url = options.quote_service_url = sandbox.BaseUrl();
   options.config = Configuration("1");
   options.exchange = kEarlierExchange;
-  ModuleRun run(SharedDisplay(), options);
+  return options;
+}
+
+TEST(StartupE2E, AnnulerLeavesTheExchangeFileAsItWas) {
+  Sandbox sandbox;
+  ModuleRun run(SharedDisplay(), Ready(sandbox));
   run.Start();
   ASSERT_TRUE(run.WaitForBrowser()) << run.Diagnostics();
 
@@ -171,11 +177,7 @@ TEST(StartupE2E, AFullStandardErrorPipeNeverHoldsTheModule) {
 // lines still land in the journal.
 TEST(StartupE2E, AJournalLockedByAnotherProcessHoldsNothing) {
   Sandbox sandbox;
-  ModuleOptions options;
-  options.gateway_url = options.quote_service_url = sandbox.BaseUrl();
-  options.config = Configuration("1");
-  options.exchange = kEarlierExchange;
-  ModuleRun run(SharedDisplay(), options);
+  ModuleRun run(SharedDisplay(), Ready(sandbox));
   std::filesystem::create_directories(run.JournalPath().parent_path());
   Process holder = Process::Start(
       {"flock", run.JournalPath().string(), "-c", "echo verrouillé; exec sleep 120"});
