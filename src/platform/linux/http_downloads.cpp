@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +26,66 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Pictures that have arrived reach the disk here, beside the transfers:
+// several flushed at once (the file system commits them together), each file
+// then closed. At most kAtOnce wait, so that the files open stay bounded.
+class Flusher {
+ public:
+  Flusher() = default;
+  ~Flusher() { Wait(); }
+  Flusher(const Flusher&) = delete;
+  Flusher& operator=(const Flusher&) = delete;
+
+  // Takes `fd`; the system's code of a failure goes to `*error` (0 else).
+  void Add(int fd, int* error) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ < kAtOnce; });
+    ++pending_;
+    queue_.push_back({fd, error});
+    if (threads_.size() < kAtOnce) threads_.emplace_back([this] { Work(); });
+    changed_.notify_all();
+  }
+
+  // Every file added so far flushed and closed.
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == 0; });
+    stopping_ = true;
+    changed_.notify_all();
+    lock.unlock();
+    for (std::thread& thread : threads_) thread.join();
+    threads_.clear();
+    stopping_ = false;
+  }
+
+ private:
+  static constexpr std::size_t kAtOnce = 8;
+
+  void Work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      const auto [fd, error] = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      int code = ::fsync(fd) != 0 ? errno : 0;
+      if (::close(fd) != 0 && code == 0) code = errno;
+      lock.lock();
+      *error = code;
+      --pending_;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<int, int*>> queue_;
+  std::size_t pending_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
 struct Job {
   const http::FileDownload* download = nullptr;
   http::FileDownloadResult* result = nullptr;
@@ -33,6 +98,7 @@ struct Job {
   Clock::time_point retry_at{};
   Clock::time_point started{};
   std::size_t counted = 0;  // of transfer.received, in the batch's total
+  int flush_error = 0;      // the system's code when its file could not be flushed
 };
 
 // Every transfer of one batch in one multi handle.
@@ -81,6 +147,10 @@ class Batch {
       const int wait = StartDue();
       if (finished_ < jobs_.size()) curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr);
     }
+    flusher_.Wait();
+    for (Job& job : jobs_) {
+      if (job.flush_error != 0) FailFile(job, job.flush_error);
+    }
     return std::move(results_);
   }
 
@@ -106,12 +176,10 @@ class Batch {
     job.counted = job.transfer.received;
     std::erase(in_flight_, &job);
     job.easy.reset();
-    // A picture reaches the disk here, one file at a time, beside the window.
-    if (job.transfer.fd >= 0 && job.result->ok && ::fsync(job.transfer.fd) != 0) {
-      FailFile(job, errno);
-    }
-    if (job.transfer.fd >= 0 && ::close(job.transfer.fd) != 0 && job.result->ok) {
-      FailFile(job, errno);
+    if (job.transfer.fd >= 0 && job.result->ok) {
+      flusher_.Add(job.transfer.fd, &job.flush_error);
+    } else if (job.transfer.fd >= 0) {
+      ::close(job.transfer.fd);
     }
     job.transfer.fd = -1;
     http::NoteRequest("GET", job.download->url, job.result->status, job.transfer.received,
@@ -257,6 +325,7 @@ class Batch {
   std::vector<http::FileDownloadResult> results_;
   std::vector<Job> jobs_;
   std::size_t finished_ = 0;
+  Flusher flusher_;  // declared last: waited for first, while the jobs live
 };
 
 }  // namespace
