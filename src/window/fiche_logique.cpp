@@ -86,6 +86,7 @@ void FicheLogique::FormActivate() {
   champs.Jeton = FJeton;
   auto reponse = std::make_shared<ReponsePasserelle>();
   vue_.DefinirOccupe(true);
+  passerelle_en_cours_ = true;
   Lancer(
       [this, requete, champs, reponse] {
         *reponse = InterrogerPasserelle(requete, champs);
@@ -93,7 +94,13 @@ void FicheLogique::FormActivate() {
       },
       [this, reponse] {
         vue_.DefinirOccupe(false);
+        passerelle_en_cours_ = false;
         Executer([&] { OuvrirConfigurateur(RetenirPasserelle(*reponse), *reponse); });
+        // A press kept meanwhile is served, unless the gateway refused (its
+        // message shown, the window closing) or failed (its error shown).
+        const bool servir = recuperation_en_attente_ && !reponse->erreur && reponse->resultat > 0;
+        recuperation_en_attente_ = false;
+        if (servir) ClicRecuperer();
       });
 }
 
@@ -153,6 +160,10 @@ void FicheLogique::OuvrirConfigurateur(int resultat, const ReponsePasserelle& re
 }
 
 void FicheLogique::btnDevisRecupererClick() {
+  if (passerelle_en_cours_) {
+    recuperation_en_attente_ = true;
+    return;
+  }
   if (recuperation_en_cours_) return;  // one retrieval at a time
   recuperation_en_cours_ = true;
   const result::RetrievalInputs entrees = DemanderRecuperation();

@@ -196,6 +196,11 @@ class FicheLogique {
   Ports ports_;
   base::CancellationToken annulation_;
   bool recuperation_en_cours_ = false;
+  // "Récupérer le devis" pressed while the gateway still answers (the browser
+  // may show the configurator before the module has the answer): the press
+  // is kept, and served once the answer is in the fields.
+  bool passerelle_en_cours_ = false;
+  bool recuperation_en_attente_ = false;
   // Read and written on the window's thread only.
   std::shared_ptr<bool> vivante_ = std::make_shared<bool>(true);
   // Declared last: joined first when the window goes.

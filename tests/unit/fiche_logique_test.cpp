@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -313,6 +316,64 @@ TEST_F(FicheLogiqueTest, RetrievalEndsByClosingUnlessItFails) {
   EXPECT_EQ(fiche->FDevisId, "Q9");
   EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Fichier illisible"}));
   EXPECT_EQ(vue_.fermetures, 2);
+}
+
+// Continuations kept until the test runs them, as an event loop does.
+class QueuedPlanificateur : public Planificateur {
+ public:
+  void SurFenetre(std::function<void()> suite) override {
+    std::lock_guard lock(mutex_);
+    suites_.push_back(std::move(suite));
+  }
+  // Runs the next continuation once one is there; false after 10 s without.
+  bool RunNext() {
+    for (int i = 0; i < 1000; ++i) {
+      std::function<void()> suite;
+      {
+        std::lock_guard lock(mutex_);
+        if (!suites_.empty()) {
+          suite = std::move(suites_.front());
+          suites_.erase(suites_.begin());
+        }
+      }
+      if (suite) {
+        suite();
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::function<void()>> suites_;
+};
+
+// The browser shows the configurator before the module has the gateway's
+// answer in its fields: "Récupérer le devis" pressed then is served once the
+// answer is there, never refused for want of an address.
+TEST_F(FicheLogiqueTest, APressWhileTheGatewayAnswersIsServedAfterIt) {
+  QueuedPlanificateur planificateur;
+  Ports ports;
+  ports.messages = &messages_;
+  ports.browser = &browser_;
+  ports.clock = &clock_;
+  ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
+  ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
+  ports.planificateur = &planificateur;
+  FicheLogique fiche(vue_, std::move(ports));
+  fiche.setFichierTemp(exchange_);
+  fiche.setFichierConfig(config_);
+  fiche.Activer();
+  fiche.ClicRecuperer();
+  ASSERT_TRUE(planificateur.RunNext());  // the gateway's answer, then the press
+  EXPECT_EQ(fiche.FUrlRecuperation, server_.Url("/recuperation"));
+  while (vue_.fermetures == 0 && planificateur.RunNext()) {
+  }  // the retrieval's progress, then its outcome
+  EXPECT_EQ(fiche.FDevisId, "Q7");
+  EXPECT_EQ(messages_.shown.size(), 1u);  // the quote service's "null", not a missing address
+  EXPECT_EQ(vue_.fermetures, 1);
 }
 
 }  // namespace
