@@ -78,8 +78,9 @@ class FicheLogiqueTest : public ::testing::Test {
                                  "MotDePasse=secret\r\n");
   }
 
-  std::unique_ptr<FicheLogique> Make() {
+  std::unique_ptr<FicheLogique> Make(Planificateur* planificateur = nullptr) {
     Ports ports;
+    ports.planificateur = planificateur;
     ports.messages = &messages_;
     ports.browser = &browser_;
     ports.clock = &clock_;
@@ -355,16 +356,8 @@ class QueuedPlanificateur : public Planificateur {
 // answer is there, never refused for want of an address.
 TEST_F(FicheLogiqueTest, APressWhileTheGatewayAnswersIsServedAfterIt) {
   QueuedPlanificateur planificateur;
-  Ports ports;
-  ports.messages = &messages_;
-  ports.browser = &browser_;
-  ports.clock = &clock_;
-  ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
-  ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
-  ports.planificateur = &planificateur;
-  FicheLogique fiche(vue_, std::move(ports));
-  fiche.setFichierTemp(exchange_);
-  fiche.setFichierConfig(config_);
+  const auto made = Make(&planificateur);
+  FicheLogique& fiche = *made;
   fiche.Activer();
   fiche.ClicRecuperer();
   ASSERT_TRUE(planificateur.RunNext());  // the gateway's answer, then the press
