@@ -14,7 +14,7 @@ std::string ProxyName(std::string_view proxy) {
   if (const std::size_t at = proxy.rfind('@'); at != std::string_view::npos) {
     proxy.remove_prefix(at + 1);
   }
-  return proxy.empty() ? std::string("du réseau") : text::PourMessage(proxy);
+  return proxy.empty() ? std::string("du réseau") : text::ValueForMessage(proxy);
 }
 
 // A web page where a picture was expected: "<!DOCTYPE html" or "<html",

@@ -117,10 +117,10 @@ PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
 PictureDownloader::~PictureDownloader() {
   // Pictures named but never handed over are of no use to anyone.
   for (const std::string& path : stored_) platform::RemoveFile(path);
-  FermerDossierPrive();
+  CloseStagingFolder();
 }
 
-void PictureDownloader::ChoisirDossier() {
+void PictureDownloader::ChooseFolder() {
   if (!folder_.empty()) return;
   // The first folder (beside the executable) is made one level deep, like the
   // folder it stands for; the user's own folder with whatever it lacks. A
@@ -138,8 +138,8 @@ void PictureDownloader::ChoisirDossier() {
       RemoveLeftovers(folder_, true);
       return;
     }
-    reasons +=
-        (reasons.empty() ? "" : ", ni le dossier ") + text::PourMessage(folder) + " : " + *reason;
+    reasons += (reasons.empty() ? "" : ", ni le dossier ") + text::ValueForMessage(folder) + " : " +
+               *reason;
   }
   if (reasons.empty()) {
     throw platform::FileError(
@@ -150,7 +150,7 @@ void PictureDownloader::ChoisirDossier() {
 }
 
 // A folder of this run's own, made new, that only the user may open.
-void PictureDownloader::OuvrirDossierPrive() {
+void PictureDownloader::OpenStagingFolder() {
   if (!staging_.empty()) return;
   std::string path;
   do {
@@ -160,12 +160,12 @@ void PictureDownloader::OuvrirDossierPrive() {
   try {
     if (held_.Create(staging_ + kHeldName)) held_.Append(kHeldMark);
   } catch (...) {
-    FermerDossierPrive();
+    CloseStagingFolder();
     throw;
   }
 }
 
-void PictureDownloader::FermerDossierPrive() noexcept {
+void PictureDownloader::CloseStagingFolder() noexcept {
   if (staging_.empty()) return;
   for (auto& [url, entry] : downloads_) {
     if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
@@ -180,13 +180,13 @@ void PictureDownloader::FermerDossierPrive() noexcept {
   staging_.clear();
 }
 
-void PictureDownloader::VerifierTotal(std::uint64_t bytes) const {
+void PictureDownloader::CheckTotal(std::uint64_t bytes) const {
   if (bytes > base::kMaxRetrievalPictureBytes) {
     throw std::runtime_error(MessageImagesTropVolumineuses());
   }
 }
 
-void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
+void PictureDownloader::Prefetch(const std::vector<std::string>& urls) {
   std::vector<http::FileDownload> batch;
   std::set<std::string> seen;
   for (const std::string& url : urls) {
@@ -194,25 +194,25 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
     batch.push_back({url, {}});
   }
   if (batch.empty()) return;
-  ChoisirDossier();
-  OuvrirDossierPrive();
+  ChooseFolder();
+  OpenStagingFolder();
   for (http::FileDownload& download : batch) {
     download.path = staging_ + "image-" + std::to_string(++staged_);
     downloads_[download.url].temporary = download.path;
   }
   const std::size_t total = batch.size();
   const auto done = [this, total](std::size_t finished) {
-    if (progression_) progression_(finished, total);
+    if (progress_) progress_(finished, total);
   };
   std::vector<http::FileDownloadResult> results;
   try {
-    results = platform::DownloadFiles(batch, settings_, kPicturesPerHost,
+    results = platform::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
                                       base::kMaxRetrievalPictureBytes, cancel_, done);
   } catch (const platform::DownloadsTooLarge&) {
     throw std::runtime_error(MessageImagesTropVolumineuses());
   }
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    Telechargee& entry = downloads_[batch[i].url];
+    Download& entry = downloads_[batch[i].url];
     entry.result = results[i];
     if (entry.result.ok) entry.bytes = platform::FileSize(entry.temporary).value_or(0);
     if (!entry.result.ok) {
@@ -228,20 +228,20 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
       named += found->second.bytes;
     }
   }
-  VerifierTotal(named);
+  CheckTotal(named);
 }
 
 std::optional<std::string> PictureDownloader::TelechargerImage(const std::string& url,
                                                                const std::string& numero) {
-  if (cancel_ != nullptr && cancel_->IsCancelled()) throw base::OperationAnnulee();
-  if (downloads_.count(url) == 0) Precharger({url});
-  Telechargee& entry = downloads_.at(url);
+  if (cancel_ != nullptr && cancel_->IsCancelled()) throw base::OperationCancelled();
+  if (downloads_.count(url) == 0) Prefetch({url});
+  Download& entry = downloads_.at(url);
   if (entry.result.file_error) throw platform::FileError(entry.result.error);
   if (!entry.result.ok) {
-    if (++echecs_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
+    if (++failures_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
     return std::nullopt;
   }
-  VerifierTotal(named_bytes_ + entry.bytes);
+  CheckTotal(named_bytes_ + entry.bytes);
 
   const std::string stamp = Horodatage(clock_.Now(), date_separator_);
   // The same picture for another line: a file of its own all the same, made
@@ -254,7 +254,7 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   }
   std::string path;
   try {
-    path = Reclamer(source, stamp, numero);
+    path = Claim(source, stamp, numero);
   } catch (...) {
     if (copy) platform::RemoveFile(source);
     throw;
@@ -269,8 +269,8 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
 
 // The first free name of the stamp: names given in this retrieval and files
 // already there (another module's, an earlier run's) are never replaced.
-std::string PictureDownloader::Reclamer(const std::string& temporary, const std::string& stamp,
-                                        const std::string& numero) {
+std::string PictureDownloader::Claim(const std::string& temporary, const std::string& stamp,
+                                     const std::string& numero) {
   for (int n = 1;; ++n) {
     const std::string name = NomImage(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
     if (!used_names_.insert(name).second) continue;
@@ -280,30 +280,30 @@ std::string PictureDownloader::Reclamer(const std::string& temporary, const std:
   }
 }
 
-void PictureDownloader::SignalerEchecsRestants() {
-  if (echecs_ > base::kPictureFailureMessages) {
-    messages_.ShowMessage(MessageEchecsRestants(echecs_ - base::kPictureFailureMessages));
+void PictureDownloader::ReportRemainingFailures() {
+  if (failures_ > base::kPictureFailureMessages) {
+    messages_.ShowMessage(MessageEchecsRestants(failures_ - base::kPictureFailureMessages));
   }
 }
 
-void PictureDownloader::Synchroniser() {
+void PictureDownloader::Sync() {
   if (!stored_.empty()) platform::SyncFolder(folder_);
 }
 
-void PictureDownloader::Remettre() {
+void PictureDownloader::HandOver() {
   stored_.clear();
-  FermerDossierPrive();
+  CloseStagingFolder();
 }
 
-void PictureDownloader::SupprimerImagesEnregistrees() {
+void PictureDownloader::RemoveStoredPictures() {
   // Pictures of a retrieval that failed are of no use to the host, and a retry
   // would add a second set of them.
   for (const std::string& path : stored_) platform::RemoveFile(path);
   stored_.clear();
   used_names_.clear();
-  echecs_ = 0;
+  failures_ = 0;
   named_bytes_ = 0;
-  FermerDossierPrive();
+  CloseStagingFolder();
   downloads_.clear();
 }
 

@@ -198,21 +198,4 @@ std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole) {
   return out;
 }
 
-// An invalid UTF-8 sequence becomes U+FFFD, written as a reference like any
-// other character beyond U+00FF.
-std::string Utf8ToLatin1WithReferences(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t pos = 0;
-  while (pos < utf8.size()) {
-    const char32_t code = DecodeUtf8(utf8, pos).value_or(kReplacementCharacter);
-    if (code <= 0xFF) {
-      out += static_cast<char>(code);
-    } else {
-      out += "&#" + std::to_string(static_cast<std::uint32_t>(code)) + ';';
-    }
-  }
-  return out;
-}
-
 }  // namespace lumivane::text

@@ -28,10 +28,6 @@ void AppendUtf8(std::string& out, char32_t code);
 // when given, tells whether none did.
 std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole = nullptr);
 
-// UTF-8 text as ISO-8859-1 bytes; a character beyond U+00FF becomes the
-// numeric character reference &#N; so that nothing is lost in XML text.
-std::string Utf8ToLatin1WithReferences(std::string_view utf8);
-
 // Percent-encoding of a query value (UTF-8 bytes, RFC 3986 unreserved kept).
 std::string PercentEncode(std::string_view value);
 

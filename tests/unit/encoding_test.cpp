@@ -65,23 +65,6 @@ TEST(EncodingTest, Utf16DecodesBothByteOrdersAndReplacesBrokenUnits) {
   EXPECT_EQ(Utf16ToUtf8("a\0b"s, false), "a\uFFFD");
 }
 
-TEST(EncodingTest, Latin1WithReferencesRoundTrips) {
-  // Everything Latin-1 holds comes back byte for byte.
-  for (int byte = 0; byte < 256; ++byte) {
-    if (byte >= 0x80 && byte <= 0x9F) continue;
-    const std::string one(1, static_cast<char>(byte));
-    EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8(one)), one) << byte;
-  }
-  EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8("\x80\x81\x9F")), "&#8364;\x81&#376;");
-  EXPECT_EQ(Utf8ToLatin1WithReferences("Baie vitrée 2€ – 窓 😀"),
-            "Baie vitr\xE9"
-            "e 2&#8364; &#8211; &#31379; &#128512;");
-  EXPECT_EQ(Utf8ToLatin1WithReferences("a\xFF"
-                                       "b"),
-            "a&#65533;b");
-  EXPECT_EQ(Utf8ToLatin1WithReferences(""), "");
-}
-
 TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {
   EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
   EXPECT_EQ(PercentEncode("Ch@ssis&Volets 2026#"), "Ch%40ssis%26Volets%202026%23");

@@ -211,7 +211,7 @@ TEST_F(GatewayTest, OverlongConfigurationValueIsNamedAsSuch) {
   try {
     Ask({"demo", std::string(1 << 20, 'x'), "lumivane", ""});
     ADD_FAILURE() << "sent";
-  } catch (const GatewayAnswerError& error) {
+  } catch (const ConfigurationValueTooLong& error) {
     EXPECT_NE(std::string(error.what()).find("valeur du fichier de configuration est trop longue"),
               std::string::npos)
         << error.what();

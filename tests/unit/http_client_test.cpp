@@ -26,7 +26,7 @@ namespace lumivane::platform {
 namespace {
 
 using base::CancellationToken;
-using base::OperationAnnulee;
+using base::OperationCancelled;
 using http::FileDownload;
 using http::HttpError;
 using http::HttpSettings;

@@ -37,12 +37,12 @@ TEST(StderrLineTest, QueryStringsOfUrlsAreMasked) {
 // A value in a message is shortened in its middle past 300 characters, so
 // that a 5 KB value cannot drown the message, and its end stays visible.
 TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
-  using lumivane::text::PourMessage;
+  using lumivane::text::ValueForMessage;
   const std::string exact(300, 'a');
-  EXPECT_EQ(PourMessage(exact), exact);
+  EXPECT_EQ(ValueForMessage(exact), exact);
   std::string accents;
   for (int i = 0; i < 1000; ++i) accents += "\xC3\xA9";  // 1000 "é", 2000 bytes
-  const std::string shown = PourMessage("debut" + accents + "fin");
+  const std::string shown = ValueForMessage("debut" + accents + "fin");
   EXPECT_TRUE(shown.starts_with("debut\xC3\xA9")) << shown;
   EXPECT_TRUE(
       shown.ends_with("\xC3\xA9"

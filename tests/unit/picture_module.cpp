@@ -78,7 +78,7 @@ int Run(const Options& options) {
   FixedClock clock;
   NoMessages messages;
   lumivane::quote::PictureDownloader pictures(options.folder, clock, "/", messages);
-  if (options.preload) pictures.Precharger(options.urls);
+  if (options.preload) pictures.Prefetch(options.urls);
   for (const std::string& url : options.urls) {
     std::cout << pictures.TelechargerImage(url, "42").value_or("") << '\n';
   }
@@ -86,9 +86,9 @@ int Run(const Options& options) {
   if (!options.signal.empty()) lumivane::testing::WriteFile(options.signal, "");
   if (!options.wait_for.empty() && !WaitFor(options.wait_for)) return 3;
   if (options.then == "supprimer") {
-    pictures.SupprimerImagesEnregistrees();
+    pictures.RemoveStoredPictures();
   } else if (options.then == "remettre") {
-    pictures.Remettre();
+    pictures.HandOver();
   } else if (options.then == "echange") {
     lumivane::platform::ReplaceFileContents(options.exchange, "<x/>");
   }

@@ -170,7 +170,7 @@ TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
   EXPECT_EQ(*path, folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(lumivane::testing::ReadFile(*path), kImage);
   EXPECT_TRUE(messages_.shown.empty());
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder), std::vector<std::string>{"20200609_143005_42.jpeg"});
 }
 
@@ -213,7 +213,7 @@ TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
             "prise par un autre module");
   EXPECT_EQ(Files(folder).size(), 7u);  // and this run's private folder
   // A failed retrieval removes its own pictures only.
-  pictures.SupprimerImagesEnregistrees();
+  pictures.RemoveStoredPictures();
   EXPECT_EQ(Files(folder),
             (std::vector<std::string>{"20200609_143005-4_42.jpeg", "20200609_143005_42.jpeg"}));
 }
@@ -231,7 +231,7 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   clock_.now.second = 3;
   EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
             folder.string() + kSep + "20200609_143003_C__x.jpeg");
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder).size(), 3u);
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
 }
@@ -251,7 +251,7 @@ TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
   const std::string b = second->substr(second->find_last_of("/\\") + 1);
   EXPECT_EQ(a, "20200609_143005_\xC3\xA9" + std::string(127, '7') + ".jpeg");
   EXPECT_EQ(b, "20200609_143005-2_\xC3\xA9" + std::string(125, '7') + ".jpeg");
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
 
   EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
@@ -282,11 +282,11 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
   urls.push_back(urls[0]);
   urls.push_back(server_.Url("/capricieuse.jpeg"));
   std::vector<std::size_t> progress;
-  pictures.SetProgression([&](std::size_t done, std::size_t total) {
+  pictures.SetProgress([&](std::size_t done, std::size_t total) {
     EXPECT_EQ(total, 8u);
     progress.push_back(done);
   });
-  pictures.Precharger(urls);
+  pictures.Prefetch(urls);
   EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   // In this run's private folder only, until the lines claim them.
   ASSERT_EQ(Files(folder).size(), 1u);
@@ -298,8 +298,8 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
     ASSERT_TRUE(path) << url;
     names.push_back(fs::path(*path).filename().string());
   }
-  pictures.Synchroniser();
-  pictures.Remettre();
+  pictures.Sync();
+  pictures.HandOver();
   EXPECT_EQ(names[0], "20200609_143005_42.jpeg");
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_EQ(names[i], "20200609_143005-" + std::to_string(i + 1) + "_42.jpeg");
@@ -332,7 +332,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
     });
     std::vector<std::string> urls{server_.Url("/image.png"), server_.Url("/bloquee.jpeg")};
     for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/goutte.jpeg?" + std::to_string(i)));
-    EXPECT_THROW(pictures.Precharger(urls), lumivane::base::OperationAnnulee);
+    EXPECT_THROW(pictures.Prefetch(urls), lumivane::base::OperationCancelled);
     annuler.join();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -359,7 +359,7 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
   std::size_t stored = 0;
   {
     PictureDownloader pictures = Downloader(folder.string());
-    pictures.Precharger(urls);
+    pictures.Prefetch(urls);
     for (std::size_t i = 0; i < urls.size(); ++i) {
       const auto path = pictures.TelechargerImage(urls[i], "42");
       if (!path) continue;
@@ -368,8 +368,8 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
         EXPECT_EQ(lumivane::testing::ReadFile(*path), "image " + std::to_string(i + 1));
       }
     }
-    pictures.SignalerEchecsRestants();
-    pictures.Remettre();
+    pictures.ReportRemainingFailures();
+    pictures.HandOver();
   }
 #ifndef _WIN32
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
@@ -416,12 +416,12 @@ TEST_F(PicturesTest, APictureCountsAsOftenAsItsLinesNameIt) {
   PictureDownloader pictures(folder.string(), clock_, "/", messages_);
   const std::vector<std::string> urls(45, server_.Url("/grosse.jpeg"));
   try {
-    pictures.Precharger(urls);
+    pictures.Prefetch(urls);
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_EQ(error.what(), lumivane::quote::MessageImagesTropVolumineuses());
   }
-  pictures.SupprimerImagesEnregistrees();
+  pictures.RemoveStoredPictures();
   EXPECT_TRUE(Files(folder).empty());
 }
 

@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
-
-#include "platform/files.h"
-#include "temp_dir.h"
 
 using lumivane::quote::Devis;
 using lumivane::quote::LigneDevis;
 using lumivane::quote::XmlError;
 using lumivane::result::ConstruireResultat;
-using lumivane::result::EcrireResultat;
 using lumivane::result::OctetsFichierEchange;
 using lumivane::result::Telecharger;
 
@@ -209,25 +204,6 @@ TEST(ResultDocument, DeepNestingIsCopiedWhole) {
   EXPECT_EQ(bytes.size(), text.size() + 43 - 3 + 7 + 2);
   EXPECT_NE(bytes.find("<a>&#8364;</a>"), std::string::npos);
   EXPECT_EQ(lumivane::quote::LireDevisId(text), "");
-}
-
-TEST(EcrireResultat, ReplacesTheExchangeFileOrLeavesItAlone) {
-  lumivane::testing::TempDir dir;
-  const std::string path = (dir.Path() / "echange.xml").string();
-  lumivane::testing::WriteFile(path, std::string(10000, 'x'));
-
-  FakeDownloads downloads;
-  EXPECT_FALSE(EcrireResultat("<Autre/>", TroisLignes(), "j", path, downloads.Fn()));
-  EXPECT_EQ(lumivane::testing::ReadFile(path), std::string(10000, 'x'));
-
-  EXPECT_TRUE(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j", path, downloads.Fn()));
-  EXPECT_EQ(lumivane::testing::ReadFile(path),
-            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur/>\r\n");
-
-  // An exchange file that cannot be written is an error for the caller.
-  EXPECT_THROW(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j",
-                              (dir.Path() / "absent" / "echange.xml").string(), downloads.Fn()),
-               lumivane::platform::FileError);
 }
 
 }  // namespace

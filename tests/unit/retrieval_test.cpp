@@ -262,7 +262,7 @@ TEST_F(RetrievalTest, AnnulerBeforeTheExchangeFileIsInPlaceWritesNothing) {
   RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
   inputs.annulation = &clock.token;
   EXPECT_THROW(RecupererDevis(inputs, http1, http2, pictures, devis_id_),
-               lumivane::base::OperationAnnulee);
+               lumivane::base::OperationCancelled);
   ExpectExchangeUntouched();
   EXPECT_EQ(pictures_served_, 1);
   EXPECT_TRUE(std::filesystem::is_empty(folder_));

@@ -90,7 +90,7 @@ class SharedPicturesTest : public ::testing::Test {
     FixedClock clock;
     NoMessages messages;
     lumivane::quote::PictureDownloader pictures(Folder(), clock, "/", messages);
-    pictures.Precharger({server_.Url("/m/suivant/1")});
+    pictures.Prefetch({server_.Url("/m/suivant/1")});
   }
 
   std::set<std::string> Files() const {

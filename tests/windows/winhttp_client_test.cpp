@@ -22,7 +22,7 @@ namespace lumivane::platform {
 namespace {
 
 using base::CancellationToken;
-using base::OperationAnnulee;
+using base::OperationCancelled;
 using http::HttpError;
 using http::HttpSettings;
 using http::WindowClientSettings;
@@ -179,12 +179,12 @@ TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
       cancel.Cancel();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(client.Get(server_.Url(path)), OperationAnnulee) << path;
+    EXPECT_THROW(client.Get(server_.Url(path)), OperationCancelled) << path;
     // Within half a second of the token, not when the server answers (5 s).
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << path;
     annuler.join();
     // A token already set stops the next request before it starts.
-    EXPECT_THROW(client.Get(server_.Url("/target")), OperationAnnulee);
+    EXPECT_THROW(client.Get(server_.Url("/target")), OperationCancelled);
   }
 }
 

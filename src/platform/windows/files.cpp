@@ -177,7 +177,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
   if (error == ERROR_SUCCESS) TakeOnTheTargetsLooks(target, temporary);
   if (error == ERROR_SUCCESS && cancel != nullptr && cancel->IsCancelled()) {
     DeleteFileW(temporary.c_str());
-    throw base::OperationAnnulee();
+    throw base::OperationCancelled();
   }
   if (error == ERROR_SUCCESS && MoveOverTarget(temporary, target, error)) return;
 

@@ -66,7 +66,7 @@ struct Batch {
         }
         batch->changed.notify_all();
       }
-    } catch (const base::OperationAnnulee&) {
+    } catch (const base::OperationCancelled&) {
     } catch (...) {
       {
         const std::lock_guard lock(batch->mutex);
@@ -133,7 +133,7 @@ struct Batch {
     }
     bool Open(DWORD& error) {
       if (handle_ != INVALID_HANDLE_VALUE) return true;
-      if (abandon_.IsCancelled()) throw base::OperationAnnulee();
+      if (abandon_.IsCancelled()) throw base::OperationCancelled();
       handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -190,7 +190,7 @@ struct Batch {
         too_large = true;
         abandon.Cancel();
         changed.notify_all();
-        throw base::OperationAnnulee();
+        throw base::OperationCancelled();
       }
       return file.Write(data, size, error);
     };
@@ -219,7 +219,7 @@ struct Batch {
       const auto resume = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(base::kRetryPauseMilliseconds);
       while (std::chrono::steady_clock::now() < resume) {
-        if (abandon.IsCancelled()) throw base::OperationAnnulee();
+        if (abandon.IsCancelled()) throw base::OperationCancelled();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
@@ -237,14 +237,14 @@ struct Batch {
 
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
+    std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done) {
   if (downloads.empty()) return {};
   const auto batch = std::make_shared<Batch>(downloads, settings, max_total_bytes);
   // A small pool of workers, each with its own WinHTTP session (and so its
-  // own connection): `per_host` transfers at once at most. The pictures of a
+  // own connection): `at_once` transfers at most. The pictures of a
   // quote come from one server, so the limit is taken for the whole batch.
-  const std::size_t count = std::clamp<std::size_t>(per_host, 1, downloads.size());
+  const std::size_t count = std::clamp<std::size_t>(at_once, 1, downloads.size());
   std::vector<std::thread> workers;
   // Whatever happens on this thread, the workers are told to stop. They are
   // waited for only when the batch ends normally; when the caller leaves
@@ -283,7 +283,7 @@ std::vector<http::FileDownloadResult> DownloadFiles(
       ++finished;
       if (done) done(finished);
     }
-    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
   }
   // Every download has ended: the workers are about to return.
   leave.wait = true;
