@@ -36,7 +36,7 @@ TEST(StderrLineTest, QueryStringsOfUrlsAreMasked) {
 
 // A value in a message is shortened in its middle past 300 characters, so
 // that a 5 KB value cannot drown the message, and its end stays visible.
-TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
+TEST(ValueForMessageTest, LongValuesLoseTheirMiddle) {
   using lumivane::text::ValueForMessage;
   const std::string exact(300, 'a');
   EXPECT_EQ(ValueForMessage(exact), exact);
