@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "report/journal.h"
 #include "report/messages.h"
+#include "text/encoding.h"
 
 namespace lumivane::quote {
 
@@ -20,14 +21,6 @@ std::string DeuxChiffres(int value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%02d", value);
   return buffer;
-}
-
-// The first `limit` bytes of UTF-8 text, never cutting a character.
-std::string Debut(const std::string& text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
 }
 
 // A run's private folder holds this file, held while the run lives; once
@@ -311,7 +304,7 @@ std::string NomImage(const std::string& stamp, const std::string& rang, const st
   const std::string safe = NumeroPourNomDeFichier(numero);
   const std::size_t fixed = stamp.size() + rang.size() + 1 + 5;  // "_" and ".jpeg"
   const std::size_t room = fixed < kMaxPictureNameBytes ? kMaxPictureNameBytes - fixed : 0;
-  return stamp + rang + "_" + Debut(safe, room) + ".jpeg";
+  return stamp + rang + "_" + std::string(text::Utf8Prefix(safe, room)) + ".jpeg";
 }
 
 std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator) {

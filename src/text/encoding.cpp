@@ -198,4 +198,31 @@ std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole) {
   return out;
 }
 
+std::string_view Utf8Prefix(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+ByteOrderMark ByteOrderMarkOf(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) return ByteOrderMark::kUtf8;
+  if (bytes.starts_with("\xFF\xFE")) return ByteOrderMark::kUtf16LittleEndian;
+  if (bytes.starts_with("\xFE\xFF")) return ByteOrderMark::kUtf16BigEndian;
+  return ByteOrderMark::kNone;
+}
+
+std::size_t ByteOrderMarkSize(ByteOrderMark mark) {
+  switch (mark) {
+    case ByteOrderMark::kUtf8:
+      return 3;
+    case ByteOrderMark::kUtf16LittleEndian:
+    case ByteOrderMark::kUtf16BigEndian:
+      return 2;
+    case ByteOrderMark::kNone:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace lumivane::text

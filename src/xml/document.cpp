@@ -3,23 +3,12 @@
 #include <algorithm>
 #include <optional>
 
+#include "text/compare.h"
 #include "text/encoding.h"
 
 namespace lumivane::xml {
 
 namespace {
-
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
-constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return out;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -27,7 +16,7 @@ enum class Encoding { Utf8, Utf16, Ascii, Latin1, Latin9, Windows1252, Unknown }
 
 // Names and usual aliases, letter case ignored.
 Encoding Recognise(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = text::LowerAscii(name);
   if (n == "utf-8" || n == "utf8") return Encoding::Utf8;
   if (n == "utf-16" || n == "utf16" || n == "utf-16le" || n == "utf-16be" || n == "ucs-2")
     return Encoding::Utf16;
@@ -127,7 +116,9 @@ std::string Decode(std::string_view bytes, Encoding encoding, const std::string&
 }  // namespace
 
 std::string DeclaredEncoding(std::string_view bytes) {
-  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  if (text::ByteOrderMarkOf(bytes) == text::ByteOrderMark::kUtf8) {
+    bytes.remove_prefix(text::ByteOrderMarkSize(text::ByteOrderMark::kUtf8));
+  }
   if (!bytes.starts_with("<?xml") || bytes.size() < 6 || !IsBlank(bytes[5])) return {};
   const std::size_t end = bytes.find("?>");
   if (end == std::string_view::npos) return {};
@@ -135,7 +126,7 @@ std::string DeclaredEncoding(std::string_view bytes) {
 }
 
 std::string ContentTypeCharset(std::string_view content_type) {
-  const std::string lower = Lower(content_type);
+  const std::string lower = text::LowerAscii(content_type);
   const std::size_t params = lower.find(';');
   if (params == std::string::npos) return {};
   // Positions are the same in the lowered copy: the value keeps its case.
@@ -149,10 +140,13 @@ std::string ContentTypeCharset(std::string_view content_type) {
 std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
                            const std::string& what) {
   // A byte-order mark says all.
-  if (bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom)) {
-    const bool big_endian = bytes.starts_with(kUtf16BeBom);
+  const text::ByteOrderMark mark = text::ByteOrderMarkOf(bytes);
+  if (mark == text::ByteOrderMark::kUtf16LittleEndian ||
+      mark == text::ByteOrderMark::kUtf16BigEndian) {
+    const bool big_endian = mark == text::ByteOrderMark::kUtf16BigEndian;
     bool whole = false;
-    std::string text = text::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
+    std::string text =
+        text::Utf16ToUtf8(bytes.substr(text::ByteOrderMarkSize(mark)), big_endian, &whole);
     if (!whole) {
       Refuse(what,
              "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
@@ -160,8 +154,8 @@ std::string DecodeDocument(std::string_view bytes, std::string_view content_type
     }
     return text;
   }
-  if (bytes.starts_with(kUtf8Bom)) {
-    return Decode(bytes.substr(kUtf8Bom.size()), Encoding::Utf8, "UTF-8", what);
+  if (mark == text::ByteOrderMark::kUtf8) {
+    return Decode(bytes.substr(text::ByteOrderMarkSize(mark)), Encoding::Utf8, "UTF-8", what);
   }
   if (const std::string declared = DeclaredEncoding(bytes); !declared.empty()) {
     return Decode(bytes, Recognise(declared), ShownName(declared), what);

@@ -65,6 +65,27 @@ TEST(EncodingTest, Utf16DecodesBothByteOrdersAndReplacesBrokenUnits) {
   EXPECT_EQ(Utf16ToUtf8("a\0b"s, false), "a\uFFFD");
 }
 
+// A limit in bytes never leaves half a character behind.
+TEST(EncodingTest, Utf8PrefixNeverCutsACharacter) {
+  EXPECT_EQ(Utf8Prefix("abc", 3), "abc");
+  EXPECT_EQ(Utf8Prefix("abc", 2), "ab");
+  EXPECT_EQ(Utf8Prefix("a\xE2\x82\xAC", 3), "a");  // "a€": the euro would be cut
+  EXPECT_EQ(Utf8Prefix("a\xE2\x82\xAC", 4), "a\xE2\x82\xAC");
+  EXPECT_EQ(Utf8Prefix("\xF0\x9F\x98\x80", 2), "");
+  EXPECT_EQ(Utf8Prefix("\xE9t\xE9", 1), "\xE9");  // Latin-1 bytes count one each
+}
+
+TEST(EncodingTest, ByteOrderMarksAreRecognisedWithTheirLength) {
+  EXPECT_EQ(ByteOrderMarkOf("\xEF\xBB\xBF<a/>"), ByteOrderMark::kUtf8);
+  EXPECT_EQ(ByteOrderMarkOf("\xFF\xFE<\0"s), ByteOrderMark::kUtf16LittleEndian);
+  EXPECT_EQ(ByteOrderMarkOf("\xFE\xFF\0<"s), ByteOrderMark::kUtf16BigEndian);
+  EXPECT_EQ(ByteOrderMarkOf("\xEF\xBB"), ByteOrderMark::kNone);
+  EXPECT_EQ(ByteOrderMarkOf(""), ByteOrderMark::kNone);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kUtf8), 3u);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kUtf16BigEndian), 2u);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kNone), 0u);
+}
+
 TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {
   EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
   EXPECT_EQ(PercentEncode("Ch@ssis&Volets 2026#"), "Ch%40ssis%26Volets%202026%23");
