@@ -212,12 +212,11 @@ TEST_F(RetrievalE2E, NeitherRefusedLocksNorFlushesHoldTheRetrieval) {
   Prepare();
   const fs::path log = run_->Folder() / "flushes.log";
   const char* asan = std::getenv("ASAN_OPTIONS");
-  run_->StartCommand({"env", std::string("LD_PRELOAD=") + LUMIVANE_SYSTEM_CALLS_SHIM,
-                      "LUMIVANE_SHIM_NO_LOCKS=1", "LUMIVANE_SHIM_FLUSH_LOG=" + log.string(),
-                      std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                          ":verify_asan_link_order=0",
-                      run_->Executable().string(), run_->ExchangePath().string(),
-                      run_->ConfigPath().string()});
+  run_->StartCommand(
+      {"env", std::string("LD_PRELOAD=") + LUMIVANE_SYSTEM_CALLS_SHIM, "LUMIVANE_SHIM_NO_LOCKS=1",
+       "LUMIVANE_SHIM_FLUSH_LOG=" + log.string(),
+       std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0",
+       run_->Executable().string(), run_->ExchangePath().string(), run_->ConfigPath().string()});
   ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
   ASSERT_TRUE(run_->ClickRecuperer());
   ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
