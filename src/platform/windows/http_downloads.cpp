@@ -13,6 +13,7 @@
 #include "http/failure.h"
 #include "http/request_journal.h"
 #include "platform/http_transport.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/winhttp_request.h"
 #include "text/compare.h"
@@ -103,41 +104,30 @@ struct Batch {
       if (head_.size() < http::kPictureHeadBytes) {
         head_.append(data, std::min(size, http::kPictureHeadBytes - head_.size()));
       }
-      // A short write (Wine's, as the disk fills) is followed by the rest,
-      // whose failure gives the system's true reason.
-      while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
-          error = GetLastError();
-          return false;
-        }
-        if (written == 0) {
-          error = ERROR_WRITE_FAULT;
-          return false;
-        }
-        data += written;
-        size -= written;
-      }
-      return true;
+      const DWORD failure = windows::WriteAll(handle_.get(), std::string_view(data, size));
+      if (failure == ERROR_SUCCESS) return true;
+      error = failure;
+      return false;
     }
     // Back to an empty file for a second try.
     bool Truncate(DWORD& error) {
       head_.clear();
-      if (handle_ == INVALID_HANDLE_VALUE) return true;
+      if (!handle_.valid()) return true;
       LARGE_INTEGER origin{};
-      if (!SetFilePointerEx(handle_, origin, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) {
+      if (!SetFilePointerEx(handle_.get(), origin, nullptr, FILE_BEGIN) ||
+          !SetEndOfFile(handle_.get())) {
         error = GetLastError();
         return false;
       }
       return true;
     }
     bool Open(DWORD& error) {
-      if (handle_ != INVALID_HANDLE_VALUE) return true;
+      if (handle_.valid()) return true;
       if (abandon_.IsCancelled()) throw base::OperationCancelled();
-      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle_ != INVALID_HANDLE_VALUE) {
+      handle_.reset(CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (handle_.valid()) {
         created_ = true;
         return true;
       }
@@ -146,14 +136,13 @@ struct Batch {
     }
     // The picture reaches the disk here, on the worker, one file at a time.
     bool Flush(DWORD& error) {
-      if (handle_ == INVALID_HANDLE_VALUE || FlushFileBuffers(handle_)) return true;
+      if (!handle_.valid() || FlushFileBuffers(handle_.get())) return true;
       error = GetLastError();
       return false;
     }
     // False (with the code) when the system reports a failure.
     bool Close(DWORD* error = nullptr) {
-      if (handle_ == INVALID_HANDLE_VALUE) return true;
-      const bool closed = CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
+      const bool closed = handle_.Close();
       if (!closed && error != nullptr) *error = GetLastError();
       return closed;
     }
@@ -165,7 +154,7 @@ struct Batch {
     std::string path_;
     std::string head_;
     const base::CancellationToken& abandon_;
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    windows::FileHandle handle_;
     bool created_ = false;
   };
 
