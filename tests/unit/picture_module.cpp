@@ -23,19 +23,15 @@
 
 #include "platform/files.h"
 #include "quote/pictures.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 namespace {
 
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
+
 namespace fs = std::filesystem;
-
-struct FixedClock : lumivane::platform::Clock {
-  lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-};
-
-struct NoMessages : lumivane::report::MessagePort {
-  void ShowMessage(const std::string&) override {}
-};
 
 struct Options {
   std::string folder, exchange, signal, wait_for, then;
@@ -76,7 +72,7 @@ bool WaitFor(const fs::path& path) {
 
 int Run(const Options& options) {
   FixedClock clock;
-  NoMessages messages;
+  RecorderMessages messages;
   lumivane::quote::PictureDownloader pictures(options.folder, clock, "/", messages);
   if (options.preload) pictures.Prefetch(options.urls);
   for (const std::string& url : options.urls) {

@@ -17,11 +17,11 @@
 
 #include "http_test_server.h"
 #include "platform/files.h"
+#include "recorders.h"
 #include "text/date_format.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using lumivane::platform::LocalDateTime;
 using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
 using lumivane::quote::NumeroPourNomDeFichier;
@@ -32,15 +32,8 @@ const std::string kSep(1, lumivane::platform::kPathSeparator);
 
 namespace {
 
-struct FixedClock : lumivane::platform::Clock {
-  LocalDateTime now{2020, 6, 9, 14, 30, 5};
-  LocalDateTime Now() override { return now; }
-};
-
-struct RecordedMessages : lumivane::report::MessagePort {
-  std::vector<std::string> shown;
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-};
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
 
 const std::string kImage("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 18);
 
@@ -158,7 +151,7 @@ class PicturesTest : public ::testing::Test {
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
   FixedClock clock_;
-  RecordedMessages messages_;
+  RecorderMessages messages_;
 };
 
 TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {

@@ -11,11 +11,11 @@
 #include "http/endpoints.h"
 #include "platform/files.h"
 #include "quote/quote.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 using lumivane::http::HttpError;
 using lumivane::platform::HttpClient;
-using lumivane::platform::LocalDateTime;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
 using lumivane::result::RetrievalInputs;
@@ -23,14 +23,8 @@ using lumivane::result::RetrievalOutcome;
 
 namespace {
 
-struct FixedClock : lumivane::platform::Clock {
-  LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-};
-
-struct RecordedMessages : lumivane::report::MessagePort {
-  std::vector<std::string> shown;
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-};
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
 
 const char* const kRetrieval =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -96,7 +90,7 @@ class RetrievalTest : public ::testing::Test {
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
   FixedClock clock_;
-  RecordedMessages messages_;
+  RecorderMessages messages_;
   std::string exchange_;
   std::string folder_;
   std::string devis_id_ = "ancien";
