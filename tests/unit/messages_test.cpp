@@ -2,12 +2,15 @@
 #include "report/secrets.h"
 #include "text/display.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace lumivane::text {
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(StderrLineTest, PrefixAndLineFeeds) {
   EXPECT_EQ(StderrLine(""), "Module_Lumivane: ");
@@ -48,7 +51,7 @@ TEST(ValueForMessageTest, LongValuesLoseTheirMiddle) {
       shown.ends_with("\xC3\xA9"
                       "fin"))
       << shown;
-  EXPECT_NE(shown.find("\xE2\x80\xA6"), std::string::npos);
+  EXPECT_THAT(shown, HasSubstr("\xE2\x80\xA6"));
   // 300 characters: 150 + "…" + 149, no character cut in two.
   EXPECT_EQ(shown.size(), 5 + 145 * 2 + 3 + 146 * 2 + 3u);
 }

@@ -1,6 +1,7 @@
 #include "quote/pictures.h"
 #include "http/http.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +32,8 @@ using lumivane::text::DateSeparatorFromFormat;
 const std::string kSep(1, lumivane::platform::kPathSeparator);
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using ::lumivane::testing::FixedClock;
 using ::lumivane::testing::RecorderMessages;
@@ -260,7 +263,7 @@ TEST_F(PicturesTest, NoFolderIsAnErrorBeforeAnyDownload) {
     pictures.TelechargerImage(server_.Url("/image.png"), "42");
     FAIL() << "no error";
   } catch (const lumivane::platform::FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("introuvable"), std::string::npos) << e.what();
+    EXPECT_THAT(std::string(e.what()), HasSubstr("introuvable")) << e.what();
   }
 }
 

@@ -1,6 +1,7 @@
 #include "result/retrieval.h"
 #include "http/http.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -22,6 +23,8 @@ using lumivane::result::RetrievalInputs;
 using lumivane::result::RetrievalOutcome;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using ::lumivane::testing::FixedClock;
 using ::lumivane::testing::RecorderMessages;
@@ -158,8 +161,7 @@ TEST_F(RetrievalTest, SilentClosingsLeaveTheExchangeFileAsItWas) {
     const RetrievalOutcome outcome = Run();
     EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::ClosedWithMessage) << c.name;
     EXPECT_EQ(outcome.message.rfind("Erreur lumivane", 0), 0u) << c.name << ": " << outcome.message;
-    EXPECT_NE(outcome.message.find(c.in_message), std::string::npos)
-        << c.name << ": " << outcome.message;
+    EXPECT_THAT(outcome.message, HasSubstr(c.in_message)) << c.name << ": " << outcome.message;
     ExpectExchangeUntouched();
   }
   // Without Configurateur the request still went out, with an empty id, and
@@ -205,7 +207,7 @@ TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
     Run("");
     ADD_FAILURE() << "no error without a retrieval URL";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("passerelle"), std::string::npos) << e.what();
+    EXPECT_THAT(std::string(e.what()), HasSubstr("passerelle")) << e.what();
   }
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
@@ -229,8 +231,7 @@ TEST_F(RetrievalTest, FailedExchangeFileRemovesThePicturesOfTheRun) {
     ADD_FAILURE() << "no error";
   } catch (const lumivane::platform::FileError& error) {
     // In French, with the system's code (2 on Linux, 3 on Windows).
-    EXPECT_NE(std::string(error.what()).find("introuvable (code "), std::string::npos)
-        << error.what();
+    EXPECT_THAT(std::string(error.what()), HasSubstr("introuvable (code ")) << error.what();
   }
   EXPECT_EQ(pictures_served_, 1);
   std::vector<std::string> left;

@@ -1,6 +1,7 @@
 // The WinHTTP client where WinHTTP needs the client's own work: redirects
 // followed by hand, the stall rule over a trickling body, the wait for the
 // answer's headers, the size cap of an announced body, the Content-Type.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -20,6 +21,9 @@
 
 namespace lumivane::platform {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using base::CancellationToken;
 using base::OperationCancelled;
@@ -199,14 +203,12 @@ TEST_F(WinHttpClientTest, EachRequestIsNotedInTheJournal) {
   EXPECT_THROW(client.Get(server_.Url("/redirect/999")), HttpError);
   report::journal::Close();
   const std::string text = ReadFileBytes(path);
-  EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "),
-            std::string::npos)
+  EXPECT_THAT(text, HasSubstr(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "))
       << text;
-  EXPECT_NE(
-      text.find(" http : GET " + server_.Url("/redirect/999") + " : Le serveur a répondu 999"),
-      std::string::npos)
+  EXPECT_THAT(text, HasSubstr(" http : GET " + server_.Url("/redirect/999") +
+                              " : Le serveur a répondu 999"))
       << text;
-  EXPECT_EQ(text.find("secret"), std::string::npos);
+  EXPECT_THAT(text, Not(HasSubstr("secret")));
 }
 
 TEST_F(WinHttpClientTest, AnnouncedBodyOverTheCapIsRefused) {
