@@ -17,7 +17,7 @@ namespace lumivane::quote {
 
 namespace {
 
-std::string DeuxChiffres(int value) {
+std::string TwoDigits(int value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%02d", value);
   return buffer;
@@ -76,14 +76,14 @@ void RemoveLeftovers(const std::string& folder, bool private_folders) {
   }
 }
 
-std::string MessageImagesTropVolumineuses() {
+std::string PicturesTooLargeMessage() {
   return "Les images du devis dépassent " +
          std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
          " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
          "d'échange.";
 }
 
-std::string MessageEchecsRestants(std::size_t autres) {
+std::string RemainingFailuresMessage(std::size_t autres) {
   return "Une erreur est survenue lors du téléchargement de " + std::to_string(autres) +
          " autres images : leurs lignes sont écrites sans image.";
 }
@@ -175,7 +175,7 @@ void PictureDownloader::CloseStagingFolder() noexcept {
 
 void PictureDownloader::CheckTotal(std::uint64_t bytes) const {
   if (bytes > base::kMaxRetrievalPictureBytes) {
-    throw std::runtime_error(MessageImagesTropVolumineuses());
+    throw std::runtime_error(PicturesTooLargeMessage());
   }
 }
 
@@ -202,7 +202,7 @@ void PictureDownloader::Prefetch(const std::vector<std::string>& urls) {
     results = platform::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
                                       base::kMaxRetrievalPictureBytes, cancel_, done);
   } catch (const platform::DownloadsTooLarge&) {
-    throw std::runtime_error(MessageImagesTropVolumineuses());
+    throw std::runtime_error(PicturesTooLargeMessage());
   }
   for (std::size_t i = 0; i < batch.size(); ++i) {
     Download& entry = downloads_[batch[i].url];
@@ -236,7 +236,7 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   }
   CheckTotal(named_bytes_ + entry.bytes);
 
-  const std::string stamp = Horodatage(clock_.Now(), date_separator_);
+  const std::string stamp = TimeStamp(clock_.Now(), date_separator_);
   // The same picture for another line: a file of its own all the same, made
   // by the system's copy in the private folder, then named like the others.
   const bool copy = entry.temporary.empty();
@@ -265,7 +265,7 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
 std::string PictureDownloader::Claim(const std::string& temporary, const std::string& stamp,
                                      const std::string& numero) {
   for (int n = 1;; ++n) {
-    const std::string name = NomImage(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
+    const std::string name = PictureFileName(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
     if (!used_names_.insert(name).second) continue;
     if (!platform::MoveFileToFreeName(temporary, folder_ + name)) continue;
     stored_.push_back(folder_ + name);
@@ -275,7 +275,7 @@ std::string PictureDownloader::Claim(const std::string& temporary, const std::st
 
 void PictureDownloader::ReportRemainingFailures() {
   if (failures_ > base::kPictureFailureMessages) {
-    messages_.ShowMessage(MessageEchecsRestants(failures_ - base::kPictureFailureMessages));
+    messages_.ShowMessage(RemainingFailuresMessage(failures_ - base::kPictureFailureMessages));
   }
 }
 
@@ -300,24 +300,25 @@ void PictureDownloader::RemoveStoredPictures() {
   downloads_.clear();
 }
 
-std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero) {
-  const std::string safe = NumeroPourNomDeFichier(numero);
+std::string PictureFileName(const std::string& stamp, const std::string& rang,
+                            const std::string& numero) {
+  const std::string safe = NumberForFileName(numero);
   const std::size_t fixed = stamp.size() + rang.size() + 1 + 5;  // "_" and ".jpeg"
   const std::size_t room = fixed < kMaxPictureNameBytes ? kMaxPictureNameBytes - fixed : 0;
   return stamp + rang + "_" + std::string(text::Utf8Prefix(safe, room)) + ".jpeg";
 }
 
-std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator) {
+std::string TimeStamp(const platform::LocalDateTime& t, const std::string& date_separator) {
   char year[16];
   std::snprintf(year, sizeof year, "%04d", t.year);
-  std::string stamp = year + date_separator + DeuxChiffres(t.month) + date_separator +
-                      DeuxChiffres(t.day) + "_" + DeuxChiffres(t.hour) + DeuxChiffres(t.minute) +
-                      DeuxChiffres(t.second);
+  std::string stamp = year + date_separator + TwoDigits(t.month) + date_separator +
+                      TwoDigits(t.day) + "_" + TwoDigits(t.hour) + TwoDigits(t.minute) +
+                      TwoDigits(t.second);
   std::erase(stamp, '/');
   return stamp;
 }
 
-std::string NumeroPourNomDeFichier(const std::string& numero) {
+std::string NumberForFileName(const std::string& numero) {
   std::string safe = numero;
   for (char& c : safe) {
     const auto byte = static_cast<unsigned char>(c);

@@ -125,21 +125,22 @@ class PictureDownloader {
 void RemoveLeftovers(const std::string& folder, bool private_folders);
 
 // "Les images du devis dépassent … Mo au total : …"
-std::string MessageImagesTropVolumineuses();
+std::string PicturesTooLargeMessage();
 
 // "Une erreur est survenue lors du téléchargement de <n> autres images…"
-std::string MessageEchecsRestants(std::size_t autres);
+std::string RemainingFailuresMessage(std::size_t autres);
 
 // <stamp><rang>_<number>.jpeg, the number made safe for a file name and
 // shortened (its start kept) so that the name holds at most
 // kMaxPictureNameBytes bytes.
-std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero);
+std::string PictureFileName(const std::string& stamp, const std::string& rang,
+                            const std::string& numero);
 
 // "yyyy<sep>mm<sep>dd_hhmmss" with every "/" removed.
-std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator);
+std::string TimeStamp(const platform::LocalDateTime& t, const std::string& date_separator);
 
 // The quote number made safe for a file name: \ / : * ? " < > | and control
 // characters become "_".
-std::string NumeroPourNomDeFichier(const std::string& numero);
+std::string NumberForFileName(const std::string& numero);
 
 }  // namespace lumivane::quote

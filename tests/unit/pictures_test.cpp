@@ -23,10 +23,10 @@
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
-using lumivane::quote::NumeroPourNomDeFichier;
+using lumivane::quote::NumberForFileName;
 using lumivane::quote::PictureDownloader;
+using lumivane::quote::TimeStamp;
 using lumivane::text::DateSeparatorFromFormat;
 // What ends a folder given without its separator.
 const std::string kSep(1, lumivane::platform::kPathSeparator);
@@ -250,9 +250,9 @@ TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
   pictures.HandOver();
   EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
 
-  EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
+  EXPECT_EQ(lumivane::quote::PictureFileName("s", "", std::string(148, 'x') + "\xC3\xA9"),
             "s_" + std::string(143, 'x') + ".jpeg");
-  EXPECT_EQ(lumivane::quote::NomImage("s", "", "\xE2\x82\xAC\xE2\x82\xAC").size(), 13u);
+  EXPECT_EQ(lumivane::quote::PictureFileName("s", "", "\xE2\x82\xAC\xE2\x82\xAC").size(), 13u);
 }
 
 // An executable whose folder cannot be found stores no picture anywhere else
@@ -373,7 +373,7 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
   EXPECT_EQ(stored, 1488u);
   EXPECT_EQ(Files(folder).size(), 1488u);
   std::vector<std::string> expected(5, kPictureErrorMessage);
-  expected.push_back(lumivane::quote::MessageEchecsRestants(7));
+  expected.push_back(lumivane::quote::RemainingFailuresMessage(7));
   EXPECT_EQ(messages_.shown, expected);
 }
 
@@ -415,7 +415,7 @@ TEST_F(PicturesTest, APictureCountsAsOftenAsItsLinesNameIt) {
     pictures.Prefetch(urls);
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& error) {
-    EXPECT_EQ(error.what(), lumivane::quote::MessageImagesTropVolumineuses());
+    EXPECT_EQ(error.what(), lumivane::quote::PicturesTooLargeMessage());
   }
   pictures.RemoveStoredPictures();
   EXPECT_TRUE(Files(folder).empty());
@@ -460,17 +460,17 @@ TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {
   EXPECT_TRUE(messages_.shown.empty());
 }
 
-TEST(Horodatage, TwoDigitFieldsTwentyFourHourClockAndSeparators) {
-  EXPECT_EQ(Horodatage({2020, 6, 9, 9, 5, 3}, "/"), "20200609_090503");
-  EXPECT_EQ(Horodatage({2020, 12, 31, 21, 5, 3}, "/"), "20201231_210503");
-  EXPECT_EQ(Horodatage({2020, 6, 9, 0, 0, 0}, "-"), "2020-06-09_000000");
-  EXPECT_EQ(Horodatage({987, 1, 2, 23, 59, 59}, "."), "0987.01.02_235959");
+TEST(TimeStamp, TwoDigitFieldsTwentyFourHourClockAndSeparators) {
+  EXPECT_EQ(TimeStamp({2020, 6, 9, 9, 5, 3}, "/"), "20200609_090503");
+  EXPECT_EQ(TimeStamp({2020, 12, 31, 21, 5, 3}, "/"), "20201231_210503");
+  EXPECT_EQ(TimeStamp({2020, 6, 9, 0, 0, 0}, "-"), "2020-06-09_000000");
+  EXPECT_EQ(TimeStamp({987, 1, 2, 23, 59, 59}, "."), "0987.01.02_235959");
 }
 
-TEST(NumeroPourNomDeFichier, ReplacesWhatNoFileNameCanHold) {
-  EXPECT_EQ(NumeroPourNomDeFichier("D-2020.42 \xC3\xA9"), "D-2020.42 \xC3\xA9");
-  EXPECT_EQ(NumeroPourNomDeFichier("\\/:*?\"<>|"), "_________");
-  EXPECT_EQ(NumeroPourNomDeFichier(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
+TEST(NumberForFileName, ReplacesWhatNoFileNameCanHold) {
+  EXPECT_EQ(NumberForFileName("D-2020.42 \xC3\xA9"), "D-2020.42 \xC3\xA9");
+  EXPECT_EQ(NumberForFileName("\\/:*?\"<>|"), "_________");
+  EXPECT_EQ(NumberForFileName(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
 }
 
 // The date format of the C library's locales (Linux).

@@ -173,7 +173,7 @@ TEST_F(WinHttpClientTest, StallRuleCoversTricklingBodiesAndLateHeaders) {
 }
 
 // "Annuler" while the client waits for the headers or for more of the body.
-TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
+TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationCancelled) {
   for (const char* path : {"/late-headers", "/trickle"}) {
     CancellationToken cancel;
     HttpClient client;
