@@ -123,7 +123,7 @@ class RetrievalE2E : public ::testing::Test {
   void StartReady(const std::string& exchange_name = "echange.xml") {
     if (!run_) Prepare(exchange_name);
     run_->Start();
-    ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
+    ASSERT_TRUE(run_->WaitForSession()) << run_->Diagnostics();
   }
 
   std::string Token() const {
@@ -221,7 +221,7 @@ TEST_F(RetrievalE2E, NeitherRefusedLocksNorFlushesHoldTheRetrieval) {
        "LUMIVANE_SHIM_FLUSH_LOG=" + log.string(),
        std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0",
        run_->Executable().string(), run_->ExchangePath().string(), run_->ConfigPath().string()});
-  ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
+  ASSERT_TRUE(run_->WaitForSession()) << run_->Diagnostics();
   ASSERT_TRUE(run_->ClickRecuperer());
   ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
   ASSERT_TRUE(run_->PressOk());

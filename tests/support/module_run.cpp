@@ -204,6 +204,17 @@ bool ModuleRun::WaitForBrowser(Duration timeout) const {
   return true;
 }
 
+bool ModuleRun::WaitForSession(Duration timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  if (!WaitForBrowser(timeout)) return false;
+  for (;;) {
+    const std::optional<std::string> journal = ReadFile(JournalPath());
+    if (journal && journal->find("navigateur : ") != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
 std::string ModuleRun::Diagnostics() const {
   std::ostringstream text;
   text << "--- module standard error:\n"

@@ -100,6 +100,12 @@ class ModuleRun {
   // URLs handed to xdg-open so far, in order.
   std::vector<std::string> BrowserUrls() const;
   bool WaitForBrowser(Duration timeout = kWait) const;
+  // Waits for the browser and then for the window to have taken the
+  // gateway's answer: the browser is opened beside the window, before the
+  // window keeps the retrieval address, and "Récupérer le devis" pressed in
+  // between finds none. The window notes the browser's outcome in the
+  // journal ("navigateur : …") once it has kept it.
+  bool WaitForSession(Duration timeout = kWait) const;
 
   // Everything the module wrote, for failure reports.
   std::string Diagnostics() const;
