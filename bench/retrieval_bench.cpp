@@ -197,7 +197,7 @@ double CancelMs(const std::string& base) {
     lumivane::result::PreparerRecuperation(
         {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1, http2,
         pictures, devis_id);
-  } catch (const lumivane::base::OperationAnnulee&) {
+  } catch (const lumivane::base::OperationCancelled&) {
   }
   const auto given_up = std::chrono::steady_clock::now();
   annuler.join();
@@ -341,7 +341,7 @@ int WholeTable() {
   std::printf(
       "(%zu KiB per picture; best of 3 runs without latency, of 2 with; latency is added to "
       "every answer; HTTP/1.1, at most %zu connections to the picture server)\n",
-      kPictureBytes / 1024, lumivane::quote::kPicturesPerHost);
+      kPictureBytes / 1024, lumivane::quote::kPictureTransfersAtOnce);
   return 0;
 }
 

@@ -29,7 +29,7 @@ using namespace lumivane;
 // warnings go to standard error the module's way, never waiting for the host.
 void GestionnaireQt(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
-    report::WriteMessageToStderr(message.toStdString());
+    report::CopyMessageToJournalAndStderr(message.toStdString());
     window::NoterFin(std::chrono::steady_clock::now(), "l'interface n'a pas pu démarrer");
     ::_exit(0);
   }
@@ -66,7 +66,7 @@ void MontrerErreur(report::MessagePort* messages, const std::string& text) {
     }
   } catch (...) {
   }
-  report::WriteMessageToStderr(text);
+  report::CopyMessageToJournalAndStderr(text);
 }
 
 }  // namespace

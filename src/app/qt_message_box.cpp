@@ -11,7 +11,7 @@
 namespace lumivane::app {
 
 void QtMessageBox::ShowMessage(const std::string& text) {
-  report::WriteMessageToStderr(text);
+  report::CopyMessageToJournalAndStderr(text);
 
   QMessageBox box(QMessageBox::Information, QStringLiteral("Module_Lumivane"),
                   QString::fromStdString(text::ForMessageBox(report::MaskedForMessageBox(text))),

@@ -16,7 +16,7 @@ namespace {
 class NoMessages : public lumivane::report::MessagePort {
  public:
   void ShowMessage(const std::string& text) override {
-    lumivane::report::WriteMessageToStderr(text);
+    lumivane::report::CopyMessageToJournalAndStderr(text);
   }
 };
 

@@ -18,9 +18,9 @@ class CancellationToken {
 };
 
 // The user stopped the operation: nothing to report, the window closes.
-class OperationAnnulee : public std::runtime_error {
+class OperationCancelled : public std::runtime_error {
  public:
-  OperationAnnulee() : std::runtime_error("Opération annulée par l'utilisateur.") {}
+  OperationCancelled() : std::runtime_error("Opération annulée par l'utilisateur.") {}
 };
 
 }  // namespace lumivane::base

@@ -39,12 +39,12 @@ inline constexpr int kLeftoverAgeHours = 24;
 // runs on, with room for the folder in a path.
 inline constexpr std::size_t kMaxPictureNameBytes = 150;
 
-// Transfers at once to one server: a quote's pictures come in one burst of
-// small files from the maker's server, which browsers also reach with a
-// handful of connections. It bounds the transfers of a whole retrieval too,
-// so that a quote of thousands of pictures never has more picture files open
+// Picture transfers at once, for the whole retrieval (and so to any one
+// server): a quote's pictures come in one burst of small files from the
+// maker's server, which browsers also reach with a handful of connections,
+// and a quote of thousands of pictures never has more picture files open
 // than this.
-inline constexpr std::size_t kPicturesPerHost = 16;
+inline constexpr std::size_t kPictureTransfersAtOnce = 16;
 
 // The gateway's request URL: servers refuse request lines past 8 to 64 KB.
 inline constexpr std::size_t kMaxRequestUrlBytes = 64u * 1024u;

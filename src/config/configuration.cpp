@@ -1,6 +1,5 @@
 #include "config/configuration.h"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -8,6 +7,7 @@
 #include "base/limits.h"
 #include "platform/configuration_file.h"
 #include "report/secrets.h"
+#include "text/compare.h"
 #include "text/encoding.h"
 
 namespace lumivane::config {
@@ -18,9 +18,6 @@ namespace {
 // Ctrl-Z, the old end-of-file mark, as the Windows INI reader does; other
 // Unicode blanks (no-break space...) are part of the text.
 constexpr std::string_view kBlanks = " \t\r\n\v\f\x1A";
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
-constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 struct Wanted {
   std::string_view section;
@@ -43,21 +40,15 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// Section and key names are compared without regard to letter case, as the
-// INI readers of the host's platform do.
-bool SameName(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
-  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // The file's bytes as UTF-8. UTF-16 is recognised by its byte-order mark (as
 // Notepad writes "Unicode" files); UTF-8, with or without its mark, is taken
 // as it is; anything else is read as Windows-1252, the code page the hosts
 // write their INI files in.
 std::string DecodedText(std::string_view bytes) {
-  if (bytes.starts_with(kUtf16LeBom)) return text::Utf16ToUtf8(bytes.substr(2), false);
-  if (bytes.starts_with(kUtf16BeBom)) return text::Utf16ToUtf8(bytes.substr(2), true);
-  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+  const text::ByteOrderMark mark = text::ByteOrderMarkOf(bytes);
+  bytes.remove_prefix(text::ByteOrderMarkSize(mark));
+  if (mark == text::ByteOrderMark::kUtf16LittleEndian) return text::Utf16ToUtf8(bytes, false);
+  if (mark == text::ByteOrderMark::kUtf16BigEndian) return text::Utf16ToUtf8(bytes, true);
   if (text::IsValidUtf8(bytes)) return std::string(bytes);
   return text::Windows1252ToUtf8(bytes);
 }
@@ -97,13 +88,14 @@ std::string_view WithoutQuotes(std::string_view value) {
 // identical keys wins, and only the first section of a name is read: the
 // keys of a later section of the same name are not seen. A section name runs
 // to the last "]" of its line; a line starting with "[" without "]" is a key
-// line, so the keys after it stay in the section before.
+// line, so the keys after it stay in the section before. Section and key
+// names are compared without regard to letter case.
 Configuration LireConfiguration(std::string_view bytes) {
   Configuration fields{"0", "", "", "", ""};
   std::array<bool, kWanted.size()> found{};
 
-  const std::string text = DecodedText(bytes);
-  std::string_view rest = text;
+  const std::string decoded = DecodedText(bytes);
+  std::string_view rest = decoded;
   // Of the sections read, only the first of each name counts.
   constexpr std::array<std::string_view, 3> kSections = {"General", "Utilisateur", "Update"};
   std::array<bool, kSections.size()> section_seen{};
@@ -118,7 +110,7 @@ Configuration LireConfiguration(std::string_view bytes) {
         section = UpToNul(Trim(line.substr(1, close - 1)));
         section_read = false;
         for (std::size_t i = 0; i < kSections.size(); ++i) {
-          if (!SameName(section, kSections[i])) continue;
+          if (!text::EqualsIgnoringCase(section, kSections[i])) continue;
           section_read = !section_seen[i];
           section_seen[i] = true;
         }
@@ -129,7 +121,8 @@ Configuration LireConfiguration(std::string_view bytes) {
     const auto equals = line.find('=');
     const auto key = UpToNul(Trim(line.substr(0, equals)));
     for (std::size_t i = 0; i < kWanted.size(); ++i) {
-      if (found[i] || !SameName(section, kWanted[i].section) || !SameName(key, kWanted[i].key)) {
+      if (found[i] || !text::EqualsIgnoringCase(section, kWanted[i].section) ||
+          !text::EqualsIgnoringCase(key, kWanted[i].key)) {
         continue;
       }
       if (equals != std::string_view::npos) {

@@ -22,11 +22,12 @@ struct Configuration {
 // byte-order mark, anything else as Windows-1252.
 Configuration LireConfiguration(std::string_view bytes);
 
-// Reads the configuration file at `path` into `fields`. Returns true when no
-// file exists there, or when something is there but it cannot be read, is
-// not a regular file or is larger than 1 MiB: the message naming the path
-// has then been shown, no field changed, and the module closes. Returns
-// false after a read, every field set (absent keys give defaults).
+// Reads the configuration file at `path` into `fields`. The answer says
+// whether the module must close (true means failure, as the host's own
+// function answers): true when no file exists there, or when something is
+// there but it cannot be read, is not a regular file or is larger than 1 MiB:
+// the message naming the path has then been shown, no field changed. False
+// after a read, every field set (absent keys give defaults).
 bool ChargerConfiguration(const std::string& path, Configuration& fields,
                           report::MessagePort& messages);
 

@@ -32,7 +32,7 @@ int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
   // Past this, HTTP libraries and servers refuse the request with some
   // unrelated reason; the only cause is an overlong configuration value.
   if (url.size() > kMaxRequestUrlBytes) {
-    throw GatewayAnswerError(
+    throw ConfigurationValueTooLong(
         "Une valeur du fichier de configuration est trop longue (identifiant, mot de passe, "
         "configurateur ou jeton) : la demande à la passerelle ferait " +
         std::to_string(url.size()) + " octets, " + std::to_string(kMaxRequestUrlBytes) +
@@ -56,8 +56,8 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   constexpr const char* kIllisible = "Réponse illisible de la passerelle";
   pugi::xml_document document;
   try {
-    xml::ChargerTexte(document, xml::DecoderDocument(body, content_type, kIllisible), xml::kLecture,
-                      kIllisible);
+    xml::ParseText(document, xml::DecodeDocument(body, content_type, kIllisible), xml::kReadOptions,
+                   kIllisible);
   } catch (const xml::XmlError& error) {
     throw GatewayAnswerError(error.what());
   }
@@ -65,17 +65,17 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   const pugi::xml_node configurateur = document.child("Configurateur");
   if (!configurateur) {
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'élément Configurateur.");
-    const std::string said = xml::Texte(document.document_element());
+    const std::string said = xml::TextOf(document.document_element());
     if (!said.empty()) {
-      fields.Erreurs.push_back("La passerelle a répondu : " + text::PourMessage(said));
+      fields.Erreurs.push_back("La passerelle a répondu : " + text::ValueForMessage(said));
     }
     return 0;
   }
 
-  fields.Jeton = xml::Texte(configurateur.child("Jeton"));
+  fields.Jeton = xml::TextOf(configurateur.child("Jeton"));
   report::AddSecret(fields.Jeton);
-  fields.UrlConnexion = xml::Texte(configurateur.child("UrlConnexion"));
-  fields.UrlRecuperation = xml::Texte(configurateur.child("UrlRecuperation"));
+  fields.UrlConnexion = xml::TextOf(configurateur.child("UrlConnexion"));
+  fields.UrlRecuperation = xml::TextOf(configurateur.child("UrlRecuperation"));
 
   if (fields.UrlConnexion.empty()) {
     fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).");
@@ -90,7 +90,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
                                   const std::vector<std::string>& erreurs) {
   std::string report =
-      "Configurateur " + text::PourMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
+      "Configurateur " + text::ValueForMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
   for (const std::string& line : erreurs) report += line + "\n";
   return report;
 }

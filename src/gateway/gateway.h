@@ -15,6 +15,13 @@ class GatewayAnswerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A configuration value so long that the token request would pass
+// kMaxRequestUrlBytes: nothing is sent.
+class ConfigurationValueTooLong : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 struct TokenRequest {
   std::string Identifiant;
   std::string MotDePasse;
@@ -36,8 +43,9 @@ std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenReq
 
 // Asks the gateway with `http` (the window's first client). Returns 1 on
 // success, 0 when the answer lacks what the module needs (lines in Erreurs).
-// HTTP errors (HttpError) and an unreadable answer (GatewayAnswerError) are
-// thrown; the URLs are empty then and Jeton keeps its value.
+// HTTP errors (HttpError), an unreadable answer (GatewayAnswerError) and a
+// request too long to send (ConfigurationValueTooLong) are thrown; the URLs
+// are empty then and Jeton keeps its value.
 int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
                    const TokenRequest& request, GatewayFields& fields);
 

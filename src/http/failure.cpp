@@ -5,6 +5,7 @@
 #include "platform/system_error.h"
 #include "text/compare.h"
 #include "text/display.h"
+#include "text/encoding.h"
 
 namespace lumivane::http {
 namespace {
@@ -14,7 +15,7 @@ std::string ProxyName(std::string_view proxy) {
   if (const std::size_t at = proxy.rfind('@'); at != std::string_view::npos) {
     proxy.remove_prefix(at + 1);
   }
-  return proxy.empty() ? std::string("du réseau") : text::PourMessage(proxy);
+  return proxy.empty() ? std::string("du réseau") : text::ValueForMessage(proxy);
 }
 
 // A web page where a picture was expected: "<!DOCTYPE html" or "<html",
@@ -109,7 +110,7 @@ std::string StatusText(long status, std::string_view reason, const std::string& 
                        const std::string& proxy) {
   if (status == 407) return FailureText({Failure::kProxyAuthentication, 0, proxy}, {}, url);
   std::string cleaned;
-  for (const char c : reason.substr(0, 100)) {
+  for (const char c : text::Utf8Prefix(reason, 100)) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte != 0x7F) cleaned += c;
   }

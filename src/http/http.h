@@ -78,8 +78,8 @@ struct HttpSettings {
 // The settings of the window's two clients.
 HttpSettings WindowClientSettings();
 
-// One body to fetch into a file (created or truncated, written as it
-// arrives).
+// One body to fetch into a new file at `path`, written as it arrives
+// (platform::DownloadFiles says when the file is created).
 struct FileDownload {
   std::string url;
   std::string path;

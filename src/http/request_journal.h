@@ -27,7 +27,7 @@ std::string NotedRequest(const char* method, const std::string& url, const long&
     std::string answer = perform();
     NoteRequest(method, url, status, bytes, start, {});
     return answer;
-  } catch (const base::OperationAnnulee&) {
+  } catch (const base::OperationCancelled&) {
     NoteRequest(method, url, 0, 0, start, "annulée");
     throw;
   } catch (const HttpError& error) {

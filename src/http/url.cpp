@@ -15,7 +15,7 @@ std::string UrlForDisplay(const std::string& url) {
   return text::WithoutQueryAndCredentials(url);
 }
 
-std::string ShownUrl(const std::string& url) { return text::PourMessage(UrlForDisplay(url)); }
+std::string ShownUrl(const std::string& url) { return text::ValueForMessage(UrlForDisplay(url)); }
 
 std::string ServerOf(const std::string& url) {
   if (const auto parts = platform::ParseHttpUrl(url)) {

@@ -43,7 +43,7 @@ class FileError : public std::runtime_error {
 // read-only one is refused ("accès refusé"). On failure throws FileError
 // naming the file, and an earlier file at `path` is left exactly as it was.
 // When `cancel` is set by the time the bytes are on the disk, nothing is
-// renamed and base::OperationAnnulee is thrown: the file stays as it was.
+// renamed and base::OperationCancelled is thrown: the file stays as it was.
 void ReplaceFileContents(const std::string& path, const std::string& bytes,
                          const base::CancellationToken* cancel = nullptr);
 

@@ -21,7 +21,7 @@ namespace lumivane::platform {
 // back on this client's later requests only. Only http and https are
 // allowed, for the URL and for redirects (followed as http/redirect.h says).
 // A request under way stops within 100 ms once the cancellation token is set,
-// throwing OperationAnnulee. Failures throw http::HttpError.
+// throwing OperationCancelled. Failures throw http::HttpError.
 class HttpClient {
  public:
   explicit HttpClient(http::HttpSettings settings = {});
@@ -45,8 +45,6 @@ class HttpClient {
   // The token later requests watch; nullptr for none. Not owned.
   void SetCancellation(const base::CancellationToken* token);
 
-  const http::HttpSettings& settings() const;
-
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
@@ -56,18 +54,21 @@ class HttpClient {
 // `max_total_bytes`: every transfer is abandoned.
 struct DownloadsTooLarge {};
 
-// Fetches every picture, at most `per_host` transfers at once (and so at
-// most that many files open), connections kept alive and reused, HTTP/2
-// multiplexing where the server offers it. A download's file is created
-// when its transfer starts, never over an existing file. A transient failure
-// (http::IsTransient) is tried once more after a short pause. `done` is
-// called on this thread each time a download ends for good. An answer that
-// holds no picture (http::PictureAnswerText) fails its download. Throws
-// OperationAnnulee when the token is set: transfers under way are abandoned
-// and their files removed.
+// Fetches every picture, at most `at_once` transfers (and so at most that
+// many files open), connections kept alive and reused, HTTP/2 multiplexing
+// where the server offers it. A download's file is created new, never over
+// an existing file: by libcurl when its transfer starts, by WinHTTP when its
+// first byte arrives (or at the end of an empty body). A transient failure
+// (http::IsTransient) is tried once more after a short pause, into the same
+// file emptied. `done` is called on this thread each time a download ends
+// for good. An answer that holds no picture (http::PictureAnswerText) fails
+// its download. The file of a failed download may remain: the caller removes
+// it. Throws OperationCancelled when the token is set: transfers under way are
+// abandoned; WinHTTP's removes the files it created, libcurl's leaves them to
+// the caller.
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
+    std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done);
 
 }  // namespace lumivane::platform

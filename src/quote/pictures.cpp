@@ -10,23 +10,16 @@
 #include "platform/files.h"
 #include "report/journal.h"
 #include "report/messages.h"
+#include "text/encoding.h"
 
 namespace lumivane::quote {
 
 namespace {
 
-std::string DeuxChiffres(int value) {
+std::string TwoDigits(int value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%02d", value);
   return buffer;
-}
-
-// The first `limit` bytes of UTF-8 text, never cutting a character.
-std::string Debut(const std::string& text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
 }
 
 // A run's private folder holds this file, held while the run lives; once
@@ -82,14 +75,14 @@ void RemoveLeftovers(const std::string& folder, bool private_folders) {
   }
 }
 
-std::string MessageImagesTropVolumineuses() {
+std::string PicturesTooLargeMessage() {
   return "Les images du devis dépassent " +
          std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
          " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
          "d'échange.";
 }
 
-std::string MessageEchecsRestants(std::size_t autres) {
+std::string RemainingFailuresMessage(std::size_t autres) {
   return "Une erreur est survenue lors du téléchargement de " + std::to_string(autres) +
          " autres images : leurs lignes sont écrites sans image.";
 }
@@ -116,10 +109,10 @@ PictureDownloader::PictureDownloader(std::string folder, platform::Clock& clock,
 PictureDownloader::~PictureDownloader() {
   // Pictures named but never handed over are of no use to anyone.
   for (const std::string& path : stored_) platform::RemoveFile(path);
-  FermerDossierPrive();
+  CloseStagingFolder();
 }
 
-void PictureDownloader::ChoisirDossier() {
+void PictureDownloader::ChooseFolder() {
   if (!folder_.empty()) return;
   // The first folder (beside the executable) is made one level deep, like the
   // folder it stands for; the user's own folder with whatever it lacks. A
@@ -137,8 +130,8 @@ void PictureDownloader::ChoisirDossier() {
       RemoveLeftovers(folder_, true);
       return;
     }
-    reasons +=
-        (reasons.empty() ? "" : ", ni le dossier ") + text::PourMessage(folder) + " : " + *reason;
+    reasons += (reasons.empty() ? "" : ", ni le dossier ") + text::ValueForMessage(folder) + " : " +
+               *reason;
   }
   if (reasons.empty()) {
     throw platform::FileError(
@@ -149,7 +142,7 @@ void PictureDownloader::ChoisirDossier() {
 }
 
 // A folder of this run's own, made new, that only the user may open.
-void PictureDownloader::OuvrirDossierPrive() {
+void PictureDownloader::OpenStagingFolder() {
   if (!staging_.empty()) return;
   std::string path;
   do {
@@ -159,12 +152,12 @@ void PictureDownloader::OuvrirDossierPrive() {
   try {
     if (held_.Create(staging_ + kHeldName)) held_.Append(kHeldMark);
   } catch (...) {
-    FermerDossierPrive();
+    CloseStagingFolder();
     throw;
   }
 }
 
-void PictureDownloader::FermerDossierPrive() noexcept {
+void PictureDownloader::CloseStagingFolder() noexcept {
   if (staging_.empty()) return;
   for (auto& [url, entry] : downloads_) {
     if (!entry.temporary.empty()) platform::RemoveFile(entry.temporary);
@@ -181,13 +174,13 @@ void PictureDownloader::FermerDossierPrive() noexcept {
   staging_.clear();
 }
 
-void PictureDownloader::VerifierTotal(std::uint64_t bytes) const {
+void PictureDownloader::CheckTotal(std::uint64_t bytes) const {
   if (bytes > base::kMaxRetrievalPictureBytes) {
-    throw std::runtime_error(MessageImagesTropVolumineuses());
+    throw std::runtime_error(PicturesTooLargeMessage());
   }
 }
 
-void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
+void PictureDownloader::Prefetch(const std::vector<std::string>& urls) {
   std::vector<http::FileDownload> batch;
   std::set<std::string> seen;
   for (const std::string& url : urls) {
@@ -195,25 +188,25 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
     batch.push_back({url, {}});
   }
   if (batch.empty()) return;
-  ChoisirDossier();
-  OuvrirDossierPrive();
+  ChooseFolder();
+  OpenStagingFolder();
   for (http::FileDownload& download : batch) {
     download.path = staging_ + "image-" + std::to_string(++staged_);
     downloads_[download.url].temporary = download.path;
   }
   const std::size_t total = batch.size();
   const auto done = [this, total](std::size_t finished) {
-    if (progression_) progression_(finished, total);
+    if (progress_) progress_(finished, total);
   };
   std::vector<http::FileDownloadResult> results;
   try {
-    results = platform::DownloadFiles(batch, settings_, kPicturesPerHost,
+    results = platform::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
                                       base::kMaxRetrievalPictureBytes, cancel_, done);
   } catch (const platform::DownloadsTooLarge&) {
-    throw std::runtime_error(MessageImagesTropVolumineuses());
+    throw std::runtime_error(PicturesTooLargeMessage());
   }
   for (std::size_t i = 0; i < batch.size(); ++i) {
-    Telechargee& entry = downloads_[batch[i].url];
+    Download& entry = downloads_[batch[i].url];
     entry.result = results[i];
     if (entry.result.ok) entry.bytes = platform::FileSize(entry.temporary).value_or(0);
     if (!entry.result.ok) {
@@ -229,22 +222,22 @@ void PictureDownloader::Precharger(const std::vector<std::string>& urls) {
       named += found->second.bytes;
     }
   }
-  VerifierTotal(named);
+  CheckTotal(named);
 }
 
 std::optional<std::string> PictureDownloader::TelechargerImage(const std::string& url,
                                                                const std::string& numero) {
-  if (cancel_ != nullptr && cancel_->IsCancelled()) throw base::OperationAnnulee();
-  if (downloads_.count(url) == 0) Precharger({url});
-  Telechargee& entry = downloads_.at(url);
+  if (cancel_ != nullptr && cancel_->IsCancelled()) throw base::OperationCancelled();
+  if (downloads_.count(url) == 0) Prefetch({url});
+  Download& entry = downloads_.at(url);
   if (entry.result.file_error) throw platform::FileError(entry.result.error);
   if (!entry.result.ok) {
-    if (++echecs_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
+    if (++failures_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
     return std::nullopt;
   }
-  VerifierTotal(named_bytes_ + entry.bytes);
+  CheckTotal(named_bytes_ + entry.bytes);
 
-  const std::string stamp = Horodatage(clock_.Now(), date_separator_);
+  const std::string stamp = TimeStamp(clock_.Now(), date_separator_);
   // The same picture for another line: a file of its own all the same, made
   // by the system's copy in the private folder, then named like the others.
   const bool copy = entry.temporary.empty();
@@ -255,7 +248,7 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   }
   std::string path;
   try {
-    path = Reclamer(source, stamp, numero);
+    path = Claim(source, stamp, numero);
   } catch (...) {
     if (copy) platform::RemoveFile(source);
     throw;
@@ -270,10 +263,10 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
 
 // The first free name of the stamp: names given in this retrieval and files
 // already there (another module's, an earlier run's) are never replaced.
-std::string PictureDownloader::Reclamer(const std::string& temporary, const std::string& stamp,
-                                        const std::string& numero) {
+std::string PictureDownloader::Claim(const std::string& temporary, const std::string& stamp,
+                                     const std::string& numero) {
   for (int n = 1;; ++n) {
-    const std::string name = NomImage(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
+    const std::string name = PictureFileName(stamp, n == 1 ? "" : "-" + std::to_string(n), numero);
     if (!used_names_.insert(name).second) continue;
     if (!platform::MoveFileToFreeName(temporary, folder_ + name)) continue;
     stored_.push_back(folder_ + name);
@@ -281,51 +274,52 @@ std::string PictureDownloader::Reclamer(const std::string& temporary, const std:
   }
 }
 
-void PictureDownloader::SignalerEchecsRestants() {
-  if (echecs_ > base::kPictureFailureMessages) {
-    messages_.ShowMessage(MessageEchecsRestants(echecs_ - base::kPictureFailureMessages));
+void PictureDownloader::ReportRemainingFailures() {
+  if (failures_ > base::kPictureFailureMessages) {
+    messages_.ShowMessage(RemainingFailuresMessage(failures_ - base::kPictureFailureMessages));
   }
 }
 
-void PictureDownloader::Synchroniser() {
+void PictureDownloader::Sync() {
   if (!stored_.empty()) platform::SyncFolder(folder_);
 }
 
-void PictureDownloader::Remettre() {
+void PictureDownloader::HandOver() {
   stored_.clear();
-  FermerDossierPrive();
+  CloseStagingFolder();
 }
 
-void PictureDownloader::SupprimerImagesEnregistrees() {
+void PictureDownloader::RemoveStoredPictures() {
   // Pictures of a retrieval that failed are of no use to the host, and a retry
   // would add a second set of them.
   for (const std::string& path : stored_) platform::RemoveFile(path);
   stored_.clear();
   used_names_.clear();
-  echecs_ = 0;
+  failures_ = 0;
   named_bytes_ = 0;
-  FermerDossierPrive();
+  CloseStagingFolder();
   downloads_.clear();
 }
 
-std::string NomImage(const std::string& stamp, const std::string& rang, const std::string& numero) {
-  const std::string safe = NumeroPourNomDeFichier(numero);
+std::string PictureFileName(const std::string& stamp, const std::string& rang,
+                            const std::string& numero) {
+  const std::string safe = NumberForFileName(numero);
   const std::size_t fixed = stamp.size() + rang.size() + 1 + 5;  // "_" and ".jpeg"
   const std::size_t room = fixed < kMaxPictureNameBytes ? kMaxPictureNameBytes - fixed : 0;
-  return stamp + rang + "_" + Debut(safe, room) + ".jpeg";
+  return stamp + rang + "_" + std::string(text::Utf8Prefix(safe, room)) + ".jpeg";
 }
 
-std::string Horodatage(const platform::LocalDateTime& t, const std::string& date_separator) {
+std::string TimeStamp(const platform::LocalDateTime& t, const std::string& date_separator) {
   char year[16];
   std::snprintf(year, sizeof year, "%04d", t.year);
-  std::string stamp = year + date_separator + DeuxChiffres(t.month) + date_separator +
-                      DeuxChiffres(t.day) + "_" + DeuxChiffres(t.hour) + DeuxChiffres(t.minute) +
-                      DeuxChiffres(t.second);
+  std::string stamp = year + date_separator + TwoDigits(t.month) + date_separator +
+                      TwoDigits(t.day) + "_" + TwoDigits(t.hour) + TwoDigits(t.minute) +
+                      TwoDigits(t.second);
   std::erase(stamp, '/');
   return stamp;
 }
 
-std::string NumeroPourNomDeFichier(const std::string& numero) {
+std::string NumberForFileName(const std::string& numero) {
   std::string safe = numero;
   for (char& c : safe) {
     const auto byte = static_cast<unsigned char>(c);

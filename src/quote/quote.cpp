@@ -11,15 +11,15 @@ namespace lumivane::quote {
 
 namespace {
 
-using xml::Texte;
+using xml::TextOf;
 
 }  // namespace
 
 std::string LireDevisId(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(doc, xml::DecoderDocument(retrieval_document, content_type, kDocumentIllisible),
-                    xml::kLecture, kDocumentIllisible);
-  return Texte(doc.child("Configurateur").child("Project"));
+  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kDocumentIllisible),
+                 xml::kReadOptions, kDocumentIllisible);
+  return TextOf(doc.child("Configurateur").child("Project"));
 }
 
 std::string CorpsRequeteDevis(const std::string& devis_id) {
@@ -61,7 +61,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   // The quote text is already decoded: whatever its declaration names, its
   // characters are UTF-8.
   pugi::xml_document doc;
-  xml::ChargerTexte(doc, quote_text, xml::kLecture, "Devis illisible");
+  xml::ParseText(doc, quote_text, xml::kReadOptions, "Devis illisible");
 
   const pugi::xml_node header = doc.child("Sales_Header");
   if (!header) {
@@ -71,7 +71,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   if (!container) {
     return false;
   }
-  devis.Numero = Texte(header.child("No"));
+  devis.Numero = TextOf(header.child("No"));
 
   int numero = 0;
   for (const pugi::xml_node& line : container.children()) {
@@ -81,13 +81,13 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
     LigneDevis ligne;
     ligne.Numero = ++numero;
     if (const pugi::xml_node data = line.child("GeneralData")) {
-      ligne.Unit_Price = Texte(data.child("Unit_Price"));
-      ligne.Quantity = Texte(data.child("Quantity"));
-      ligne.Picture_Path = Texte(data.child("Picture_Path"));
-      ligne.Designation = Texte(data.child("Designation"));
+      ligne.Unit_Price = TextOf(data.child("Unit_Price"));
+      ligne.Quantity = TextOf(data.child("Quantity"));
+      ligne.Picture_Path = TextOf(data.child("Picture_Path"));
+      ligne.Designation = TextOf(data.child("Designation"));
     }
     ligne.Description =
-        Texte(line.child("Informations_supp").child("Information_supp").child("Description"));
+        TextOf(line.child("Informations_supp").child("Information_supp").child("Description"));
     devis.Lignes.push_back(std::move(ligne));
   }
   return true;

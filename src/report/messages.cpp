@@ -7,7 +7,7 @@
 
 namespace lumivane::report {
 
-void WriteMessageToStderr(const std::string& text) {
+void CopyMessageToJournalAndStderr(const std::string& text) {
   journal::NoteMessage(text);
   // A copy for whoever watches the process; the user reads the message box.
   // Never waited on: a host that does not read its pipe loses the copy only.

@@ -18,6 +18,6 @@ inline constexpr const char* kErreurInattendue = "Une erreur inattendue est surv
 
 // A message's copy for whoever watches the process: the journal's line and
 // text::StderrLine on standard error, the module's secrets masked in both.
-void WriteMessageToStderr(const std::string& text);
+void CopyMessageToJournalAndStderr(const std::string& text);
 
 }  // namespace lumivane::report

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "text/encoding.h"
-#include "platform/files.h"
 #include "report/messages.h"
 #include "xml/document.h"
 
@@ -80,12 +79,12 @@ void VerifierNom(const char* name, const char* kind) {
   while (pos < text.size()) {
     const char32_t c = text::NextCharacter(text, pos);
     if (c > 0xFF && c != 0xFFFD) {
-      Refuser(std::string("le nom ") + kind + " « " + text::PourMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
               " » contient un caractère que le fichier d'échange (ISO-8859-1) ne peut pas "
               "écrire.");
     }
     if (c > 0xFF || !(first ? DebutDeNom(c) : SuiteDeNom(c))) {
-      Refuser(std::string("le nom ") + kind + " « " + text::PourMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
               " » n'est pas un nom XML valide.");
     }
     first = false;
@@ -117,8 +116,8 @@ void VerifierElement(pugi::xml_node element) {
   }
   std::sort(names.begin(), names.end());
   if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
-    Refuser("l'élément « " + text::PourMessage(element.name()) +
-            " » porte deux fois l'attribut « " + text::PourMessage(*twice) + " ».");
+    Refuser("l'élément « " + text::ValueForMessage(element.name()) +
+            " » porte deux fois l'attribut « " + text::ValueForMessage(*twice) + " ».");
   }
 }
 
@@ -145,14 +144,15 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         const bool valid = value.size() > 2 && value.starts_with("1.") &&
                            value.find_first_not_of("0123456789", 2) == std::string_view::npos;
         if (!valid) {
-          Refuser("la version XML « " + text::PourMessage(value) + " » n'est pas prise en charge.");
+          Refuser("la version XML « " + text::ValueForMessage(value) +
+                  " » n'est pas prise en charge.");
         }
         version = value;
       } else if (name == "standalone" && (value == "yes" || value == "no")) {
         standalone = value;
       } else if (name != "version" && name != "encoding") {
-        Refuser("la déclaration XML porte une indication inconnue « " + text::PourMessage(name) +
-                " ».");
+        Refuser("la déclaration XML porte une indication inconnue « " +
+                text::ValueForMessage(name) + " ».");
       }
     }
     while (declaration.first_attribute())
@@ -228,7 +228,7 @@ void PreparerDocument(pugi::xml_document& doc) {
       default:
         break;
     }
-    node = xml::NoeudSuivant(node, doc);
+    node = xml::NextNode(node, doc);
   }
 
   for (pugi::xml_node cdata : cdata_sections) {
@@ -258,9 +258,9 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
                                               const Telecharger& telecharger,
                                               const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(
-      doc, xml::DecoderDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-      pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ParseText(doc,
+                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
+                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
   pugi::xml_node configurateur = doc.child("Configurateur");
   if (!configurateur) {
     return std::nullopt;
@@ -293,9 +293,9 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
 
 bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ChargerTexte(
-      doc, xml::DecoderDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-      pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ParseText(doc,
+                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
+                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
   if (!doc.child("Configurateur")) return false;
   PreparerDocument(doc);
   DeclarerEncodage(doc);
@@ -322,18 +322,6 @@ std::string OctetsFichierEchange(const std::string& document_utf8) {
     }
   }
   return out + "\r\n";
-}
-
-bool EcrireResultat(const std::string& retrieval_document, const quote::Devis& devis,
-                    const std::string& jeton, const std::string& fichier_temp,
-                    const Telecharger& telecharger, const std::string& content_type) {
-  const std::optional<std::string> document =
-      ConstruireResultat(retrieval_document, devis, jeton, telecharger, content_type);
-  if (!document) {
-    return false;
-  }
-  platform::ReplaceFileContents(fichier_temp, OctetsFichierEchange(*document));
-  return true;
 }
 
 }  // namespace lumivane::result

@@ -33,10 +33,4 @@ bool VerifierResultat(const std::string& retrieval_document, const std::string& 
 // CR as a reference, characters XML 1.0 cannot carry left out, then CR LF.
 std::string OctetsFichierEchange(const std::string& document_utf8);
 
-// Builds the result and replaces the exchange file with it. False (nothing
-// written) when the retrieval document has no Configurateur.
-bool EcrireResultat(const std::string& retrieval_document, const quote::Devis& devis,
-                    const std::string& jeton, const std::string& fichier_temp,
-                    const Telecharger& telecharger, const std::string& content_type = {});
-
 }  // namespace lumivane::result

@@ -99,21 +99,21 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpCl
     if (!ligne.Picture_Path.empty()) urls.push_back(ligne.Picture_Path);
   }
   if (avancement) {
-    pictures.SetProgression([&avancement](std::size_t done, std::size_t total) {
+    pictures.SetProgress([&avancement](std::size_t done, std::size_t total) {
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
   report::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) +
                         " ligne(s) sur " + std::to_string(preparation.devis.Lignes.size()) + ", " +
-                        std::to_string(quote::kPicturesPerHost) + " à la fois par serveur");
+                        std::to_string(quote::kPictureTransfersAtOnce) + " à la fois par serveur");
   try {
-    pictures.Precharger(urls);
+    pictures.Prefetch(urls);
   } catch (...) {
-    pictures.SupprimerImagesEnregistrees();
-    pictures.SetProgression({});
+    pictures.RemoveStoredPictures();
+    pictures.SetProgress({});
     throw;
   }
-  pictures.SetProgression({});
+  pictures.SetProgress({});
   if (!urls.empty()) report::journal::Note("images : dossier " + pictures.folder());
   return preparation;
 }
@@ -140,20 +140,20 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const Retr
           "rien n'a été écrit.";
       return outcome;
     }
-    pictures.SignalerEchecsRestants();
+    pictures.ReportRemainingFailures();
     // The host reads the pictures once the exchange file is there.
-    pictures.Synchroniser();
+    pictures.Sync();
     const std::string bytes = OctetsFichierEchange(*document);
     platform::ReplaceFileContents(inputs.fichier_temp, bytes, inputs.annulation);
-    pictures.Remettre();
+    pictures.HandOver();
     report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
                           std::to_string(bytes.size()) + " octets");
   } catch (const std::exception& error) {
     report::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
-    pictures.SupprimerImagesEnregistrees();
+    pictures.RemoveStoredPictures();
     throw;
   } catch (...) {
-    pictures.SupprimerImagesEnregistrees();
+    pictures.RemoveStoredPictures();
     throw;
   }
   return outcome;

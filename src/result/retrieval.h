@@ -47,7 +47,7 @@ struct Preparation {
 
 // Retrieval document with `document_client`, quote request with `quote_client`, quote
 // content, pictures. Errors that leave the window open (HTTP, XML, files)
-// are thrown, OperationAnnulee when the clients' token is set;
+// are thrown, OperationCancelled when the clients' token is set;
 // `devis_id_out` is set as soon as the id is known.
 Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
                                  platform::HttpClient& document_client,

@@ -35,7 +35,7 @@ std::string EachCharacter(std::string_view text, Write write) {
 
 }  // namespace
 
-std::string PourMessage(std::string_view value) {
+std::string ValueForMessage(std::string_view value) {
   using base::kMaxValueInMessage;
   // Character boundaries of UTF-8 text; bytes that are not UTF-8 count one each.
   std::vector<std::size_t> starts;
@@ -125,15 +125,15 @@ std::string WithoutQueryAndCredentials(const std::string& url) {
 }
 
 std::string CannotWriteFile(std::string_view path, const std::string& reason) {
-  return "Impossible d'écrire le fichier " + PourMessage(path) + " : " + reason;
+  return "Impossible d'écrire le fichier " + ValueForMessage(path) + " : " + reason;
 }
 
 std::string CannotReadFile(std::string_view path, const std::string& reason) {
-  return "Impossible de lire le fichier " + PourMessage(path) + " : " + reason;
+  return "Impossible de lire le fichier " + ValueForMessage(path) + " : " + reason;
 }
 
 std::string CannotWriteInFolder(std::string_view folder, const std::string& reason) {
-  return "Impossible d'écrire dans le dossier " + PourMessage(folder) + " : " + reason;
+  return "Impossible d'écrire dans le dossier " + ValueForMessage(folder) + " : " + reason;
 }
 
 }  // namespace lumivane::text

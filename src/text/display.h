@@ -11,7 +11,7 @@ namespace lumivane::text {
 // past kMaxValueInMessage characters (base/limits.h), its middle gives way
 // to "…", so that the message stays readable and its end (a file name) is
 // still seen.
-std::string PourMessage(std::string_view value);
+std::string ValueForMessage(std::string_view value);
 
 // Every control character escaped (\n, \r, \t, \xNN, \u0085…), so that the
 // text stays one line of printable text; bytes that are not UTF-8 are kept.

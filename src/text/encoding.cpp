@@ -198,21 +198,31 @@ std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole) {
   return out;
 }
 
-// An invalid UTF-8 sequence becomes U+FFFD, written as a reference like any
-// other character beyond U+00FF.
-std::string Utf8ToLatin1WithReferences(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  std::size_t pos = 0;
-  while (pos < utf8.size()) {
-    const char32_t code = DecodeUtf8(utf8, pos).value_or(kReplacementCharacter);
-    if (code <= 0xFF) {
-      out += static_cast<char>(code);
-    } else {
-      out += "&#" + std::to_string(static_cast<std::uint32_t>(code)) + ';';
-    }
+std::string_view Utf8Prefix(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+ByteOrderMark ByteOrderMarkOf(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) return ByteOrderMark::kUtf8;
+  if (bytes.starts_with("\xFF\xFE")) return ByteOrderMark::kUtf16LittleEndian;
+  if (bytes.starts_with("\xFE\xFF")) return ByteOrderMark::kUtf16BigEndian;
+  return ByteOrderMark::kNone;
+}
+
+std::size_t ByteOrderMarkSize(ByteOrderMark mark) {
+  switch (mark) {
+    case ByteOrderMark::kUtf8:
+      return 3;
+    case ByteOrderMark::kUtf16LittleEndian:
+    case ByteOrderMark::kUtf16BigEndian:
+      return 2;
+    case ByteOrderMark::kNone:
+      break;
   }
-  return out;
+  return 0;
 }
 
 }  // namespace lumivane::text

@@ -23,14 +23,19 @@ std::string PathAsText(std::string_view path);
 char32_t NextCharacter(std::string_view utf8, std::size_t& pos);
 void AppendUtf8(std::string& out, char32_t code);
 
+// The longest start of `text` of at most `max_bytes` bytes that does not
+// end inside a UTF-8 character.
+std::string_view Utf8Prefix(std::string_view text, std::size_t max_bytes);
+
+// The Unicode byte-order mark that starts `bytes`, if any, and its length.
+enum class ByteOrderMark { kNone, kUtf8, kUtf16LittleEndian, kUtf16BigEndian };
+ByteOrderMark ByteOrderMarkOf(std::string_view bytes);
+std::size_t ByteOrderMarkSize(ByteOrderMark mark);
+
 // UTF-16 bytes (without byte-order mark) as UTF-8. A surrogate without its
 // pair, and a last byte left over from an odd count, become U+FFFD; `whole`,
 // when given, tells whether none did.
 std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, bool* whole = nullptr);
-
-// UTF-8 text as ISO-8859-1 bytes; a character beyond U+00FF becomes the
-// numeric character reference &#N; so that nothing is lost in XML text.
-std::string Utf8ToLatin1WithReferences(std::string_view utf8);
 
 // Percent-encoding of a query value (UTF-8 bytes, RFC 3986 unreserved kept).
 std::string PercentEncode(std::string_view value);

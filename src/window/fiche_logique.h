@@ -145,11 +145,12 @@ class FicheLogique {
                                          gateway::GatewayFields champs);
   // Keeps the answer in the fields; rethrows the request's error.
   int RetenirPasserelle(const ReponsePasserelle& reponse);
-  // Opens the configurator in the browser, or reports a refused gateway and
-  // closes.
-  // Beside the window: the browser on the connection address, when the
-  // gateway gave a web address.
+  // Beside the window, after the gateway: opens the browser on the
+  // connection address when the gateway answered with one and it is a web
+  // address, and keeps in `reponse` whether it opened and what it said.
   void LancerNavigateur(ReponsePasserelle& reponse);
+  // On the window's thread: reports a refused gateway and closes, or tells
+  // the user when the browser was refused or did not start.
   void OuvrirConfigurateur(int resultat, const ReponsePasserelle& reponse);
 
   // Steps of btnDevisRecupererClick.

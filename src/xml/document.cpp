@@ -3,52 +3,41 @@
 #include <algorithm>
 #include <optional>
 
+#include "text/compare.h"
 #include "text/encoding.h"
 
 namespace lumivane::xml {
 
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
-constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  });
-  return out;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-enum class Encodage { Utf8, Utf16, Ascii, Latin1, Latin9, Windows1252, Inconnu };
+enum class Encoding { Utf8, Utf16, Ascii, Latin1, Latin9, Windows1252, Unknown };
 
 // Names and usual aliases, letter case ignored.
-Encodage Reconnaitre(std::string_view name) {
-  const std::string n = Lower(name);
-  if (n == "utf-8" || n == "utf8") return Encodage::Utf8;
+Encoding Recognise(std::string_view name) {
+  const std::string n = text::LowerAscii(name);
+  if (n == "utf-8" || n == "utf8") return Encoding::Utf8;
   if (n == "utf-16" || n == "utf16" || n == "utf-16le" || n == "utf-16be" || n == "ucs-2")
-    return Encodage::Utf16;
+    return Encoding::Utf16;
   if (n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "iso646-us" || n == "us" ||
       n == "iso-ir-6" || n == "cp367" || n == "ibm367")
-    return Encodage::Ascii;
+    return Encoding::Ascii;
   if (n == "iso-8859-1" || n == "iso8859-1" || n == "iso_8859-1" || n == "iso_8859-1:1987" ||
       n == "latin1" || n == "latin-1" || n == "l1" || n == "cp819" || n == "ibm819" ||
       n == "iso-ir-100" || n == "csisolatin1" || n == "8859-1")
-    return Encodage::Latin1;
+    return Encoding::Latin1;
   if (n == "iso-8859-15" || n == "iso8859-15" || n == "iso_8859-15" || n == "latin9" ||
       n == "latin-9" || n == "l9" || n == "csisolatin9" || n == "8859-15")
-    return Encodage::Latin9;
+    return Encoding::Latin9;
   if (n == "windows-1252" || n == "cp1252" || n == "x-cp1252" || n == "cp-1252" ||
       n == "win-1252" || n == "ms-ansi")
-    return Encodage::Windows1252;
-  return Encodage::Inconnu;
+    return Encoding::Windows1252;
+  return Encoding::Unknown;
 }
 
 // The quoted value of a pseudo-attribute `key` between `begin` and `end`.
-std::optional<std::string> PseudoAttribut(std::string_view text, std::string_view key) {
+std::optional<std::string> PseudoAttribute(std::string_view text, std::string_view key) {
   std::size_t at = 0;
   while ((at = text.find(key, at)) != std::string_view::npos) {
     std::size_t p = at + key.size();
@@ -76,11 +65,11 @@ std::optional<std::string> PseudoAttribut(std::string_view text, std::string_vie
   return std::nullopt;
 }
 
-[[noreturn]] void Refuser(const std::string& what, const std::string& detail) {
+[[noreturn]] void Refuse(const std::string& what, const std::string& detail) {
   throw XmlError(what + " : " + detail);
 }
 
-std::string NomAffiche(std::string_view name) {
+std::string ShownName(std::string_view name) {
   // The name comes from the server: shown short and as printable text.
   std::string shown;
   for (const char c : name.substr(0, 40)) {
@@ -90,84 +79,89 @@ std::string NomAffiche(std::string_view name) {
   return shown;
 }
 
-std::string Decoder(std::string_view bytes, Encodage encodage, const std::string& nom,
-                    const std::string& what) {
-  switch (encodage) {
-    case Encodage::Utf8:
+std::string Decode(std::string_view bytes, Encoding encoding, const std::string& name,
+                   const std::string& what) {
+  switch (encoding) {
+    case Encoding::Utf8:
       if (!text::IsValidUtf8(bytes)) {
-        Refuser(what, "le texte annoncé en " + nom +
-                          " n'est pas de l'UTF-8 valide ; il n'a pas été lu pour ne pas altérer "
-                          "ses caractères.");
+        Refuse(what, "le texte annoncé en " + name +
+                         " n'est pas de l'UTF-8 valide ; il n'a pas été lu pour ne pas altérer "
+                         "ses caractères.");
       }
       return std::string(bytes);
-    case Encodage::Ascii:
+    case Encoding::Ascii:
       if (std::any_of(bytes.begin(), bytes.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-        Refuser(what, "le texte annoncé en " + nom +
-                          " contient des caractères hors ASCII ; il n'a pas été lu pour ne pas "
-                          "altérer ses caractères.");
+        Refuse(what, "le texte annoncé en " + name +
+                         " contient des caractères hors ASCII ; il n'a pas été lu pour ne pas "
+                         "altérer ses caractères.");
       }
       return std::string(bytes);
-    case Encodage::Latin1:
+    case Encoding::Latin1:
       return text::Latin1ToUtf8(bytes);
-    case Encodage::Latin9:
+    case Encoding::Latin9:
       return text::Latin9ToUtf8(bytes);
-    case Encodage::Windows1252:
+    case Encoding::Windows1252:
       return text::Windows1252ToUtf8(bytes);
-    case Encodage::Utf16:
-      Refuser(what, "l'encodage " + nom + " est annoncé sans marque d'ordre des octets.");
-    case Encodage::Inconnu:
+    case Encoding::Utf16:
+      Refuse(what, "l'encodage " + name + " est annoncé sans marque d'ordre des octets.");
+    case Encoding::Unknown:
       break;
   }
-  Refuser(what, "l'encodage « " + nom +
-                    " » n'est pas pris en charge (UTF-8, UTF-16, US-ASCII, ISO-8859-1, "
-                    "ISO-8859-15 et Windows-1252 sont lus).");
+  Refuse(what, "l'encodage « " + name +
+                   " » n'est pas pris en charge (UTF-8, UTF-16, US-ASCII, ISO-8859-1, "
+                   "ISO-8859-15 et Windows-1252 sont lus).");
 }
 
 }  // namespace
 
-std::string EncodageDeclare(std::string_view bytes) {
-  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+std::string DeclaredEncoding(std::string_view bytes) {
+  if (text::ByteOrderMarkOf(bytes) == text::ByteOrderMark::kUtf8) {
+    bytes.remove_prefix(text::ByteOrderMarkSize(text::ByteOrderMark::kUtf8));
+  }
   if (!bytes.starts_with("<?xml") || bytes.size() < 6 || !IsBlank(bytes[5])) return {};
   const std::size_t end = bytes.find("?>");
   if (end == std::string_view::npos) return {};
-  return PseudoAttribut(bytes.substr(5, end - 5), "encoding").value_or(std::string());
+  return PseudoAttribute(bytes.substr(5, end - 5), "encoding").value_or(std::string());
 }
 
-std::string CharsetContentType(std::string_view content_type) {
-  const std::string lower = Lower(content_type);
+std::string ContentTypeCharset(std::string_view content_type) {
+  const std::string lower = text::LowerAscii(content_type);
   const std::size_t params = lower.find(';');
   if (params == std::string::npos) return {};
   // Positions are the same in the lowered copy: the value keeps its case.
   const std::optional<std::string> value =
-      PseudoAttribut(std::string_view(lower).substr(params), "charset");
+      PseudoAttribute(std::string_view(lower).substr(params), "charset");
   if (!value) return {};
   const std::size_t at = lower.find(*value, params);
   return std::string(content_type.substr(at, value->size()));
 }
 
-std::string DecoderDocument(std::string_view bytes, std::string_view content_type,
-                            const std::string& what) {
+std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
+                           const std::string& what) {
   // A byte-order mark says all.
-  if (bytes.starts_with(kUtf16LeBom) || bytes.starts_with(kUtf16BeBom)) {
-    const bool big_endian = bytes.starts_with(kUtf16BeBom);
+  const text::ByteOrderMark mark = text::ByteOrderMarkOf(bytes);
+  if (mark == text::ByteOrderMark::kUtf16LittleEndian ||
+      mark == text::ByteOrderMark::kUtf16BigEndian) {
+    const bool big_endian = mark == text::ByteOrderMark::kUtf16BigEndian;
     bool whole = false;
-    std::string text = text::Utf16ToUtf8(bytes.substr(2), big_endian, &whole);
+    std::string text =
+        text::Utf16ToUtf8(bytes.substr(text::ByteOrderMarkSize(mark)), big_endian, &whole);
     if (!whole) {
-      Refuser(what,
-              "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
-              "pour ne pas altérer ses caractères.");
+      Refuse(what,
+             "le texte annoncé en UTF-16 n'est pas de l'UTF-16 valide ; il n'a pas été lu "
+             "pour ne pas altérer ses caractères.");
     }
     return text;
   }
-  if (bytes.starts_with(kUtf8Bom)) {
-    return Decoder(bytes.substr(kUtf8Bom.size()), Encodage::Utf8, "UTF-8", what);
+  if (mark == text::ByteOrderMark::kUtf8) {
+    return Decode(bytes.substr(text::ByteOrderMarkSize(mark)), Encoding::Utf8, "UTF-8", what);
   }
-  if (const std::string declared = EncodageDeclare(bytes); !declared.empty()) {
-    return Decoder(bytes, Reconnaitre(declared), NomAffiche(declared), what);
+  if (const std::string declared = DeclaredEncoding(bytes); !declared.empty()) {
+    return Decode(bytes, Recognise(declared), ShownName(declared), what);
   }
-  if (const std::string charset = CharsetContentType(content_type); !charset.empty()) {
-    return Decoder(bytes, Reconnaitre(charset), NomAffiche(charset), what);
+  if (const std::string charset = ContentTypeCharset(content_type); !charset.empty()) {
+    return Decode(bytes, Recognise(charset), ShownName(charset), what);
   }
   if (text::IsValidUtf8(bytes)) return std::string(bytes);
   return text::Windows1252ToUtf8(bytes);
@@ -177,7 +171,7 @@ namespace {
 
 // "&#0;", "&#x00;"...: a reference to no character at all. The parser would
 // end the text there, cutting it without a word.
-bool ReferenceANul(std::string_view text) {
+bool HasReferenceToNul(std::string_view text) {
   std::size_t at = 0;
   while ((at = text.find("&#", at)) != std::string_view::npos) {
     std::size_t p = at + 2;
@@ -194,8 +188,8 @@ bool ReferenceANul(std::string_view text) {
 // References to what is no character (a surrogate, beyond U+10FFFF) leave
 // bytes that are not UTF-8 in the values: a strict reader refuses such a
 // document, and so does the module rather than pass them on.
-bool ValeursUtf8(const pugi::xml_document& doc) {
-  for (pugi::xml_node node = doc.first_child(); node; node = NoeudSuivant(node, doc)) {
+bool ValuesAreUtf8(const pugi::xml_document& doc) {
+  for (pugi::xml_node node = doc.first_child(); node; node = NextNode(node, doc)) {
     if (!text::IsValidUtf8(node.value())) return false;
     for (const pugi::xml_attribute& attribute : node.attributes()) {
       if (!text::IsValidUtf8(attribute.value())) return false;
@@ -205,7 +199,7 @@ bool ValeursUtf8(const pugi::xml_document& doc) {
 }
 
 // What the XML parser refused, in the user's words.
-const char* Refus(pugi::xml_parse_status status) {
+const char* ParseFailure(pugi::xml_parse_status status) {
   switch (status) {
     case pugi::status_out_of_memory:
       return "mémoire insuffisante pour lire le document";
@@ -238,26 +232,26 @@ const char* Refus(pugi::xml_parse_status status) {
 
 }  // namespace
 
-void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
-                  const std::string& what) {
+void ParseText(pugi::xml_document& doc, const std::string& utf8, unsigned options,
+               const std::string& what) {
   const pugi::xml_parse_result parsed =
       doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
   if (!parsed) {
-    throw XmlError(what + " : " + Refus(parsed.status) + " (octet " +
+    throw XmlError(what + " : " + ParseFailure(parsed.status) + " (octet " +
                    std::to_string(parsed.offset) + ")");
   }
-  if (ReferenceANul(utf8) || !ValeursUtf8(doc)) {
+  if (HasReferenceToNul(utf8) || !ValuesAreUtf8(doc)) {
     throw XmlError(what + " : une référence de caractère (&#…;) ne désigne aucun caractère.");
   }
 }
 
-pugi::xml_node NoeudSuivant(pugi::xml_node node, const pugi::xml_node& root) {
+pugi::xml_node NextNode(pugi::xml_node node, const pugi::xml_node& root) {
   if (node.first_child()) return node.first_child();
   while (node && node != root && !node.next_sibling()) node = node.parent();
   return node && node != root ? node.next_sibling() : pugi::xml_node();
 }
 
-std::string Texte(const pugi::xml_node& element) {
+std::string TextOf(const pugi::xml_node& element) {
   std::string text;
   for (const pugi::xml_node& child : element.children()) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {

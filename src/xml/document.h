@@ -20,33 +20,33 @@ class XmlError : public std::runtime_error {
 // else Windows-1252. UTF-8, UTF-16 (with a byte-order mark), US-ASCII,
 // ISO-8859-1, ISO-8859-15 and Windows-1252 are read; any other encoding, or
 // bytes that do not fit the one named, throw XmlError("<what> : …").
-std::string DecoderDocument(std::string_view bytes, std::string_view content_type,
-                            const std::string& what);
+std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
+                           const std::string& what);
 
 // The encoding named by the declaration at the start of `bytes` (as written,
 // without quotes); empty when there is none.
-std::string EncodageDeclare(std::string_view bytes);
+std::string DeclaredEncoding(std::string_view bytes);
 
 // The charset parameter of a Content-Type header value; empty when absent.
-std::string CharsetContentType(std::string_view content_type);
+std::string ContentTypeCharset(std::string_view content_type);
 
 // Parses UTF-8 text (its declaration is not consulted). Throws
 // XmlError("<what> : <pugixml's description>") when it is not well-formed.
-void ChargerTexte(pugi::xml_document& doc, const std::string& utf8, unsigned options,
-                  const std::string& what);
+void ParseText(pugi::xml_document& doc, const std::string& utf8, unsigned options,
+               const std::string& what);
 
 // Options for reading values: every text piece kept, blanks included, so that
 // an element's text is exactly what was sent.
-inline constexpr unsigned kLecture = pugi::parse_default | pugi::parse_ws_pcdata;
+inline constexpr unsigned kReadOptions = pugi::parse_default | pugi::parse_ws_pcdata;
 
 // The node after `node` in document order, below `root` (depth first,
 // without recursion: a document may nest as deep as it likes); an empty
 // handle after the last one.
-pugi::xml_node NoeudSuivant(pugi::xml_node node, const pugi::xml_node& root);
+pugi::xml_node NextNode(pugi::xml_node node, const pugi::xml_node& root);
 
 // An element's text: all of its direct text and CDATA pieces joined, in order;
 // comments and processing instructions between them are skipped. Empty for an
 // absent element.
-std::string Texte(const pugi::xml_node& element);
+std::string TextOf(const pugi::xml_node& element);
 
 }  // namespace lumivane::xml

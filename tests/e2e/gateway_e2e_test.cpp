@@ -1,6 +1,7 @@
 // The gateway step of the real executable against the stand-in services:
 // the browser opened on the connection URL, and each way the gateway fails.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,9 @@
 
 namespace lumivane::testing {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const char* const kTokenPath = "/index.php/Services/jeton";
 
@@ -192,14 +196,13 @@ TEST_F(GatewayE2E, BrowserOpenerThatFailsShowsTheConnectionUrlAndItsWordsGoToThe
                 sandbox_.BaseUrl() + "/configurateur?…");
   ASSERT_TRUE(run.PressOk());
   ExpectOpenUntilAnnuler(run);
-  EXPECT_EQ(run.Diagnostics().find("ouverture impossible"), std::string::npos) << run.Diagnostics();
+  EXPECT_THAT(run.Diagnostics(), Not(HasSubstr("ouverture impossible"))) << run.Diagnostics();
   const std::string journal = ReadFile(run.JournalPath()).value_or("");
-  EXPECT_NE(journal.find("navigateur : sortie « xdg-open: ouverture impossible \\x1B[31m" +
-                         sandbox_.BaseUrl() + "/configurateur?…"),
-            std::string::npos)
+  EXPECT_THAT(journal, HasSubstr("navigateur : sortie « xdg-open: ouverture impossible \\x1B[31m" +
+                                 sandbox_.BaseUrl() + "/configurateur?…"))
       << journal;
-  EXPECT_EQ(journal.find("jeton="), std::string::npos) << journal;
-  EXPECT_NE(journal.find("/configurateur non lancé"), std::string::npos) << journal;
+  EXPECT_THAT(journal, Not(HasSubstr("jeton="))) << journal;
+  EXPECT_THAT(journal, HasSubstr("/configurateur non lancé")) << journal;
 }
 
 // The module's own secrets, sent back by a server or an opener in any form,
@@ -222,10 +225,10 @@ TEST_F(GatewayE2E, SecretsSentBackNeverLeaveTheModule) {
     ASSERT_TRUE(run.PressOk());
     EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
     const std::string journal = ReadFile(run.JournalPath()).value_or("");
-    EXPECT_NE(journal.find("Mot de passe *** refusé"), std::string::npos) << journal;
+    EXPECT_THAT(journal, HasSubstr("Mot de passe *** refusé")) << journal;
     for (const std::string& form : {password, std::string("Ch%40ssis"), std::string("Ch@ssis")}) {
-      EXPECT_EQ(journal.find(form), std::string::npos) << form << "\n" << journal;
-      EXPECT_EQ(run.Diagnostics().find(form), std::string::npos) << form;
+      EXPECT_THAT(journal, Not(HasSubstr(form))) << form << "\n" << journal;
+      EXPECT_THAT(run.Diagnostics(), Not(HasSubstr(form))) << form;
     }
   }
   // An opener that fails and prints the address it was given percent-encoded,
@@ -243,7 +246,7 @@ TEST_F(GatewayE2E, SecretsSentBackNeverLeaveTheModule) {
   const std::size_t start = journal.find("navigateur : sortie « http%3A%2F%2F");
   ASSERT_NE(start, std::string::npos) << journal;
   const std::string said = journal.substr(start, journal.find('\n', start) - start);
-  EXPECT_NE(said.find("%2Fconfigurateur%3Fjeton%3D*** "), std::string::npos) << said;
+  EXPECT_THAT(said, HasSubstr("%2Fconfigurateur%3Fjeton%3D*** ")) << said;
 }
 
 // Gateway answers that leave the window open with a message and no browser.

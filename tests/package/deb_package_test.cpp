@@ -4,6 +4,7 @@
 // root-owned usr/bin where that user cannot create images/, so the pictures
 // must land in the user's own data folder.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,8 @@
 
 namespace lumivane::testing {
 namespace {
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -101,7 +104,7 @@ TEST_F(DebPackage, HoldsTheModuleAndItsGuideWithComputedDependencies) {
   const std::string depends = Field("Depends");
   for (const char* library : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libcurl4",
                               "libpugixml1v5", "libc6", "ca-certificates"}) {
-    EXPECT_NE(depends.find(library), std::string::npos) << library << " not in: " << depends;
+    EXPECT_THAT(depends, HasSubstr(library)) << library << " not in: " << depends;
   }
 
   auto listing = RunTool({"dpkg-deb", "--contents", package_.string()});

@@ -27,9 +27,11 @@ class RecorderBrowser : public platform::BrowserPort {
   bool starts = true;
 };
 
+// Always the same moment: `now`, which a test may change.
 class FixedClock : public platform::Clock {
  public:
-  platform::LocalDateTime Now() override { return {2024, 3, 5, 9, 5, 3}; }
+  platform::LocalDateTime Now() override { return now; }
+  platform::LocalDateTime now{2020, 6, 9, 14, 30, 5};
 };
 
 }  // namespace lumivane::testing

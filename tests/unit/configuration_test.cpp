@@ -1,4 +1,5 @@
 #include "config/configuration.h"
+#include "recorders.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -16,13 +17,9 @@
 namespace lumivane::config {
 namespace {
 
-namespace fs = std::filesystem;
+using ::lumivane::testing::RecorderMessages;
 
-class RecorderMessages : public report::MessagePort {
- public:
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-  std::vector<std::string> shown;
-};
+namespace fs = std::filesystem;
 
 class ConfigurationTest : public ::testing::Test {
  protected:

@@ -1,5 +1,6 @@
 #include "xml/document.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,8 +8,10 @@
 namespace lumivane::xml {
 namespace {
 
+using ::testing::HasSubstr;
+
 std::string Decode(const std::string& bytes, const std::string& content_type = {}) {
-  return DecoderDocument(bytes, content_type, "Document");
+  return DecodeDocument(bytes, content_type, "Document");
 }
 
 std::string DecodeError(const std::string& bytes, const std::string& content_type = {}) {
@@ -23,7 +26,7 @@ std::string DecodeError(const std::string& bytes, const std::string& content_typ
 // Which encoding a received document is read in: the declaration, else the
 // Content-Type's charset, else UTF-8 when the bytes are UTF-8, else
 // Windows-1252; and never a wrong guess in silence.
-TEST(DecoderDocument, OneRuleForEveryDocument) {
+TEST(DecodeDocument, OneRuleForEveryDocument) {
   // No declaration, raw Latin-1 bytes: read as Windows-1252, accents kept.
   EXPECT_EQ(Decode("<No>P\xE9rez</No>"), "<No>P\xC3\xA9rez</No>");
   // Declared ISO-8859-15: 0xA4 is the euro sign there, Œ at 0xBC.
@@ -46,39 +49,36 @@ TEST(DecoderDocument, OneRuleForEveryDocument) {
   EXPECT_EQ(Decode(std::string("\xFE\xFF\0<\0a\0>\x20\xAC", 10)), "<a>\xE2\x82\xAC");
 
   // Refused, naming the encoding: unknown, or bytes that do not fit it.
-  EXPECT_NE(DecodeError("<?xml version='1.0' encoding='EBCDIC-FR'?><a/>").find("EBCDIC-FR"),
-            std::string::npos);
-  EXPECT_NE(DecodeError("<a/>", "text/xml; charset=koi8-r").find("koi8-r"), std::string::npos);
-  EXPECT_NE(DecodeError("<?xml version='1.0' encoding='UTF-8'?><a>\xE9</a>").find("UTF-8"),
-            std::string::npos);
-  EXPECT_NE(
-      DecodeError("<?xml version='1.0' encoding='us-ascii'?><a>\xC3\xA9</a>").find("us-ascii"),
-      std::string::npos);
-  EXPECT_NE(DecodeError("<?xml version='1.0' encoding='UTF-16'?><a/>").find("UTF-16"),
-            std::string::npos);
-  EXPECT_NE(DecodeError(std::string("\xFF\xFE<\0\0\xDC", 6)).find("UTF-16"), std::string::npos);
+  EXPECT_THAT(DecodeError("<?xml version='1.0' encoding='EBCDIC-FR'?><a/>"),
+              HasSubstr("EBCDIC-FR"));
+  EXPECT_THAT(DecodeError("<a/>", "text/xml; charset=koi8-r"), HasSubstr("koi8-r"));
+  EXPECT_THAT(DecodeError("<?xml version='1.0' encoding='UTF-8'?><a>\xE9</a>"), HasSubstr("UTF-8"));
+  EXPECT_THAT(DecodeError("<?xml version='1.0' encoding='us-ascii'?><a>\xC3\xA9</a>"),
+              HasSubstr("us-ascii"));
+  EXPECT_THAT(DecodeError("<?xml version='1.0' encoding='UTF-16'?><a/>"), HasSubstr("UTF-16"));
+  EXPECT_THAT(DecodeError(std::string("\xFF\xFE<\0\0\xDC", 6)), HasSubstr("UTF-16"));
   EXPECT_EQ(DecodeError("<?xml version='1.0' encoding='x'?>").rfind("Document : ", 0), 0u);
 }
 
 // An element's text is every text and CDATA piece it holds, joined: a
 // comment or a CDATA section inside a value cuts nothing.
-TEST(Texte, JoinsEveryDirectTextPiece) {
+TEST(TextOf, JoinsEveryDirectTextPiece) {
   pugi::xml_document doc;
-  ChargerTexte(doc,
-               "<a><d>Porte <![CDATA[<Alu>]]> 2 vantaux</d><e>Pro<!-- x -->j<?pi y?>et</e>"
-               "<f>  </f><g>x<h>pas ceci</h>y</g></a>",
-               kLecture, "Document");
+  ParseText(doc,
+            "<a><d>Porte <![CDATA[<Alu>]]> 2 vantaux</d><e>Pro<!-- x -->j<?pi y?>et</e>"
+            "<f>  </f><g>x<h>pas ceci</h>y</g></a>",
+            kReadOptions, "Document");
   const pugi::xml_node a = doc.child("a");
-  EXPECT_EQ(Texte(a.child("d")), "Porte <Alu> 2 vantaux");
-  EXPECT_EQ(Texte(a.child("e")), "Projet");
-  EXPECT_EQ(Texte(a.child("f")), "  ");
-  EXPECT_EQ(Texte(a.child("g")), "xy");
-  EXPECT_EQ(Texte(a.child("absent")), "");
-  EXPECT_THROW(ChargerTexte(doc, "<a>", kLecture, "Document"), XmlError);
+  EXPECT_EQ(TextOf(a.child("d")), "Porte <Alu> 2 vantaux");
+  EXPECT_EQ(TextOf(a.child("e")), "Projet");
+  EXPECT_EQ(TextOf(a.child("f")), "  ");
+  EXPECT_EQ(TextOf(a.child("g")), "xy");
+  EXPECT_EQ(TextOf(a.child("absent")), "");
+  EXPECT_THROW(ParseText(doc, "<a>", kReadOptions, "Document"), XmlError);
   // References to no character: refused rather than cut or passed on broken.
   for (const char* text : {"<a>x&#0;y</a>", "<a>&#xD800;</a>", "<a b='&#x110000;'/>",
                            "<a>&#23311111111111;</a>", "<a>&#x000;</a>"}) {
-    EXPECT_THROW(ChargerTexte(doc, text, kLecture, "Document"), XmlError) << text;
+    EXPECT_THROW(ParseText(doc, text, kReadOptions, "Document"), XmlError) << text;
   }
 }
 

@@ -65,21 +65,25 @@ TEST(EncodingTest, Utf16DecodesBothByteOrdersAndReplacesBrokenUnits) {
   EXPECT_EQ(Utf16ToUtf8("a\0b"s, false), "a\uFFFD");
 }
 
-TEST(EncodingTest, Latin1WithReferencesRoundTrips) {
-  // Everything Latin-1 holds comes back byte for byte.
-  for (int byte = 0; byte < 256; ++byte) {
-    if (byte >= 0x80 && byte <= 0x9F) continue;
-    const std::string one(1, static_cast<char>(byte));
-    EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8(one)), one) << byte;
-  }
-  EXPECT_EQ(Utf8ToLatin1WithReferences(Windows1252ToUtf8("\x80\x81\x9F")), "&#8364;\x81&#376;");
-  EXPECT_EQ(Utf8ToLatin1WithReferences("Baie vitrée 2€ – 窓 😀"),
-            "Baie vitr\xE9"
-            "e 2&#8364; &#8211; &#31379; &#128512;");
-  EXPECT_EQ(Utf8ToLatin1WithReferences("a\xFF"
-                                       "b"),
-            "a&#65533;b");
-  EXPECT_EQ(Utf8ToLatin1WithReferences(""), "");
+// A limit in bytes never leaves half a character behind.
+TEST(EncodingTest, Utf8PrefixNeverCutsACharacter) {
+  EXPECT_EQ(Utf8Prefix("abc", 3), "abc");
+  EXPECT_EQ(Utf8Prefix("abc", 2), "ab");
+  EXPECT_EQ(Utf8Prefix("a\xE2\x82\xAC", 3), "a");  // "a€": the euro would be cut
+  EXPECT_EQ(Utf8Prefix("a\xE2\x82\xAC", 4), "a\xE2\x82\xAC");
+  EXPECT_EQ(Utf8Prefix("\xF0\x9F\x98\x80", 2), "");
+  EXPECT_EQ(Utf8Prefix("\xE9t\xE9", 1), "\xE9");  // Latin-1 bytes count one each
+}
+
+TEST(EncodingTest, ByteOrderMarksAreRecognisedWithTheirLength) {
+  EXPECT_EQ(ByteOrderMarkOf("\xEF\xBB\xBF<a/>"), ByteOrderMark::kUtf8);
+  EXPECT_EQ(ByteOrderMarkOf("\xFF\xFE<\0"s), ByteOrderMark::kUtf16LittleEndian);
+  EXPECT_EQ(ByteOrderMarkOf("\xFE\xFF\0<"s), ByteOrderMark::kUtf16BigEndian);
+  EXPECT_EQ(ByteOrderMarkOf("\xEF\xBB"), ByteOrderMark::kNone);
+  EXPECT_EQ(ByteOrderMarkOf(""), ByteOrderMark::kNone);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kUtf8), 3u);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kUtf16BigEndian), 2u);
+  EXPECT_EQ(ByteOrderMarkSize(ByteOrderMark::kNone), 0u);
 }
 
 TEST(EncodingTest, PercentEncodingKeepsOnlyUnreservedCharacters) {

@@ -1,5 +1,6 @@
 #include "http/endpoints.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,6 +17,9 @@ static int unsetenv(const char* name) { return _putenv_s(name, ""); }
 
 namespace lumivane::http {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kGateway = "LUMIVANE_GATEWAY_URL";
 constexpr const char* kQuote = "LUMIVANE_QUOTE_SERVICE_URL";
@@ -66,10 +70,9 @@ TEST_F(EndpointsTest, AnythingButSchemeHostAndPortIsRefused) {
         ADD_FAILURE() << variable << "=" << value << " accepted";
       } catch (const EndpointError& error) {
         const std::string text = error.what();
-        EXPECT_NE(text.find(std::string("La variable d'environnement ") + variable),
-                  std::string::npos)
+        EXPECT_THAT(text, HasSubstr(std::string("La variable d'environnement ") + variable))
             << text;
-        EXPECT_EQ(text.find("mdp"), std::string::npos) << text;
+        EXPECT_THAT(text, Not(HasSubstr("mdp"))) << text;
       }
     }
   }

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,6 +17,8 @@ using lumivane::platform::ReadFileBytes;
 using lumivane::platform::ReplaceFileContents;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 class FilesTest : public ::testing::Test {
  protected:
@@ -120,7 +123,7 @@ TEST_F(FilesTest, TargetInMissingFolderThrowsNamingTheFile) {
     ReplaceFileContents(path, "x");
     FAIL() << "no error";
   } catch (const FileError& e) {
-    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    EXPECT_THAT(std::string(e.what()), HasSubstr(path)) << e.what();
   }
   EXPECT_FALSE(fs::exists(dir_ / "absent"));
 }
@@ -159,7 +162,7 @@ TEST_F(FilesTest, PathsAreBytesAndReasonsAreFrench) {
       ReplaceFileContents(path, "x");
       ADD_FAILURE() << "no error for " << path;
     } catch (const FileError& e) {
-      EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+      EXPECT_THAT(std::string(e.what()), HasSubstr(reason)) << e.what();
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "gateway/gateway.h"
 #include "http/http.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -11,6 +12,9 @@
 
 namespace lumivane::gateway {
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using http::HttpError;
 using lumivane::testing::HttpTestServer;
@@ -173,7 +177,7 @@ TEST_F(GatewayTest, HttpAndXmlErrorsAreThrownWithUrlsEmptied) {
     ADD_FAILURE() << "status 500 accepted";
   } catch (const HttpError& error) {
     EXPECT_EQ(error.status(), 500);
-    EXPECT_EQ(std::string(error.what()).find("secret"), std::string::npos) << error.what();
+    EXPECT_THAT(std::string(error.what()), Not(HasSubstr("secret"))) << error.what();
   }
   EXPECT_EQ(fields_.UrlConnexion, "");
   EXPECT_EQ(fields_.UrlRecuperation, "");
@@ -211,9 +215,9 @@ TEST_F(GatewayTest, OverlongConfigurationValueIsNamedAsSuch) {
   try {
     Ask({"demo", std::string(1 << 20, 'x'), "lumivane", ""});
     ADD_FAILURE() << "sent";
-  } catch (const GatewayAnswerError& error) {
-    EXPECT_NE(std::string(error.what()).find("valeur du fichier de configuration est trop longue"),
-              std::string::npos)
+  } catch (const ConfigurationValueTooLong& error) {
+    EXPECT_THAT(std::string(error.what()),
+                HasSubstr("valeur du fichier de configuration est trop longue"))
         << error.what();
   }
   const std::lock_guard lock(mutex_);

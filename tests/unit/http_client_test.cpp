@@ -1,6 +1,7 @@
 #include "platform/http_transport.h"
 #include "http/url.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -25,8 +26,11 @@
 namespace lumivane::platform {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 using base::CancellationToken;
-using base::OperationAnnulee;
+using base::OperationCancelled;
 using http::FileDownload;
 using http::HttpError;
 using http::HttpSettings;
@@ -141,9 +145,9 @@ class HttpClientTest : public ::testing::Test {
     } catch (const HttpError& error) {
       EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
       const std::string text = error.what();
-      EXPECT_NE(text.find(expected), std::string::npos) << text;
-      EXPECT_EQ(text.find("secret"), std::string::npos) << text;
-      EXPECT_EQ(text.find("mdp"), std::string::npos) << text;
+      EXPECT_THAT(text, HasSubstr(expected)) << text;
+      EXPECT_THAT(text, Not(HasSubstr("secret"))) << text;
+      EXPECT_THAT(text, Not(HasSubstr("mdp"))) << text;
       EXPECT_EQ(error.status(), status) << text;
     }
   }

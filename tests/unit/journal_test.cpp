@@ -42,7 +42,7 @@ TEST_F(JournalTest, OneLinePerEventWithTimeAndRun) {
   const fs::path path = dir_.Path() / "etat" / "lumivane" / "journal.log";
   journal::Open(path.string());
   journal::Note("début : essai\nsur deux lignes");
-  WriteMessageToStderr("Ouvrez https://h.exemple/c?jeton=T-secret\n2e ligne");
+  CopyMessageToJournalAndStderr("Ouvrez https://h.exemple/c?jeton=T-secret\n2e ligne");
   const auto lines = Lines(path);
   ASSERT_EQ(lines.size(), 2u);
   const std::regex shape(

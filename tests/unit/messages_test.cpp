@@ -2,12 +2,15 @@
 #include "report/secrets.h"
 #include "text/display.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace lumivane::text {
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(StderrLineTest, PrefixAndLineFeeds) {
   EXPECT_EQ(StderrLine(""), "Module_Lumivane: ");
@@ -36,19 +39,19 @@ TEST(StderrLineTest, QueryStringsOfUrlsAreMasked) {
 
 // A value in a message is shortened in its middle past 300 characters, so
 // that a 5 KB value cannot drown the message, and its end stays visible.
-TEST(PourMessageTest, LongValuesLoseTheirMiddle) {
-  using lumivane::text::PourMessage;
+TEST(ValueForMessageTest, LongValuesLoseTheirMiddle) {
+  using lumivane::text::ValueForMessage;
   const std::string exact(300, 'a');
-  EXPECT_EQ(PourMessage(exact), exact);
+  EXPECT_EQ(ValueForMessage(exact), exact);
   std::string accents;
   for (int i = 0; i < 1000; ++i) accents += "\xC3\xA9";  // 1000 "é", 2000 bytes
-  const std::string shown = PourMessage("debut" + accents + "fin");
+  const std::string shown = ValueForMessage("debut" + accents + "fin");
   EXPECT_TRUE(shown.starts_with("debut\xC3\xA9")) << shown;
   EXPECT_TRUE(
       shown.ends_with("\xC3\xA9"
                       "fin"))
       << shown;
-  EXPECT_NE(shown.find("\xE2\x80\xA6"), std::string::npos);
+  EXPECT_THAT(shown, HasSubstr("\xE2\x80\xA6"));
   // 300 characters: 150 + "…" + 149, no character cut in two.
   EXPECT_EQ(shown.size(), 5 + 145 * 2 + 3 + 146 * 2 + 3u);
 }

@@ -23,19 +23,15 @@
 
 #include "platform/files.h"
 #include "quote/pictures.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 namespace {
 
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
+
 namespace fs = std::filesystem;
-
-struct FixedClock : lumivane::platform::Clock {
-  lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-};
-
-struct NoMessages : lumivane::report::MessagePort {
-  void ShowMessage(const std::string&) override {}
-};
 
 struct Options {
   std::string folder, exchange, signal, wait_for, then;
@@ -76,9 +72,9 @@ bool WaitFor(const fs::path& path) {
 
 int Run(const Options& options) {
   FixedClock clock;
-  NoMessages messages;
+  RecorderMessages messages;
   lumivane::quote::PictureDownloader pictures(options.folder, clock, "/", messages);
-  if (options.preload) pictures.Precharger(options.urls);
+  if (options.preload) pictures.Prefetch(options.urls);
   for (const std::string& url : options.urls) {
     std::cout << pictures.TelechargerImage(url, "42").value_or("") << '\n';
   }
@@ -86,9 +82,9 @@ int Run(const Options& options) {
   if (!options.signal.empty()) lumivane::testing::WriteFile(options.signal, "");
   if (!options.wait_for.empty() && !WaitFor(options.wait_for)) return 3;
   if (options.then == "supprimer") {
-    pictures.SupprimerImagesEnregistrees();
+    pictures.RemoveStoredPictures();
   } else if (options.then == "remettre") {
-    pictures.Remettre();
+    pictures.HandOver();
   } else if (options.then == "echange") {
     lumivane::platform::ReplaceFileContents(options.exchange, "<x/>");
   }

@@ -1,6 +1,7 @@
 #include "quote/pictures.h"
 #include "http/http.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,30 +18,25 @@
 
 #include "http_test_server.h"
 #include "platform/files.h"
+#include "recorders.h"
 #include "text/date_format.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using lumivane::platform::LocalDateTime;
-using lumivane::quote::Horodatage;
 using lumivane::quote::kPictureErrorMessage;
-using lumivane::quote::NumeroPourNomDeFichier;
+using lumivane::quote::NumberForFileName;
 using lumivane::quote::PictureDownloader;
+using lumivane::quote::TimeStamp;
 using lumivane::text::DateSeparatorFromFormat;
 // What ends a folder given without its separator.
 const std::string kSep(1, lumivane::platform::kPathSeparator);
 
 namespace {
 
-struct FixedClock : lumivane::platform::Clock {
-  LocalDateTime now{2020, 6, 9, 14, 30, 5};
-  LocalDateTime Now() override { return now; }
-};
+using ::testing::HasSubstr;
 
-struct RecordedMessages : lumivane::report::MessagePort {
-  std::vector<std::string> shown;
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-};
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
 
 const std::string kImage("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 18);
 
@@ -158,7 +154,7 @@ class PicturesTest : public ::testing::Test {
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
   FixedClock clock_;
-  RecordedMessages messages_;
+  RecorderMessages messages_;
 };
 
 TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
@@ -170,7 +166,7 @@ TEST_F(PicturesTest, StoresTheBytesUnderStampAndNumberInACreatedFolder) {
   EXPECT_EQ(*path, folder.string() + "/20200609_143005_42.jpeg");
   EXPECT_EQ(lumivane::testing::ReadFile(*path), kImage);
   EXPECT_TRUE(messages_.shown.empty());
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder), std::vector<std::string>{"20200609_143005_42.jpeg"});
 }
 
@@ -213,7 +209,7 @@ TEST_F(PicturesTest, NamesNeverCollideAndFilesThereAreNeverReplaced) {
             "prise par un autre module");
   EXPECT_EQ(Files(folder).size(), 7u);  // and this run's private folder
   // A failed retrieval removes its own pictures only.
-  pictures.SupprimerImagesEnregistrees();
+  pictures.RemoveStoredPictures();
   EXPECT_EQ(Files(folder),
             (std::vector<std::string>{"20200609_143005-4_42.jpeg", "20200609_143005_42.jpeg"}));
 }
@@ -231,7 +227,7 @@ TEST_F(PicturesTest, HostileQuoteNumbersStayInsideTheFolder) {
   clock_.now.second = 3;
   EXPECT_EQ(pictures.TelechargerImage(url, "C:\\x"),
             folder.string() + kSep + "20200609_143003_C__x.jpeg");
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder).size(), 3u);
   EXPECT_EQ(Files(dir_.Path()), std::vector<std::string>{"images"});
 }
@@ -251,12 +247,12 @@ TEST_F(PicturesTest, LongQuoteNumbersGiveNamesOfAtMost150Bytes) {
   const std::string b = second->substr(second->find_last_of("/\\") + 1);
   EXPECT_EQ(a, "20200609_143005_\xC3\xA9" + std::string(127, '7') + ".jpeg");
   EXPECT_EQ(b, "20200609_143005-2_\xC3\xA9" + std::string(125, '7') + ".jpeg");
-  pictures.Remettre();
+  pictures.HandOver();
   EXPECT_EQ(Files(folder), (std::vector<std::string>{b, a}));
 
-  EXPECT_EQ(lumivane::quote::NomImage("s", "", std::string(148, 'x') + "\xC3\xA9"),
+  EXPECT_EQ(lumivane::quote::PictureFileName("s", "", std::string(148, 'x') + "\xC3\xA9"),
             "s_" + std::string(143, 'x') + ".jpeg");
-  EXPECT_EQ(lumivane::quote::NomImage("s", "", "\xE2\x82\xAC\xE2\x82\xAC").size(), 13u);
+  EXPECT_EQ(lumivane::quote::PictureFileName("s", "", "\xE2\x82\xAC\xE2\x82\xAC").size(), 13u);
 }
 
 // An executable whose folder cannot be found stores no picture anywhere else
@@ -267,7 +263,7 @@ TEST_F(PicturesTest, NoFolderIsAnErrorBeforeAnyDownload) {
     pictures.TelechargerImage(server_.Url("/image.png"), "42");
     FAIL() << "no error";
   } catch (const lumivane::platform::FileError& e) {
-    EXPECT_NE(std::string(e.what()).find("introuvable"), std::string::npos) << e.what();
+    EXPECT_THAT(std::string(e.what()), HasSubstr("introuvable")) << e.what();
   }
 }
 
@@ -282,11 +278,11 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
   urls.push_back(urls[0]);
   urls.push_back(server_.Url("/capricieuse.jpeg"));
   std::vector<std::size_t> progress;
-  pictures.SetProgression([&](std::size_t done, std::size_t total) {
+  pictures.SetProgress([&](std::size_t done, std::size_t total) {
     EXPECT_EQ(total, 8u);
     progress.push_back(done);
   });
-  pictures.Precharger(urls);
+  pictures.Prefetch(urls);
   EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   // In this run's private folder only, until the lines claim them.
   ASSERT_EQ(Files(folder).size(), 1u);
@@ -298,8 +294,8 @@ TEST_F(PicturesTest, DownloadedTogetherNamedInLineOrder) {
     ASSERT_TRUE(path) << url;
     names.push_back(fs::path(*path).filename().string());
   }
-  pictures.Synchroniser();
-  pictures.Remettre();
+  pictures.Sync();
+  pictures.HandOver();
   EXPECT_EQ(names[0], "20200609_143005_42.jpeg");
   for (std::size_t i = 1; i < names.size(); ++i) {
     EXPECT_EQ(names[i], "20200609_143005-" + std::to_string(i + 1) + "_42.jpeg");
@@ -331,7 +327,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
     });
     std::vector<std::string> urls{server_.Url("/image.png"), server_.Url("/bloquee.jpeg")};
     for (int i = 0; i < 4; ++i) urls.push_back(server_.Url("/goutte.jpeg?" + std::to_string(i)));
-    EXPECT_THROW(pictures.Precharger(urls), lumivane::base::OperationAnnulee);
+    EXPECT_THROW(pictures.Prefetch(urls), lumivane::base::OperationCancelled);
     annuler.join();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -367,7 +363,7 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
   std::size_t stored = 0;
   {
     PictureDownloader pictures = Downloader(folder.string());
-    pictures.Precharger(urls);
+    pictures.Prefetch(urls);
     for (std::size_t i = 0; i < urls.size(); ++i) {
       const auto path = pictures.TelechargerImage(urls[i], "42");
       if (!path) continue;
@@ -376,8 +372,8 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
         EXPECT_EQ(lumivane::testing::ReadFile(*path), "image " + std::to_string(i + 1));
       }
     }
-    pictures.SignalerEchecsRestants();
-    pictures.Remettre();
+    pictures.ReportRemainingFailures();
+    pictures.HandOver();
   }
 #ifndef _WIN32
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
@@ -385,7 +381,7 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
   EXPECT_EQ(stored, 1488u);
   EXPECT_EQ(Files(folder).size(), 1488u);
   std::vector<std::string> expected(5, kPictureErrorMessage);
-  expected.push_back(lumivane::quote::MessageEchecsRestants(7));
+  expected.push_back(lumivane::quote::RemainingFailuresMessage(7));
   EXPECT_EQ(messages_.shown, expected);
 }
 
@@ -424,12 +420,12 @@ TEST_F(PicturesTest, APictureCountsAsOftenAsItsLinesNameIt) {
   PictureDownloader pictures(folder.string(), clock_, "/", messages_);
   const std::vector<std::string> urls(45, server_.Url("/grosse.jpeg"));
   try {
-    pictures.Precharger(urls);
+    pictures.Prefetch(urls);
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& error) {
-    EXPECT_EQ(error.what(), lumivane::quote::MessageImagesTropVolumineuses());
+    EXPECT_EQ(error.what(), lumivane::quote::PicturesTooLargeMessage());
   }
-  pictures.SupprimerImagesEnregistrees();
+  pictures.RemoveStoredPictures();
   EXPECT_TRUE(Files(folder).empty());
 }
 
@@ -472,17 +468,17 @@ TEST_F(PicturesTest, FolderThatCannotBeCreatedIsAnErrorNamingIt) {
   EXPECT_TRUE(messages_.shown.empty());
 }
 
-TEST(Horodatage, TwoDigitFieldsTwentyFourHourClockAndSeparators) {
-  EXPECT_EQ(Horodatage({2020, 6, 9, 9, 5, 3}, "/"), "20200609_090503");
-  EXPECT_EQ(Horodatage({2020, 12, 31, 21, 5, 3}, "/"), "20201231_210503");
-  EXPECT_EQ(Horodatage({2020, 6, 9, 0, 0, 0}, "-"), "2020-06-09_000000");
-  EXPECT_EQ(Horodatage({987, 1, 2, 23, 59, 59}, "."), "0987.01.02_235959");
+TEST(TimeStamp, TwoDigitFieldsTwentyFourHourClockAndSeparators) {
+  EXPECT_EQ(TimeStamp({2020, 6, 9, 9, 5, 3}, "/"), "20200609_090503");
+  EXPECT_EQ(TimeStamp({2020, 12, 31, 21, 5, 3}, "/"), "20201231_210503");
+  EXPECT_EQ(TimeStamp({2020, 6, 9, 0, 0, 0}, "-"), "2020-06-09_000000");
+  EXPECT_EQ(TimeStamp({987, 1, 2, 23, 59, 59}, "."), "0987.01.02_235959");
 }
 
-TEST(NumeroPourNomDeFichier, ReplacesWhatNoFileNameCanHold) {
-  EXPECT_EQ(NumeroPourNomDeFichier("D-2020.42 \xC3\xA9"), "D-2020.42 \xC3\xA9");
-  EXPECT_EQ(NumeroPourNomDeFichier("\\/:*?\"<>|"), "_________");
-  EXPECT_EQ(NumeroPourNomDeFichier(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
+TEST(NumberForFileName, ReplacesWhatNoFileNameCanHold) {
+  EXPECT_EQ(NumberForFileName("D-2020.42 \xC3\xA9"), "D-2020.42 \xC3\xA9");
+  EXPECT_EQ(NumberForFileName("\\/:*?\"<>|"), "_________");
+  EXPECT_EQ(NumberForFileName(std::string("a\tb\x7F\x1F", 5) + '\0'), "a_b___");
 }
 
 // The date format of the C library's locales (Linux).

@@ -1,22 +1,20 @@
 #include "result/result.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
-
-#include "platform/files.h"
-#include "temp_dir.h"
 
 using lumivane::quote::Devis;
 using lumivane::quote::LigneDevis;
 using lumivane::quote::XmlError;
 using lumivane::result::ConstruireResultat;
-using lumivane::result::EcrireResultat;
 using lumivane::result::OctetsFichierEchange;
 using lumivane::result::Telecharger;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 // Hands out paths for the URLs it is given and records the calls.
 struct FakeDownloads {
@@ -98,10 +96,10 @@ TEST(ResultDocument, KeepsEverythingAndAppendsOneMenuiseriePerLine) {
   // the euro sign, CR LF at the end, no byte-order mark.
   const std::string bytes = OctetsFichierEchange(*document);
   EXPECT_EQ(bytes.substr(0, 5), "<?xml");
-  EXPECT_NE(bytes.find("<Project>D\xE9v-7</Project>"), std::string::npos);
-  EXPECT_NE(bytes.find("<Prix>10 &#8364;</Prix>"), std::string::npos);
-  EXPECT_NE(bytes.find("<Note><![CDATA[a < b \xE9]]></Note>"), std::string::npos);
-  EXPECT_NE(bytes.find("Fen\xEAtre &lt;PVC&gt; &amp; &#8364;</Designation>"), std::string::npos);
+  EXPECT_THAT(bytes, HasSubstr("<Project>D\xE9v-7</Project>"));
+  EXPECT_THAT(bytes, HasSubstr("<Prix>10 &#8364;</Prix>"));
+  EXPECT_THAT(bytes, HasSubstr("<Note><![CDATA[a < b \xE9]]></Note>"));
+  EXPECT_THAT(bytes, HasSubstr("Fen\xEAtre &lt;PVC&gt; &amp; &#8364;</Designation>"));
   EXPECT_EQ(bytes.substr(bytes.size() - 18), "</Configurateur>\r\n");
   EXPECT_EQ(bytes.find('\r'), bytes.size() - 2);
 }
@@ -187,7 +185,7 @@ TEST(ResultDocument, DocumentsThatCannotBeWrittenBackAreRefusedBeforeAnyDownload
       ConstruireResultat(text, TroisLignes(), "j", downloads.Fn());
       ADD_FAILURE() << "no error";
     } catch (const XmlError& error) {
-      EXPECT_NE(std::string(error.what()).find(expected), std::string::npos) << error.what();
+      EXPECT_THAT(std::string(error.what()), HasSubstr(expected)) << error.what();
     }
     EXPECT_TRUE(downloads.urls.empty());
   }
@@ -207,27 +205,8 @@ TEST(ResultDocument, DeepNestingIsCopiedWhole) {
   ASSERT_TRUE(document);
   const std::string bytes = OctetsFichierEchange(*document);
   EXPECT_EQ(bytes.size(), text.size() + 43 - 3 + 7 + 2);
-  EXPECT_NE(bytes.find("<a>&#8364;</a>"), std::string::npos);
+  EXPECT_THAT(bytes, HasSubstr("<a>&#8364;</a>"));
   EXPECT_EQ(lumivane::quote::LireDevisId(text), "");
-}
-
-TEST(EcrireResultat, ReplacesTheExchangeFileOrLeavesItAlone) {
-  lumivane::testing::TempDir dir;
-  const std::string path = (dir.Path() / "echange.xml").string();
-  lumivane::testing::WriteFile(path, std::string(10000, 'x'));
-
-  FakeDownloads downloads;
-  EXPECT_FALSE(EcrireResultat("<Autre/>", TroisLignes(), "j", path, downloads.Fn()));
-  EXPECT_EQ(lumivane::testing::ReadFile(path), std::string(10000, 'x'));
-
-  EXPECT_TRUE(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j", path, downloads.Fn()));
-  EXPECT_EQ(lumivane::testing::ReadFile(path),
-            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur/>\r\n");
-
-  // An exchange file that cannot be written is an error for the caller.
-  EXPECT_THROW(EcrireResultat("<Configurateur/>", Devis{"7", {}}, "j",
-                              (dir.Path() / "absent" / "echange.xml").string(), downloads.Fn()),
-               lumivane::platform::FileError);
 }
 
 }  // namespace

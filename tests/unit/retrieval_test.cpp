@@ -1,6 +1,7 @@
 #include "result/retrieval.h"
 #include "http/http.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -11,11 +12,11 @@
 #include "http/endpoints.h"
 #include "platform/files.h"
 #include "quote/quote.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 using lumivane::http::HttpError;
 using lumivane::platform::HttpClient;
-using lumivane::platform::LocalDateTime;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
 using lumivane::result::RetrievalInputs;
@@ -23,14 +24,10 @@ using lumivane::result::RetrievalOutcome;
 
 namespace {
 
-struct FixedClock : lumivane::platform::Clock {
-  LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-};
+using ::testing::HasSubstr;
 
-struct RecordedMessages : lumivane::report::MessagePort {
-  std::vector<std::string> shown;
-  void ShowMessage(const std::string& text) override { shown.push_back(text); }
-};
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
 
 const char* const kRetrieval =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -96,7 +93,7 @@ class RetrievalTest : public ::testing::Test {
   lumivane::testing::HttpTestServer server_;
   lumivane::testing::TempDir dir_;
   FixedClock clock_;
-  RecordedMessages messages_;
+  RecorderMessages messages_;
   std::string exchange_;
   std::string folder_;
   std::string devis_id_ = "ancien";
@@ -164,8 +161,7 @@ TEST_F(RetrievalTest, SilentClosingsLeaveTheExchangeFileAsItWas) {
     const RetrievalOutcome outcome = Run();
     EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::ClosedWithMessage) << c.name;
     EXPECT_EQ(outcome.message.rfind("Erreur lumivane", 0), 0u) << c.name << ": " << outcome.message;
-    EXPECT_NE(outcome.message.find(c.in_message), std::string::npos)
-        << c.name << ": " << outcome.message;
+    EXPECT_THAT(outcome.message, HasSubstr(c.in_message)) << c.name << ": " << outcome.message;
     ExpectExchangeUntouched();
   }
   // Without Configurateur the request still went out, with an empty id, and
@@ -211,7 +207,7 @@ TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
     Run("");
     ADD_FAILURE() << "no error without a retrieval URL";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find("passerelle"), std::string::npos) << e.what();
+    EXPECT_THAT(std::string(e.what()), HasSubstr("passerelle")) << e.what();
   }
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
@@ -235,8 +231,7 @@ TEST_F(RetrievalTest, FailedExchangeFileRemovesThePicturesOfTheRun) {
     ADD_FAILURE() << "no error";
   } catch (const lumivane::platform::FileError& error) {
     // In French, with the system's code (2 on Linux, 3 on Windows).
-    EXPECT_NE(std::string(error.what()).find("introuvable (code "), std::string::npos)
-        << error.what();
+    EXPECT_THAT(std::string(error.what()), HasSubstr("introuvable (code ")) << error.what();
   }
   EXPECT_EQ(pictures_served_, 1);
   std::vector<std::string> left;
@@ -262,7 +257,7 @@ TEST_F(RetrievalTest, AnnulerBeforeTheExchangeFileIsInPlaceWritesNothing) {
   RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
   inputs.annulation = &clock.token;
   EXPECT_THROW(RecupererDevis(inputs, http1, http2, pictures, devis_id_),
-               lumivane::base::OperationAnnulee);
+               lumivane::base::OperationCancelled);
   ExpectExchangeUntouched();
   EXPECT_EQ(pictures_served_, 1);
   EXPECT_TRUE(std::filesystem::is_empty(folder_));

@@ -4,6 +4,7 @@
 
 #include "sandbox.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -19,6 +20,8 @@
 
 namespace lumivane::testing {
 namespace {
+
+using ::testing::HasSubstr;
 
 using nlohmann::json;
 
@@ -99,7 +102,7 @@ TEST(SandboxProcessTest, RefusesABadCommandLineAndAppliesFaultsGivenOnIt) {
       RunToEnd({LUMIVANE_SANDBOX_EXE, "--fault", "quote:{\"kind\":\"nope\"}"}, {}, kWait);
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->exit_code, 2);
-  EXPECT_NE(refused->err.find("nope"), std::string::npos) << refused->err;
+  EXPECT_THAT(refused->err, HasSubstr("nope")) << refused->err;
 
   auto process = Process::Start(
       {LUMIVANE_SANDBOX_EXE, "--quiet", "--fault", R"(picture:{"status":404,"times":1})"});
@@ -141,7 +144,7 @@ TEST_F(SandboxTest, GatewayAnswersATokenWithItsTwoUrlsForAKnownAccountOnly) {
 }
 
 TEST_F(SandboxTest, SavedQuoteTravelsFromThePageToTheQuoteServiceAndItsPictures) {
-  EXPECT_NE(Get("/configurateur?jeton=T1")->body.find("Enregistrer le devis"), std::string::npos);
+  EXPECT_THAT(Get("/configurateur?jeton=T1")->body, HasSubstr("Enregistrer le devis"));
   const auto catalogue = json::parse(Get("/catalogue")->body);
   EXPECT_EQ(catalogue.size(), 6u);
 
@@ -273,14 +276,14 @@ TEST_F(SandboxTest, DamagedDocumentKindsStayWhatTheyClaim) {
 
   sandbox_.SetFault("retrieval", {{"kind", "odd"}, {"times", 1}});
   auto latin1 = Get("/recuperation?jeton=t");
-  EXPECT_NE(latin1->body.find("\xE9 \xE0 \xE7 &#8364;"), std::string::npos);  // ISO-8859-1 bytes
+  EXPECT_THAT(latin1->body, HasSubstr("\xE9 \xE0 \xE7 &#8364;"));  // ISO-8859-1 bytes
   // The declaration tells the parser the encoding.
   ASSERT_TRUE(document.load_buffer(latin1->body.data(), latin1->body.size()));
   const std::string odd_id = document.child("Configurateur").child_value("Project");
   EXPECT_EQ(odd_id, "42 " + kOdd);
   // Sent back as valid JSON, the odd id still finds its quote.
   auto found = Post(kQuotePath, json{{"QUOTE_ID", odd_id}, {"key", kKey}}.dump());
-  EXPECT_NE(found->body.find("DV-2026-00042"), std::string::npos);
+  EXPECT_THAT(found->body, HasSubstr("DV-2026-00042"));
 
   sandbox_.SetFault("gateway", {{"kind", "attributes"}, {"times", 1}});
   ASSERT_TRUE(document.load_string(

@@ -17,21 +17,17 @@
 #include "http_test_server.h"
 #include "process.h"
 #include "quote/pictures.h"
+#include "recorders.h"
 #include "temp_dir.h"
 
 namespace {
 
+using ::lumivane::testing::FixedClock;
+using ::lumivane::testing::RecorderMessages;
+
 namespace fs = std::filesystem;
 using lumivane::testing::Process;
 using namespace std::chrono_literals;
-
-struct FixedClock : lumivane::platform::Clock {
-  lumivane::platform::LocalDateTime Now() override { return {2020, 6, 9, 14, 30, 5}; }
-};
-
-struct NoMessages : lumivane::report::MessagePort {
-  void ShowMessage(const std::string&) override {}
-};
 
 // Generous: the sanitizer build downloads sixty pictures slowly.
 constexpr auto kModuleWait = 90s;
@@ -88,9 +84,9 @@ class SharedPicturesTest : public ::testing::Test {
   // The next run's retrieval: its folder chosen, one picture downloaded.
   void NextRun() {
     FixedClock clock;
-    NoMessages messages;
+    RecorderMessages messages;
     lumivane::quote::PictureDownloader pictures(Folder(), clock, "/", messages);
-    pictures.Precharger({server_.Url("/m/suivant/1")});
+    pictures.Prefetch({server_.Url("/m/suivant/1")});
   }
 
   std::set<std::string> Files() const {

@@ -1,6 +1,7 @@
 // The Windows platform layer where it differs from Linux: UTF-16 paths, long
 // paths, files held by other programs, error texts, the process's folder and
 // arguments, the shell browser.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
@@ -25,6 +26,8 @@
 
 namespace lumivane::platform {
 namespace {
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 using lumivane::testing::TempDir;
@@ -206,10 +209,8 @@ TEST(WindowsFilesTest, ReplacementWaitsForAnotherProgramToLetGoOfTheTarget) {
     ADD_FAILURE() << "no error";
   } catch (const FileError& error) {
     const std::string text = error.what();
-    EXPECT_NE(text.find("Impossible d'écrire le fichier " + Utf8(target) + " : "),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("(code "), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr("Impossible d'écrire le fichier " + Utf8(target) + " : ")) << text;
+    EXPECT_THAT(text, HasSubstr("(code ")) << text;
   }
   EXPECT_GT(std::chrono::steady_clock::now() - start, 500ms);
   CloseHandle(held);
@@ -374,8 +375,8 @@ TEST(JournalTest, ALockHeldElsewhereIsNotWaitedFor) {
   UnlockFileEx(other, 0, 1, 0, &far_byte);
   CloseHandle(other);
   const std::string text = ReadFileBytes(path);
-  EXPECT_NE(text.find(" sans verrou\n"), std::string::npos) << text;
-  EXPECT_NE(text.find(" encore\n"), std::string::npos) << text;
+  EXPECT_THAT(text, HasSubstr(" sans verrou\n")) << text;
+  EXPECT_THAT(text, HasSubstr(" encore\n")) << text;
 }
 
 // Starts the argument printer with `command_line` (UTF-16, as a host would

@@ -1,6 +1,7 @@
 // The WinHTTP client where WinHTTP needs the client's own work: redirects
 // followed by hand, the stall rule over a trickling body, the wait for the
 // answer's headers, the size cap of an announced body, the Content-Type.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -21,8 +22,11 @@
 namespace lumivane::platform {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 using base::CancellationToken;
-using base::OperationAnnulee;
+using base::OperationCancelled;
 using http::HttpError;
 using http::HttpSettings;
 using http::WindowClientSettings;
@@ -169,7 +173,7 @@ TEST_F(WinHttpClientTest, StallRuleCoversTricklingBodiesAndLateHeaders) {
 }
 
 // "Annuler" while the client waits for the headers or for more of the body.
-TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
+TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationCancelled) {
   for (const char* path : {"/late-headers", "/trickle"}) {
     CancellationToken cancel;
     HttpClient client;
@@ -179,12 +183,12 @@ TEST_F(WinHttpClientTest, CancelledRequestsStopWithOperationAnnulee) {
       cancel.Cancel();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(client.Get(server_.Url(path)), OperationAnnulee) << path;
+    EXPECT_THROW(client.Get(server_.Url(path)), OperationCancelled) << path;
     // Within half a second of the token, not when the server answers (5 s).
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << path;
     annuler.join();
     // A token already set stops the next request before it starts.
-    EXPECT_THROW(client.Get(server_.Url("/target")), OperationAnnulee);
+    EXPECT_THROW(client.Get(server_.Url("/target")), OperationCancelled);
   }
 }
 
@@ -199,14 +203,12 @@ TEST_F(WinHttpClientTest, EachRequestIsNotedInTheJournal) {
   EXPECT_THROW(client.Get(server_.Url("/redirect/999")), HttpError);
   report::journal::Close();
   const std::string text = ReadFileBytes(path);
-  EXPECT_NE(text.find(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "),
-            std::string::npos)
+  EXPECT_THAT(text, HasSubstr(" http : GET " + server_.Url("/target") + " : 200, 5 octets, "))
       << text;
-  EXPECT_NE(
-      text.find(" http : GET " + server_.Url("/redirect/999") + " : Le serveur a répondu 999"),
-      std::string::npos)
+  EXPECT_THAT(text, HasSubstr(" http : GET " + server_.Url("/redirect/999") +
+                              " : Le serveur a répondu 999"))
       << text;
-  EXPECT_EQ(text.find("secret"), std::string::npos);
+  EXPECT_THAT(text, Not(HasSubstr("secret")));
 }
 
 TEST_F(WinHttpClientTest, AnnouncedBodyOverTheCapIsRefused) {

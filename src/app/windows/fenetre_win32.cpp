@@ -153,7 +153,7 @@ int LargeurTexte(HWND controle, HFONT police) {
 
 TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
                                                              window::Ports ports,
-                                                             BoiteMessageWin32* boite)
+                                                             Win32MessageBox* boite)
     : instance_(instance), messages_(*ports.messages), boite_(boite) {
   WNDCLASSEXW classe{};
   classe.cbSize = sizeof(classe);
@@ -220,7 +220,7 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
                travail.top + (travail.bottom - travail.top - hauteur) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  if (boite_ != nullptr) boite_->DefinirProprietaire(hwnd_);
+  if (boite_ != nullptr) boite_->SetOwner(hwnd_);
   // The controls exist: the behaviour sets lblVersion and runs FormCreate.
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
 }
@@ -229,7 +229,7 @@ TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() { Liberer(); }
 
 void TFicheConfigurateurRecupDevis::Liberer() {
   logique_.reset();
-  if (boite_ != nullptr) boite_->DefinirProprietaire(nullptr);
+  if (boite_ != nullptr) boite_->SetOwner(nullptr);
   if (hwnd_ != nullptr) {
     // No message reaches this object once it is gone.
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -476,7 +476,7 @@ LRESULT TFicheConfigurateurRecupDevis::Traiter(HWND hwnd, UINT message, WPARAM w
       break;
     case WM_DESTROY:
       hwnd_ = nullptr;
-      if (boite_ != nullptr) boite_->DefinirProprietaire(nullptr);
+      if (boite_ != nullptr) boite_->SetOwner(nullptr);
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "boite_message_win32.h"
+#include "win32_message_box.h"
 #include "window/declencheur_activation.h"
 #include "window/disposition.h"
 #include "window/fiche_logique.h"
@@ -38,7 +38,7 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
   // ports.messages; `boite`, when given, shows them over the window while it
   // exists.
   TFicheConfigurateurRecupDevis(HINSTANCE instance, window::Ports ports,
-                                BoiteMessageWin32* boite = nullptr);
+                                Win32MessageBox* boite = nullptr);
   ~TFicheConfigurateurRecupDevis() override;
   TFicheConfigurateurRecupDevis(const TFicheConfigurateurRecupDevis&) = delete;
   TFicheConfigurateurRecupDevis& operator=(const TFicheConfigurateurRecupDevis&) = delete;
@@ -93,7 +93,7 @@ class TFicheConfigurateurRecupDevis : public window::VueFiche {
 
   HINSTANCE instance_;
   report::MessagePort& messages_;
-  BoiteMessageWin32* boite_;
+  Win32MessageBox* boite_;
   HWND hwnd_ = nullptr;
   HWND focus_ = nullptr;        // the button that has, or last had, the focus
   HFONT police_ = nullptr;      // Tahoma 8

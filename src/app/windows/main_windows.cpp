@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "boite_message_win32.h"
+#include "win32_message_box.h"
 #include "fenetre_win32.h"
 #include "platform/clock.h"
 #include "report/journal.h"
@@ -39,7 +39,7 @@ class Com {
 };
 
 // Steps from the command line to the end of the event loop.
-void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite,
+void Demarrer(HINSTANCE instance, int commande, Win32MessageBox& boite,
               const std::vector<std::string>& arguments) {
   if (arguments.size() != 2) {
     boite.ShowMessage(window::kMessageParametres);
@@ -74,11 +74,11 @@ void Demarrer(HINSTANCE instance, int commande, BoiteMessageWin32& boite,
 
 // Shows what escaped start-up; a message that cannot be shown still reaches
 // standard error.
-void MontrerErreur(BoiteMessageWin32& boite, const std::string& texte) {
+void MontrerErreur(Win32MessageBox& boite, const std::string& texte) {
   try {
     boite.ShowMessage(texte);
   } catch (...) {
-    report::WriteMessageToStderr(texte);
+    report::CopyMessageToJournalAndStderr(texte);
   }
 }
 
@@ -87,7 +87,7 @@ void MontrerErreur(BoiteMessageWin32& boite, const std::string& texte) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
   const auto debut = std::chrono::steady_clock::now();
   report::journal::Open(report::journal::DefaultPath());
-  BoiteMessageWin32 boite;
+  Win32MessageBox boite;
   try {
     // Split again from the UTF-16 command line, whatever the code page; an
     // unreadable one is reported by the guard below, after the first line.

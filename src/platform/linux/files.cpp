@@ -101,7 +101,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
   // The data must be on disk before the rename makes it the target's content.
   if (::fsync(temporary.fd()) != 0) ThrowWriteError(path, errno);
   if (!temporary.Close()) ThrowWriteError(path, errno);
-  if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+  if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
   if (::rename(temporary.path().c_str(), path.c_str()) != 0) ThrowWriteError(path, errno);
   temporary.Release();
 

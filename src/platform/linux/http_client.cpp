@@ -36,7 +36,7 @@ struct HttpClient::Impl {
     response_code = 0;
     if (!text::HasHttpScheme(url))
       throw http::MakeError({http::Failure::kSchemeRefused}, settings, url);
-    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
     CURL* h = handle.get();
     if (!settings.accept.empty()) {
       headers = curl::AppendHeader(std::move(headers), "Accept: " + settings.accept);
@@ -93,7 +93,7 @@ struct HttpClient::Impl {
       while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
         if (message->msg == CURLMSG_DONE) return message->data.result;
       }
-      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
       curl_multi_poll(multi.get(), nullptr, 0, base::kCancellationPollMilliseconds, nullptr);
     }
   }
@@ -158,7 +158,5 @@ void HttpClient::SetBasicAuthentication(bool enabled) {
 }
 
 void HttpClient::SetCancellation(const base::CancellationToken* token) { impl_->cancel = token; }
-
-const http::HttpSettings& HttpClient::settings() const { return impl_->settings; }
 
 }  // namespace lumivane::platform

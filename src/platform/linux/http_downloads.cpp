@@ -105,16 +105,16 @@ struct Job {
 class Batch {
  public:
   Batch(const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-        std::size_t per_host, std::uint64_t max_total_bytes,
+        std::size_t at_once, std::uint64_t max_total_bytes,
         const std::function<void(std::size_t)>& done)
       : settings_(settings),
         done_(done),
-        at_once_(std::max<std::size_t>(per_host, 1)),
+        at_once_(std::max<std::size_t>(at_once, 1)),
         max_total_bytes_(max_total_bytes),
         results_(downloads.size()),
         jobs_(downloads.size()) {
     multi_ = curl::NewMulti();
-    curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(per_host));
+    curl_multi_setopt(multi_.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(at_once));
     curl_multi_setopt(multi_.get(), CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
     for (std::size_t i = 0; i < downloads.size(); ++i) {
       jobs_[i].download = &downloads[i];
@@ -142,7 +142,7 @@ class Batch {
       while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
         if (message->msg == CURLMSG_DONE) Ended(message->easy_handle, message->data.result);
       }
-      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+      if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
       CountReceived();
       const int wait = StartDue();
       if (finished_ < jobs_.size()) curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr);
@@ -332,9 +332,9 @@ class Batch {
 
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
+    std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done) {
-  Batch batch(downloads, settings, per_host, max_total_bytes, done);
+  Batch batch(downloads, settings, at_once, max_total_bytes, done);
   return batch.Run(cancel);
 }
 

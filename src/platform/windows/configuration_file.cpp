@@ -4,6 +4,7 @@
 
 #include "base/read_at_most.h"
 #include "platform/configuration_file.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
@@ -11,21 +12,6 @@ namespace lumivane::platform {
 namespace {
 
 using State = ConfigurationFile::State;
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  // A handle opened for reading only: its close has nothing to lose.
-  ~Handle() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -53,9 +39,9 @@ ConfigurationFile ReadConfigurationFile(const std::string& path, std::size_t max
 
   // Others may go on writing or renaming the file meanwhile; what is opened
   // is checked again to be a plain disk file.
-  const Handle file(CreateFileW(name.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const windows::FileHandle file(CreateFileW(
+      name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return {State::kUnreadable, {}};
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return {State::kUnreadable, {}};
 

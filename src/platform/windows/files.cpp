@@ -18,31 +18,13 @@
 
 #include "platform/system_error.h"
 #include "platform/windows/far_lock.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
 namespace {
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  // Closes now; false when the system reports a failure (a write it had
-  // delayed can fail here).
-  bool Close() {
-    if (!valid()) return true;
-    return CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
-  }
-
- private:
-  HANDLE handle_;
-};
+using windows::FileHandle;
 
 [[noreturn]] void ThrowWriteError(const std::string& path, DWORD code) {
   throw FileError(text::CannotWriteFile(path, SystemErrorText(static_cast<int>(code))));
@@ -85,12 +67,10 @@ void TakeOnTheTargetsLooks(const std::wstring& target, const std::wstring& tempo
 // Wine's ReplaceFileW leaves a file of its own beside a target it could
 // not move, so it is not called on one that is held.
 DWORD CanBeMovedAway(const std::wstring& path) {
-  const HANDLE probe =
-      CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return GetLastError();
-  CloseHandle(probe);
-  return ERROR_SUCCESS;
+  const FileHandle probe(CreateFileW(path.c_str(), DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return probe.valid() ? ERROR_SUCCESS : GetLastError();
 }
 
 // Over the host's file, ReplaceFileW; where there is none, a plain rename
@@ -125,20 +105,6 @@ bool MoveOverTarget(const std::wstring& from, const std::wstring& to, DWORD& err
   }
 }
 
-// Writes all of `bytes`, a megabyte at a time; the system's code of the
-// first failure, ERROR_SUCCESS when none.
-DWORD WriteAllBytes(HANDLE file, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
-    if (written == 0) return ERROR_WRITE_FAULT;
-    done += written;
-  }
-  return ERROR_SUCCESS;
-}
-
 // A new file of a fresh temporary name in `folder`, open for writing, its
 // path in `path`; CREATE_NEW never takes over somebody else's file. A failure
 // throws, naming `named`, or the temporary file when `named` is empty.
@@ -166,10 +132,10 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
   // A new temporary file beside the target, so that the rename stays on one
   // volume.
   std::string temporary_path;
-  Handle file(CreateTemporaryIn(folder, temporary_path, path));
+  FileHandle file(CreateTemporaryIn(folder, temporary_path, path));
   const std::wstring temporary = windows::WindowsPath(temporary_path);
 
-  DWORD error = WriteAllBytes(file.get(), bytes);
+  DWORD error = windows::WriteAll(file.get(), bytes);
   // The data must be on disk before the rename makes it the target's content.
   if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
@@ -177,7 +143,7 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
   if (error == ERROR_SUCCESS) TakeOnTheTargetsLooks(target, temporary);
   if (error == ERROR_SUCCESS && cancel != nullptr && cancel->IsCancelled()) {
     DeleteFileW(temporary.c_str());
-    throw base::OperationAnnulee();
+    throw base::OperationCancelled();
   }
   if (error == ERROR_SUCCESS && MoveOverTarget(temporary, target, error)) return;
 
@@ -189,9 +155,9 @@ void ReplaceFileContents(const std::string& path, const std::string& bytes,
 
 std::string ReadFileBytes(const std::string& path) {
   // Others may go on reading, writing or renaming the file meanwhile.
-  Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) ThrowReadError(path, GetLastError());
   LARGE_INTEGER size{};
   std::string bytes;
@@ -262,8 +228,8 @@ std::optional<std::string> CreateFolder(const std::string& path, bool parents) {
 
 std::optional<std::string> CheckWritableFolder(const std::string& folder) {
   const std::wstring probe = windows::WindowsPath(TemporaryPathIn(WithTrailingSeparator(folder)));
-  Handle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  FileHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   if (!file.valid()) return SystemErrorText(static_cast<int>(GetLastError()));
   return std::nullopt;
 }
@@ -292,8 +258,8 @@ void CopyToNewFile(const std::string& from, const std::string& to) {
                    COPY_FILE_FAIL_IF_EXISTS)) {
     ThrowWriteError(to, GetLastError());
   }
-  Handle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid() || !FlushFileBuffers(file.get())) error = GetLastError();
   if (error == ERROR_SUCCESS && !file.Close()) error = GetLastError();
   if (error == ERROR_SUCCESS) return;
@@ -430,9 +396,10 @@ bool RemoveOwnFolderOfFiles(const std::string& path) noexcept {
     const std::wstring folder = windows::WindowsPath(path);
     // Held without sharing its removal: the folder cannot be renamed or
     // swapped for a link while its files are looked at and removed.
-    Handle held(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle held(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!held.valid() || !GetFileInformationByHandle(held.get(), &info) ||
         KindOf(info.dwFileAttributes) != FolderEntry::Kind::kFolder || !OwnedByUser(folder)) {
@@ -474,11 +441,9 @@ bool HeldFile::IsOpen() const { return handle_ != -1; }
 void HeldFile::Append(std::string_view text) {
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   LARGE_INTEGER end{};
-  DWORD written = 0;
-  if (!SetFilePointerEx(file, end, nullptr, FILE_END) ||
-      !WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-      written != text.size()) {
-    ThrowWriteError(path_, GetLastError());
+  if (!SetFilePointerEx(file, end, nullptr, FILE_END)) ThrowWriteError(path_, GetLastError());
+  if (const DWORD error = windows::WriteAll(file, text); error != ERROR_SUCCESS) {
+    ThrowWriteError(path_, error);
   }
 }
 
@@ -491,9 +456,9 @@ void HeldFile::Remove() noexcept {
 HeldFile::Probe HeldFile::Look(const std::string& path) {
   Probe probe;
   try {
-    Handle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle file(CreateFileW(windows::WindowsPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(file.get(), &info) ||

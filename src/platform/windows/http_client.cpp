@@ -32,7 +32,7 @@ struct HttpClient::Impl {
 
   std::string Request(const char* method, const std::string& url, const std::string* body,
                       const std::string& content_type_header) {
-    if (!engine) throw base::OperationAnnulee();
+    if (!engine) throw base::OperationCancelled();
     if (cancel == nullptr || cancel->IsCancelled()) {
       engine->cancel = cancel;
       return engine->Request(method, url, body, content_type_header);
@@ -69,7 +69,7 @@ struct HttpClient::Impl {
         engine->abandon.Cancel();
         worker.detach();
         engine.reset();
-        throw base::OperationAnnulee();
+        throw base::OperationCancelled();
       }
     }
     lock.unlock();
@@ -107,7 +107,5 @@ void HttpClient::SetBasicAuthentication(bool enabled) {
 }
 
 void HttpClient::SetCancellation(const base::CancellationToken* token) { impl_->cancel = token; }
-
-const http::HttpSettings& HttpClient::settings() const { return impl_->settings; }
 
 }  // namespace lumivane::platform

@@ -13,6 +13,7 @@
 #include "http/failure.h"
 #include "http/request_journal.h"
 #include "platform/http_transport.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 #include "platform/windows/winhttp_request.h"
 #include "text/compare.h"
@@ -66,7 +67,7 @@ struct Batch {
         }
         batch->changed.notify_all();
       }
-    } catch (const base::OperationAnnulee&) {
+    } catch (const base::OperationCancelled&) {
     } catch (...) {
       {
         const std::lock_guard lock(batch->mutex);
@@ -103,41 +104,30 @@ struct Batch {
       if (head_.size() < http::kPictureHeadBytes) {
         head_.append(data, std::min(size, http::kPictureHeadBytes - head_.size()));
       }
-      // A short write (Wine's, as the disk fills) is followed by the rest,
-      // whose failure gives the system's true reason.
-      while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle_, data, static_cast<DWORD>(size), &written, nullptr)) {
-          error = GetLastError();
-          return false;
-        }
-        if (written == 0) {
-          error = ERROR_WRITE_FAULT;
-          return false;
-        }
-        data += written;
-        size -= written;
-      }
-      return true;
+      const DWORD failure = windows::WriteAll(handle_.get(), std::string_view(data, size));
+      if (failure == ERROR_SUCCESS) return true;
+      error = failure;
+      return false;
     }
     // Back to an empty file for a second try.
     bool Truncate(DWORD& error) {
       head_.clear();
-      if (handle_ == INVALID_HANDLE_VALUE) return true;
+      if (!handle_.valid()) return true;
       LARGE_INTEGER origin{};
-      if (!SetFilePointerEx(handle_, origin, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) {
+      if (!SetFilePointerEx(handle_.get(), origin, nullptr, FILE_BEGIN) ||
+          !SetEndOfFile(handle_.get())) {
         error = GetLastError();
         return false;
       }
       return true;
     }
     bool Open(DWORD& error) {
-      if (handle_ != INVALID_HANDLE_VALUE) return true;
-      if (abandon_.IsCancelled()) throw base::OperationAnnulee();
-      handle_ = CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (handle_ != INVALID_HANDLE_VALUE) {
+      if (handle_.valid()) return true;
+      if (abandon_.IsCancelled()) throw base::OperationCancelled();
+      handle_.reset(CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (handle_.valid()) {
         created_ = true;
         return true;
       }
@@ -146,14 +136,13 @@ struct Batch {
     }
     // The picture reaches the disk here, on the worker, one file at a time.
     bool Flush(DWORD& error) {
-      if (handle_ == INVALID_HANDLE_VALUE || FlushFileBuffers(handle_)) return true;
+      if (!handle_.valid() || FlushFileBuffers(handle_.get())) return true;
       error = GetLastError();
       return false;
     }
     // False (with the code) when the system reports a failure.
     bool Close(DWORD* error = nullptr) {
-      if (handle_ == INVALID_HANDLE_VALUE) return true;
-      const bool closed = CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != 0;
+      const bool closed = handle_.Close();
       if (!closed && error != nullptr) *error = GetLastError();
       return closed;
     }
@@ -165,7 +154,7 @@ struct Batch {
     std::string path_;
     std::string head_;
     const base::CancellationToken& abandon_;
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    windows::FileHandle handle_;
     bool created_ = false;
   };
 
@@ -190,7 +179,7 @@ struct Batch {
         too_large = true;
         abandon.Cancel();
         changed.notify_all();
-        throw base::OperationAnnulee();
+        throw base::OperationCancelled();
       }
       return file.Write(data, size, error);
     };
@@ -219,7 +208,7 @@ struct Batch {
       const auto resume = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(base::kRetryPauseMilliseconds);
       while (std::chrono::steady_clock::now() < resume) {
-        if (abandon.IsCancelled()) throw base::OperationAnnulee();
+        if (abandon.IsCancelled()) throw base::OperationCancelled();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
@@ -237,14 +226,14 @@ struct Batch {
 
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
-    std::size_t per_host, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
+    std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done) {
   if (downloads.empty()) return {};
   const auto batch = std::make_shared<Batch>(downloads, settings, max_total_bytes);
   // A small pool of workers, each with its own WinHTTP session (and so its
-  // own connection): `per_host` transfers at once at most. The pictures of a
+  // own connection): `at_once` transfers at most. The pictures of a
   // quote come from one server, so the limit is taken for the whole batch.
-  const std::size_t count = std::clamp<std::size_t>(per_host, 1, downloads.size());
+  const std::size_t count = std::clamp<std::size_t>(at_once, 1, downloads.size());
   std::vector<std::thread> workers;
   // Whatever happens on this thread, the workers are told to stop. They are
   // waited for only when the batch ends normally; when the caller leaves
@@ -283,7 +272,7 @@ std::vector<http::FileDownloadResult> DownloadFiles(
       ++finished;
       if (done) done(finished);
     }
-    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+    if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
   }
   // Every download has ended: the workers are about to return.
   leave.wait = true;

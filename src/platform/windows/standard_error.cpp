@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include "platform/windows/handle.h"
 
 namespace lumivane::platform {
 
@@ -12,15 +12,8 @@ StandardErrorWrite WriteToStandardError(std::string_view bytes) {
   if (error == nullptr || error == INVALID_HANDLE_VALUE) {
     return StandardErrorWrite::kNoStandardError;
   }
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 16));
-    DWORD written = 0;
-    if (!WriteFile(error, bytes.data(), chunk, &written, nullptr) || written == 0) {
-      return StandardErrorWrite::kFailed;
-    }
-    bytes.remove_prefix(written);
-  }
-  return StandardErrorWrite::kWritten;
+  return windows::WriteAll(error, bytes, 1u << 16) == ERROR_SUCCESS ? StandardErrorWrite::kWritten
+                                                                    : StandardErrorWrite::kFailed;
 }
 
 }  // namespace lumivane::platform

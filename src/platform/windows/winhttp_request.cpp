@@ -360,7 +360,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
     const RequestWatch::Outcome outcome = watch.Stop();
     if (outcome == RequestWatch::Outcome::kNone) return;
     (void)request.release();
-    if (outcome == RequestWatch::Outcome::kCancelled) throw base::OperationAnnulee();
+    if (outcome == RequestWatch::Outcome::kCancelled) throw base::OperationCancelled();
     Fail(ERROR_WINHTTP_TIMEOUT, Phase::kReceiving);
   };
   std::optional<std::string> next;
@@ -471,7 +471,7 @@ std::string Engine::Perform(std::string method, const std::string& url, const st
   if (!text::HasHttpScheme(url)) {
     throw http::MakeError({Failure::kSchemeRefused}, settings, url);
   }
-  if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationAnnulee();
+  if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
   std::string current = url;
   for (long hops = 0;; ++hops) {
     const auto parts = ParseHttpUrl(current);

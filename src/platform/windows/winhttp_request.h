@@ -89,7 +89,7 @@ struct Engine {
 
   // The request and its redirects: the body goes to `sink` when there is
   // one, else it is returned. Throws HttpError, SinkFailure or
-  // OperationAnnulee.
+  // OperationCancelled.
   std::string Perform(std::string method, const std::string& url, const std::string* body,
                       const std::string& content_type_header, const BodySink* sink);
 };

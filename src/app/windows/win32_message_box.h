@@ -10,14 +10,14 @@ namespace lumivane::app::win32 {
 
 // The user's messages: a modal information box with one OK button, titled
 // with the application name, over the window when there is one. Each text is
-// first copied to standard error.
-class BoiteMessageWin32 : public report::MessagePort {
+// first copied to the journal and standard error.
+class Win32MessageBox : public report::MessagePort {
  public:
   void ShowMessage(const std::string& text) override;
-  void DefinirProprietaire(HWND proprietaire) { proprietaire_ = proprietaire; }
+  void SetOwner(HWND owner) { owner_ = owner; }
 
  private:
-  HWND proprietaire_ = nullptr;
+  HWND owner_ = nullptr;
 };
 
 }  // namespace lumivane::app::win32

@@ -1,4 +1,4 @@
-#include "boite_message_win32.h"
+#include "win32_message_box.h"
 
 #include "platform/windows/wide.h"
 #include "report/secrets.h"
@@ -6,16 +6,16 @@
 
 namespace lumivane::app::win32 {
 
-void BoiteMessageWin32::ShowMessage(const std::string& text) {
-  report::WriteMessageToStderr(text);
+void Win32MessageBox::ShowMessage(const std::string& text) {
+  report::CopyMessageToJournalAndStderr(text);
   // A message raised during a network call shows the arrow, not the busy
   // cursor.
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  const UINT genre = MB_OK | MB_ICONINFORMATION | (proprietaire_ ? 0u : MB_TASKMODAL);
+  const UINT style = MB_OK | MB_ICONINFORMATION | (owner_ ? 0u : MB_TASKMODAL);
   MessageBoxW(
-      proprietaire_,
+      owner_,
       platform::windows::Wide(text::ForMessageBox(report::MaskedForMessageBox(text))).c_str(),
-      L"Module_Lumivane", genre);
+      L"Module_Lumivane", style);
 }
 
 }  // namespace lumivane::app::win32
