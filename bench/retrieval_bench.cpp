@@ -65,7 +65,7 @@
 
 namespace {
 
-using lumivane::platform::HttpClient;
+using lumivane::http::HttpClient;
 
 constexpr std::size_t kPictureBytes = 200 * 1024;
 constexpr int kCancelLines = 50;

@@ -22,7 +22,7 @@ std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenReq
   return url;
 }
 
-int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
+int GetJetonEtUrls(http::HttpClient& http, const std::string& gateway_base,
                    const TokenRequest& request, GatewayFields& fields) {
   fields.UrlConnexion.clear();
   fields.UrlRecuperation.clear();

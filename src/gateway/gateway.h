@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "base/limits.h"
 
 namespace lumivane::gateway {
@@ -46,7 +46,7 @@ std::string BuildTokenRequestUrl(const std::string& gateway_base, const TokenReq
 // HTTP errors (HttpError), an unreadable answer (GatewayAnswerError) and a
 // request too long to send (ConfigurationValueTooLong) are thrown; the URLs
 // are empty then and Jeton keeps its value.
-int GetJetonEtUrls(platform::HttpClient& http, const std::string& gateway_base,
+int GetJetonEtUrls(http::HttpClient& http, const std::string& gateway_base,
                    const TokenRequest& request, GatewayFields& fields);
 
 // The gateway's answer as the module reads it: the body decoded (its

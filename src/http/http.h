@@ -79,7 +79,7 @@ struct HttpSettings {
 HttpSettings WindowClientSettings();
 
 // One body to fetch into a new file at `path`, written as it arrives
-// (platform::DownloadFiles says when the file is created).
+// (http::DownloadFiles says when the file is created).
 struct FileDownload {
   std::string url;
   std::string path;

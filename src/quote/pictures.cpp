@@ -200,9 +200,9 @@ void PictureDownloader::Prefetch(const std::vector<std::string>& urls) {
   };
   std::vector<http::FileDownloadResult> results;
   try {
-    results = platform::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
+    results = http::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
                                       base::kMaxRetrievalPictureBytes, cancel_, done);
-  } catch (const platform::DownloadsTooLarge&) {
+  } catch (const http::DownloadsTooLarge&) {
     throw std::runtime_error(PicturesTooLargeMessage());
   }
   for (std::size_t i = 0; i < batch.size(); ++i) {

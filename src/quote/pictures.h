@@ -13,7 +13,7 @@
 #include "base/limits.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "report/messages.h"
 
 namespace lumivane::quote {

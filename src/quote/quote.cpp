@@ -31,7 +31,7 @@ std::string CorpsRequeteDevis(const std::string& devis_id) {
   return std::string("{\"QUOTE_ID\" : ") + id + ",\"key\" : \"" + kServiceKey + "\"}";
 }
 
-ReponseDevis DemanderDevis(platform::HttpClient& http, const std::string& quote_service_base,
+ReponseDevis DemanderDevis(http::HttpClient& http, const std::string& quote_service_base,
                            const std::string& devis_id) {
   http.SetBasicAuthentication(true);
   ReponseDevis reponse;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "xml/document.h"
 
 namespace lumivane::quote {
@@ -47,7 +47,7 @@ struct ReponseDevis {
 
 // POSTs the request for `devis_id` with `http` (basic authentication with
 // empty credentials, application/json in utf-8).
-ReponseDevis DemanderDevis(platform::HttpClient& http, const std::string& quote_service_base,
+ReponseDevis DemanderDevis(http::HttpClient& http, const std::string& quote_service_base,
                            const std::string& devis_id);
 
 // The string content of "GetDataQuoteResult"; empty when the body is not a

@@ -34,8 +34,8 @@ auto AvecServeur(const std::string& url, Lire&& lire) {
 
 }  // namespace
 
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                 platform::HttpClient& document_client,
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, http::HttpClient& quote_client,
+                                 http::HttpClient& document_client,
                                  quote::PictureDownloader& pictures, std::string& devis_id_out,
                                  const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
@@ -159,8 +159,8 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const Retr
   return outcome;
 }
 
-RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                platform::HttpClient& document_client,
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, http::HttpClient& quote_client,
+                                http::HttpClient& document_client,
                                 quote::PictureDownloader& pictures, std::string& devis_id_out) {
   const Preparation preparation =
       PreparerRecuperation(inputs, quote_client, document_client, pictures, devis_id_out);

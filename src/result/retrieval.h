@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "quote/pictures.h"
 #include "quote/quote.h"
 
@@ -49,8 +49,8 @@ struct Preparation {
 // content, pictures. Errors that leave the window open (HTTP, XML, files)
 // are thrown, OperationCancelled when the clients' token is set;
 // `devis_id_out` is set as soon as the id is known.
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                 platform::HttpClient& document_client,
+Preparation PreparerRecuperation(const RetrievalInputs& inputs, http::HttpClient& quote_client,
+                                 http::HttpClient& document_client,
                                  quote::PictureDownloader& pictures, std::string& devis_id_out,
                                  const Avancement& avancement = {});
 
@@ -63,8 +63,8 @@ RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const Retr
                                       quote::PictureDownloader& pictures);
 
 // The whole retrieval of one press of "Récupérer le devis", both halves.
-RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, platform::HttpClient& quote_client,
-                                platform::HttpClient& document_client,
+RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, http::HttpClient& quote_client,
+                                http::HttpClient& document_client,
                                 quote::PictureDownloader& pictures, std::string& devis_id_out);
 
 }  // namespace lumivane::result

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "config/configuration.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "report/journal.h"
 #include "quote/pictures.h"
 

@@ -12,7 +12,7 @@
 #include "platform/browser.h"
 #include "platform/clock.h"
 #include "http/endpoints.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "report/messages.h"
 #include "quote/pictures.h"
 #include "result/retrieval.h"
@@ -183,8 +183,8 @@ class FicheLogique {
   std::string FUrlRecuperation;
   std::unique_ptr<std::vector<std::string>> FErreurs;
 
-  platform::HttpClient IdHTTP1;
-  platform::HttpClient IdHTTP2;
+  http::HttpClient IdHTTP1;
+  http::HttpClient IdHTTP2;
 
  private:
   // Runs `travail` where network steps run, then `suite` on the window's

@@ -18,7 +18,7 @@ using ::testing::Not;
 
 using http::HttpError;
 using lumivane::testing::HttpTestServer;
-using platform::HttpClient;
+using http::HttpClient;
 
 constexpr const char* kAnswer =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -1,4 +1,4 @@
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "http/url.h"
 
 #include <gmock/gmock.h>
@@ -23,7 +23,7 @@
 
 #include "http_test_server.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 using ::testing::HasSubstr;
@@ -436,4 +436,4 @@ TEST(UrlTextTest, DisplayDropsQueryFragmentAndCredentials) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

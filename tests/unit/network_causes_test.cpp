@@ -16,7 +16,7 @@
 #include "http/http.h"
 #include "http_test_server.h"
 #include "platform/files.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "process.h"
 #include "temp_dir.h"
 
@@ -27,7 +27,7 @@ using lumivane::testing::Process;
 
 // The text of the error a GET with the window's client raises.
 std::string GetError(const std::string& url) {
-  lumivane::platform::HttpClient client;
+  lumivane::http::HttpClient client;
   try {
     client.Get(url);
   } catch (const HttpError& error) {
@@ -72,7 +72,7 @@ TEST_F(ProxyTest, ItsRequestForCredentialsNamesTheProxy) {
     EXPECT_EQ(GetError(url), expected);
     const std::vector<lumivane::http::FileDownload> downloads = {
         {url, lumivane::platform::TemporaryPathIn(dir_.Path().string() + "/")}};
-    const auto results = lumivane::platform::DownloadFiles(downloads, {}, 1, 0, nullptr, {});
+    const auto results = lumivane::http::DownloadFiles(downloads, {}, 1, 0, nullptr, {});
     EXPECT_FALSE(results[0].ok);
     EXPECT_EQ(results[0].error, expected);
   }
@@ -107,7 +107,7 @@ TEST(OpenFileLimit, IsNamedAsThisMachinesLimit) {
     taken.pop_back();
     const std::vector<lumivane::http::FileDownload> downloads = {
         {url, lumivane::platform::TemporaryPathIn(dir.Path().string() + "/")}};
-    download_error = lumivane::platform::DownloadFiles(downloads, {}, 1, 0, nullptr, {})[0].error;
+    download_error = lumivane::http::DownloadFiles(downloads, {}, 1, 0, nullptr, {})[0].error;
     for (const int fd : taken) ::close(fd);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
   }

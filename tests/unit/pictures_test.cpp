@@ -341,7 +341,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     PictureDownloader next = Downloader(folder.string());
-    next.Precharger({server_.Url("/image.png")});
+    next.Prefetch({server_.Url("/image.png")});
   }
   EXPECT_EQ(Files(folder), std::vector<std::string>{"autre.jpeg"});
 }
@@ -396,13 +396,13 @@ TEST_F(PicturesTest, TheBodiesOfOneBatchAreBoundedTogether) {
   }
   lumivane::http::HttpSettings settings;
   settings.max_body_bytes = 1024 * 1024;
-  EXPECT_THROW(lumivane::platform::DownloadFiles(downloads, settings, 2, 200 * 1024, nullptr, {}),
-               lumivane::platform::DownloadsTooLarge);
+  EXPECT_THROW(lumivane::http::DownloadFiles(downloads, settings, 2, 200 * 1024, nullptr, {}),
+               lumivane::http::DownloadsTooLarge);
   // Without the bound, the same batch arrives whole; a file already there is
   // never written over.
   for (auto& download : downloads) lumivane::platform::RemoveFile(download.path);
   dir_.Write("images/" + fs::path(downloads[0].path).filename().string(), "d'un autre");
-  const auto results = lumivane::platform::DownloadFiles(downloads, settings, 2, 0, nullptr, {});
+  const auto results = lumivane::http::DownloadFiles(downloads, settings, 2, 0, nullptr, {});
   EXPECT_TRUE(results[0].file_error);
   EXPECT_EQ(lumivane::testing::ReadFile(downloads[0].path), "d'un autre");
   for (std::size_t i = 1; i < results.size(); ++i) EXPECT_TRUE(results[i].ok) << i;
@@ -440,7 +440,7 @@ TEST_F(PicturesTest, OnlyAnAnswerHoldingAPictureIsStored) {
   }
   lumivane::http::HttpSettings settings;
   settings.max_body_bytes = 1024 * 1024;
-  const auto results = lumivane::platform::DownloadFiles(downloads, settings, 4, 0, nullptr, {});
+  const auto results = lumivane::http::DownloadFiles(downloads, settings, 4, 0, nullptr, {});
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const PictureAnswer& c = cases[i];
     EXPECT_EQ(results[i].ok, c.error.empty()) << c.name;

@@ -16,7 +16,7 @@
 #include "temp_dir.h"
 
 using lumivane::http::HttpError;
-using lumivane::platform::HttpClient;
+using lumivane::http::HttpClient;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
 using lumivane::result::RetrievalInputs;

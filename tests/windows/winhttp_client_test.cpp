@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "http_test_server.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "report/journal.h"
 #include "platform/files.h"
 #include "temp_dir.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 using ::testing::HasSubstr;
@@ -324,4 +324,4 @@ TEST_F(WinHttpClientTest, TheProxysRequestForCredentialsNamesTheProxy) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

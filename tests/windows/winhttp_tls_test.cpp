@@ -12,9 +12,9 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 using http::HttpError;
@@ -119,4 +119,4 @@ TEST_F(WinHttpTlsTest, AuthorityInTheRootStoreIsTrustedForTheNamedHostOnly) {
 }
 
 }  // namespace
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

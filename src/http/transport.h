@@ -15,7 +15,7 @@
 #include "base/cancellation.h"
 #include "http/http.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 
 // Blocking HTTP client with its own cookie store: cookies received are sent
 // back on this client's later requests only. Only http and https are
@@ -71,4 +71,4 @@ std::vector<http::FileDownloadResult> DownloadFiles(
     std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,
     const std::function<void(std::size_t)>& done);
 
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

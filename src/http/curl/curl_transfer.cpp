@@ -1,4 +1,4 @@
-#include "platform/linux/curl_transfer.h"
+#include "http/curl/curl_transfer.h"
 #include "http/http.h"
 
 #include <sys/socket.h>
@@ -13,7 +13,7 @@
 #include "platform/linux/write_all.h"
 #include "text/compare.h"
 
-namespace lumivane::platform::curl {
+namespace lumivane::http::curl {
 namespace {
 
 constexpr const char* kAllowedProtocols = "http,https";
@@ -50,7 +50,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     if (self->head.size() < http::kPictureHeadBytes) {
       self->head.append(data, std::min(length, http::kPictureHeadBytes - self->head.size()));
     }
-    self->write_errno = posix::WriteAll(self->fd, std::string_view(data, length));
+    self->write_errno = platform::posix::WriteAll(self->fd, std::string_view(data, length));
     if (self->write_errno != 0) return 0;
   } else {
     self->body.append(data, length);
@@ -246,4 +246,4 @@ void ConfigureHandle(CURL* h, const http::HttpSettings& settings, Transfer* tran
   transfer->handle = h;
 }
 
-}  // namespace lumivane::platform::curl
+}  // namespace lumivane::http::curl

@@ -19,7 +19,7 @@
 #include "http/http.h"
 #include "platform/url.h"
 
-namespace lumivane::platform::winhttp {
+namespace lumivane::http::winhttp {
 
 struct InternetDeleter {
   void operator()(void* handle) const { WinHttpCloseHandle(handle); }
@@ -94,4 +94,4 @@ struct Engine {
                       const std::string& content_type_header, const BodySink* sink);
 };
 
-}  // namespace lumivane::platform::winhttp
+}  // namespace lumivane::http::winhttp

@@ -1,4 +1,4 @@
-#include "platform/http_transport.h"
+#include "http/transport.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,9 +8,9 @@
 #include <thread>
 #include <utility>
 
-#include "platform/windows/winhttp_request.h"
+#include "http/winhttp/winhttp_request.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 
 struct HttpClient::Impl {
   explicit Impl(http::HttpSettings chosen)
@@ -108,4 +108,4 @@ void HttpClient::SetBasicAuthentication(bool enabled) {
 
 void HttpClient::SetCancellation(const base::CancellationToken* token) { impl_->cancel = token; }
 
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

@@ -1,11 +1,11 @@
 #include "http/url.h"
 #include "http/failure.h"
 #include "http/http.h"
-#include "platform/windows/winhttp_request.h"
+#include "http/winhttp/winhttp_request.h"
 #include "platform/windows/wide.h"
 #include "text/compare.h"
 
-namespace lumivane::platform::winhttp {
+namespace lumivane::http::winhttp {
 namespace {
 
 // Requests to these never go through a proxy.
@@ -109,4 +109,4 @@ Internet OpenSession(const std::wstring& agent, const ProxySettings& proxy) {
   return opened;
 }
 
-}  // namespace lumivane::platform::winhttp
+}  // namespace lumivane::http::winhttp

@@ -12,13 +12,13 @@
 #include "base/limits.h"
 #include "http/failure.h"
 #include "http/request_journal.h"
-#include "platform/http_transport.h"
+#include "http/transport.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
-#include "platform/windows/winhttp_request.h"
+#include "http/winhttp/winhttp_request.h"
 #include "text/compare.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 // What the workers and the calling thread share during DownloadFiles. The
@@ -280,4 +280,4 @@ std::vector<http::FileDownloadResult> DownloadFiles(
   return batch->results;
 }
 
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

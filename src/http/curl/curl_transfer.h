@@ -12,7 +12,7 @@
 #include "http/failure.h"
 #include "http/http.h"
 
-namespace lumivane::platform::curl {
+namespace lumivane::http::curl {
 
 struct EasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -75,4 +75,4 @@ struct Transfer {
 // followed by libcurl: the caller follows them as http::FollowRedirect says.
 void ConfigureHandle(CURL* handle, const http::HttpSettings& settings, Transfer* transfer);
 
-}  // namespace lumivane::platform::curl
+}  // namespace lumivane::http::curl

@@ -17,11 +17,11 @@
 #include "http/failure.h"
 #include "http/redirect.h"
 #include "http/request_journal.h"
-#include "platform/http_transport.h"
-#include "platform/linux/curl_transfer.h"
+#include "http/transport.h"
+#include "http/curl/curl_transfer.h"
 #include "text/compare.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -338,4 +338,4 @@ std::vector<http::FileDownloadResult> DownloadFiles(
   return batch.Run(cancel);
 }
 
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

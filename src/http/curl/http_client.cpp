@@ -1,4 +1,4 @@
-#include "platform/http_transport.h"
+#include "http/transport.h"
 
 #include <curl/curl.h>
 
@@ -9,10 +9,10 @@
 #include "http/failure.h"
 #include "http/redirect.h"
 #include "http/request_journal.h"
-#include "platform/linux/curl_transfer.h"
+#include "http/curl/curl_transfer.h"
 #include "text/compare.h"
 
-namespace lumivane::platform {
+namespace lumivane::http {
 
 using curl::HeaderList;
 using curl::SetOption;
@@ -159,4 +159,4 @@ void HttpClient::SetBasicAuthentication(bool enabled) {
 
 void HttpClient::SetCancellation(const base::CancellationToken* token) { impl_->cancel = token; }
 
-}  // namespace lumivane::platform
+}  // namespace lumivane::http

@@ -1,4 +1,4 @@
-#include "platform/windows/winhttp_request.h"
+#include "http/winhttp/winhttp_request.h"
 #include "http/http.h"
 
 #include <shlwapi.h>
@@ -20,7 +20,7 @@
 #include "platform/windows/wide.h"
 #include "text/compare.h"
 
-namespace lumivane::platform::winhttp {
+namespace lumivane::http::winhttp {
 namespace {
 
 using http::Failure;
@@ -492,4 +492,4 @@ std::string Engine::Perform(std::string method, const std::string& url, const st
   }
 }
 
-}  // namespace lumivane::platform::winhttp
+}  // namespace lumivane::http::winhttp
