@@ -201,7 +201,7 @@ void PictureDownloader::Prefetch(const std::vector<std::string>& urls) {
   std::vector<http::FileDownloadResult> results;
   try {
     results = http::DownloadFiles(batch, settings_, kPictureTransfersAtOnce,
-                                      base::kMaxRetrievalPictureBytes, cancel_, done);
+                                  base::kMaxRetrievalPictureBytes, cancel_, done);
   } catch (const http::DownloadsTooLarge&) {
     throw std::runtime_error(PicturesTooLargeMessage());
   }

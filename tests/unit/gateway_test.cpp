@@ -16,9 +16,9 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+using http::HttpClient;
 using http::HttpError;
 using lumivane::testing::HttpTestServer;
-using http::HttpClient;
 
 constexpr const char* kAnswer =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

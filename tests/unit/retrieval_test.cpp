@@ -15,8 +15,8 @@
 #include "recorders.h"
 #include "temp_dir.h"
 
-using lumivane::http::HttpError;
 using lumivane::http::HttpClient;
+using lumivane::http::HttpError;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
 using lumivane::result::RetrievalInputs;
