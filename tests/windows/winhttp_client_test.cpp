@@ -30,6 +30,8 @@ using base::OperationCancelled;
 using http::HttpError;
 using http::HttpSettings;
 using http::WindowClientSettings;
+using platform::ReadFileBytes;
+using platform::TemporaryPathIn;
 
 using lumivane::testing::HttpTestServer;
 using namespace std::chrono_literals;

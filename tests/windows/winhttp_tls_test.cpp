@@ -18,6 +18,7 @@ namespace lumivane::http {
 namespace {
 
 using http::HttpError;
+using platform::ReadFileBytes;
 
 class WinHttpTlsTest : public ::testing::Test {
  protected:

@@ -39,9 +39,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto* self = static_cast<Transfer*>(user);
   const std::size_t length = size * count;
   const long status = self->Status();
-  // The body of an error answer is not needed (the status is reported), nor
-  // that of a redirect that is followed.
-  if (status >= 400 || (http::IsRedirectStatus(status) && self->has_location)) return length;
+  if (!http::IsBodyKept(status, self->has_location)) return length;
   if (http::ExceedsBodyLimit(*self->settings, self->received, length)) {
     self->body_too_large = true;
     return 0;  // abandons the transfer

@@ -10,7 +10,6 @@
 #include "http/redirect.h"
 #include "http/request_journal.h"
 #include "http/curl/curl_transfer.h"
-#include "text/compare.h"
 
 namespace lumivane::http {
 
@@ -32,10 +31,9 @@ struct HttpClient::Impl {
                               [&] { return Perform(method, url, std::move(headers)); });
   }
 
-  std::string Perform(std::string method, const std::string& url, HeaderList headers) {
+  std::string Perform(const std::string& method, const std::string& url, HeaderList headers) {
     response_code = 0;
-    if (!text::HasHttpScheme(url))
-      throw http::MakeError({http::Failure::kSchemeRefused}, settings, url);
+    http::RedirectChain chain(method, url, settings);
     if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
     CURL* h = handle.get();
     if (!settings.accept.empty()) {
@@ -46,35 +44,27 @@ struct HttpClient::Impl {
       ~ForgetHeaders() { curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr); }
     } forget_headers{h};
     SetOption(h, CURLOPT_HTTPHEADER, headers.get());
-    std::string current = url;
-    for (long hops = 0;; ++hops) {
-      SetOption(h, CURLOPT_URL, current.c_str());
+    bool body_sent = !chain.body_dropped();
+    http::RunRequest(chain, [&](const http::RedirectChain& request) {
+      if (body_sent && request.body_dropped()) {
+        body_sent = false;
+        SetOption(h, CURLOPT_HTTPGET, 1L);
+        // The body's type goes with the body.
+        headers.reset();
+        if (!settings.accept.empty()) {
+          headers = curl::AppendHeader(std::move(headers), "Accept: " + settings.accept);
+        }
+        SetOption(h, CURLOPT_HTTPHEADER, headers.get());
+      }
+      SetOption(h, CURLOPT_URL, request.url().c_str());
       transfer.Reset();
       const CURLcode result = Run();
       response_code = transfer.Status();
-      if (result != CURLE_OK) throw http::MakeError(transfer.Map(result), settings, current);
-      const std::string target = transfer.RedirectTarget();
-      if (http::IsRedirectStatus(response_code) && !target.empty()) {
-        const http::RedirectStep step =
-            http::FollowRedirect(current, target, response_code, method, hops, settings);
-        if (step.becomes_get) {
-          method = "GET";
-          SetOption(h, CURLOPT_HTTPGET, 1L);
-          // The body's type goes with the body.
-          headers.reset();
-          if (!settings.accept.empty()) {
-            headers = curl::AppendHeader(std::move(headers), "Accept: " + settings.accept);
-          }
-          SetOption(h, CURLOPT_HTTPHEADER, headers.get());
-        }
-        current = step.url;
-        continue;
-      }
-      if (response_code >= 400) {
-        throw http::StatusError(response_code, transfer.ReasonPhrase(), current, transfer.Peer());
-      }
-      return std::exchange(transfer.body, {});
-    }
+      if (result != CURLE_OK) throw http::MakeError(transfer.Map(result), settings, request.url());
+      return http::ExchangeAnswer{response_code, transfer.RedirectTarget(),
+                                  std::string(transfer.ReasonPhrase()), transfer.Peer()};
+    });
+    return std::exchange(transfer.body, {});
   }
 
   // The transfer to its end, or to the token.

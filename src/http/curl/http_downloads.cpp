@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <cstdint>
@@ -19,7 +20,7 @@
 #include "http/request_journal.h"
 #include "http/transport.h"
 #include "http/curl/curl_transfer.h"
-#include "text/compare.h"
+
 
 namespace lumivane::http {
 namespace {
@@ -89,8 +90,7 @@ class Flusher {
 struct Job {
   const http::FileDownload* download = nullptr;
   http::FileDownloadResult* result = nullptr;
-  std::string current;  // the URL after the redirects followed so far
-  long hops = 0;
+  std::optional<http::RedirectChain> chain;  // where the transfer goes, after its redirects
   curl::Easy easy;
   curl::Transfer transfer;
   bool active = false;
@@ -119,7 +119,6 @@ class Batch {
     for (std::size_t i = 0; i < downloads.size(); ++i) {
       jobs_[i].download = &downloads[i];
       jobs_[i].result = &results_[i];
-      jobs_[i].current = downloads[i].url;
     }
   }
 
@@ -191,13 +190,13 @@ class Batch {
 
   void Add(Job& job) {
     CURL* h = job.easy.get();
-    curl::SetOption(h, CURLOPT_URL, job.current.c_str());
+    curl::SetOption(h, CURLOPT_URL, job.chain->url().c_str());
     // Over TLS the server may offer HTTP/2, which says so in the handshake:
     // the transfers wait for it and go over that one connection rather than
     // opening more. Plain http is HTTP/1.1 here, and waiting would only hold
     // the other transfers back until the first answer has come.
     curl::SetOption(h, CURLOPT_PIPEWAIT,
-                    text::StartsWithIgnoringCase(job.current, "https://") ? 1L : 0L);
+                    job.chain->parts().scheme == "https" ? 1L : 0L);
     total_ += job.transfer.received - job.counted;
     job.transfer.Reset();
     job.counted = job.transfer.received;
@@ -209,9 +208,10 @@ class Batch {
   void Prepare(Job& job) {
     job.started = Clock::now();
     in_flight_.push_back(&job);
-    if (!text::HasHttpScheme(job.download->url)) {
-      job.result->error =
-          http::FailureText({http::Failure::kSchemeRefused}, settings_, job.download->url);
+    try {
+      job.chain.emplace("GET", job.download->url, settings_);
+    } catch (const http::HttpError& error) {
+      job.result->error = error.what();
       return Finish(job);
     }
     job.transfer.fd =
@@ -242,14 +242,11 @@ class Batch {
       FailFile(job, job.transfer.write_errno);
       return Finish(job);
     }
-    if (result == CURLE_OK && http::IsRedirectStatus(status) &&
-        !job.transfer.RedirectTarget().empty()) {
-      return Redirect(job, status);
-    }
+    if (result == CURLE_OK && FollowRedirect(job, status)) return;
     if (result == CURLE_OK && status < 400) {
       job.result->error =
           http::PictureAnswerText(status, job.transfer.ReasonPhrase(), job.transfer.head,
-                                  job.transfer.received, job.current);
+                                  job.transfer.received, job.chain->url());
       job.result->ok = job.result->error.empty();
       return Finish(job);
     }
@@ -259,22 +256,21 @@ class Batch {
       return Retry(job);
     }
     job.result->error = result == CURLE_OK ? http::StatusText(status, job.transfer.ReasonPhrase(),
-                                                              job.current, job.transfer.Peer())
-                                           : http::FailureText(failure, settings_, job.current);
+                                                              job.chain->url(), job.transfer.Peer())
+                                           : http::FailureText(failure, settings_, job.chain->url());
     Finish(job);
   }
 
-  void Redirect(Job& job, long status) {
+  // True when the answer was a redirect: followed, or refused and finished.
+  bool FollowRedirect(Job& job, long status) {
     try {
-      const http::RedirectStep step = http::FollowRedirect(
-          job.current, job.transfer.RedirectTarget(), status, "GET", job.hops, settings_);
-      job.current = step.url;
-      ++job.hops;
+      if (!job.chain->Follow(status, job.transfer.RedirectTarget())) return false;
       Add(job);
     } catch (const http::HttpError& error) {
       job.result->error = error.what();
       Finish(job);
     }
+    return true;
   }
 
   // The body so far is dropped; the second try starts afresh from the URL
@@ -284,8 +280,7 @@ class Batch {
       FailFile(job, errno);
       return Finish(job);
     }
-    job.current = job.download->url;
-    job.hops = 0;
+    job.chain.emplace("GET", job.download->url, settings_);
     job.retry_at = Clock::now() + std::chrono::milliseconds(base::kRetryPauseMilliseconds);
   }
 

@@ -16,7 +16,7 @@
 #include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 #include "http/winhttp/winhttp_request.h"
-#include "text/compare.h"
+#include "http/redirect.h"
 
 namespace lumivane::http {
 namespace {
@@ -90,7 +90,7 @@ struct Batch {
       (void)Close();
       if (created_ && abandon_.IsCancelled()) {
         try {
-          DeleteFileW(windows::WindowsPath(path_).c_str());
+          DeleteFileW(platform::windows::WindowsPath(path_).c_str());
         } catch (...) {
           // A name that cannot be converted was never created.
         }
@@ -104,7 +104,7 @@ struct Batch {
       if (head_.size() < http::kPictureHeadBytes) {
         head_.append(data, std::min(size, http::kPictureHeadBytes - head_.size()));
       }
-      const DWORD failure = windows::WriteAll(handle_.get(), std::string_view(data, size));
+      const DWORD failure = platform::windows::WriteAll(handle_.get(), std::string_view(data, size));
       if (failure == ERROR_SUCCESS) return true;
       error = failure;
       return false;
@@ -124,7 +124,7 @@ struct Batch {
     bool Open(DWORD& error) {
       if (handle_.valid()) return true;
       if (abandon_.IsCancelled()) throw base::OperationCancelled();
-      handle_.reset(CreateFileW(windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
+      handle_.reset(CreateFileW(platform::windows::WindowsPath(path_).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
       if (handle_.valid()) {
@@ -154,7 +154,7 @@ struct Batch {
     std::string path_;
     std::string head_;
     const base::CancellationToken& abandon_;
-    windows::FileHandle handle_;
+    platform::windows::FileHandle handle_;
     bool created_ = false;
   };
 
@@ -168,8 +168,10 @@ struct Batch {
       http::NoteRequest("GET", download.url, result.status, engine.received, start,
                         result.ok ? std::string() : result.error, result.attempts);
     };
-    if (!text::HasHttpScheme(download.url)) {
-      result.error = http::FailureText({http::Failure::kSchemeRefused}, settings, download.url);
+    try {
+      (void)http::CheckedRequestUrl(download.url, settings);
+    } catch (const http::HttpError& error) {
+      result.error = error.what();
       note();
       return;
     }

@@ -68,7 +68,7 @@ ProxySettings::Choice ProxySettings::For(HINTERNET session, const UrlParts& url)
     options.fAutoLogonIfChallenged = TRUE;
     // A script served by the network sees the scheme, host and port only:
     // never a path, a query (the gateway's password) or a user name.
-    const std::wstring asked = windows::Wide(http::ProxyResolutionUrl(url));
+    const std::wstring asked = platform::windows::Wide(http::ProxyResolutionUrl(url));
     WINHTTP_PROXY_INFO info{};
     if (WinHttpGetProxyForUrl(session, asked.c_str(), &options, &info)) {
       if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
@@ -96,7 +96,7 @@ Internet OpenSession(const std::wstring& agent, const ProxySettings& proxy) {
   const std::wstring& fixed = proxy.proxy;
   std::wstring bypass = proxy.bypass;
   for (const char* loopback : kLoopbackHosts) {
-    bypass += (bypass.empty() ? L"" : L";") + windows::Wide(loopback);
+    bypass += (bypass.empty() ? L"" : L";") + platform::windows::Wide(loopback);
   }
   Internet opened(
       WinHttpOpen(agent.empty() ? nullptr : agent.c_str(),

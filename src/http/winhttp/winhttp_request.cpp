@@ -18,7 +18,6 @@
 #include "http/request_journal.h"
 #include "http/url.h"
 #include "platform/windows/wide.h"
-#include "text/compare.h"
 
 namespace lumivane::http::winhttp {
 namespace {
@@ -96,8 +95,8 @@ std::wstring QueryHeader(HINTERNET request, DWORD what) {
 
 // `location` read against `base`, as a browser resolves a relative Location.
 std::string ResolveLocation(const std::string& base, const std::string& location) {
-  const std::wstring wide_base = windows::Wide(base);
-  const std::wstring wide_location = windows::Wide(location);
+  const std::wstring wide_base = platform::windows::Wide(base);
+  const std::wstring wide_location = platform::windows::Wide(location);
   std::wstring combined(wide_base.size() + wide_location.size() + 64, L'\0');
   DWORD size = static_cast<DWORD>(combined.size());
   HRESULT result = UrlCombineW(wide_base.c_str(), wide_location.c_str(), combined.data(), &size, 0);
@@ -108,7 +107,7 @@ std::string ResolveLocation(const std::string& base, const std::string& location
   }
   if (FAILED(result)) return location;
   combined.resize(size);
-  return windows::Utf8(combined);
+  return platform::windows::Utf8(combined);
 }
 
 // libcurl's low-speed rule for WinHTTP: once the request is sent, fewer
@@ -216,11 +215,11 @@ DWORD TunnelStatus(const std::string& proxy, const UrlParts& target) {
                                      WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return 0;
   WinHttpSetTimeouts(session.get(), 0, 5000, 5000, 5000);
-  const Internet connection(WinHttpConnect(session.get(), windows::Wide(host).c_str(),
+  const Internet connection(WinHttpConnect(session.get(), platform::windows::Wide(host).c_str(),
                                            static_cast<INTERNET_PORT>(port), 0));
   if (!connection) return 0;
   const std::wstring authority =
-      windows::Wide(target.host + ":" + std::to_string(http::PortNumber(target)));
+      platform::windows::Wide(target.host + ":" + std::to_string(http::PortNumber(target)));
   const Internet request(WinHttpOpenRequest(connection.get(), L"CONNECT", authority.c_str(),
                                             nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
@@ -244,9 +243,8 @@ class Exchange {
   Exchange(Engine& engine, const std::string& url, const UrlParts& parts)
       : engine_(engine), url_(url), parts_(parts) {}
 
-  // The answer's Location when it is a redirect to follow, else nothing and
-  // the body in `body`.
-  std::optional<std::string> Run(const std::wstring& method, const std::string* body,
+  // The answer; its body in `received_body` (or to `sink`) when it is kept.
+  http::ExchangeAnswer Run(const std::wstring& method, const std::string* body,
                                  const std::string& content_type_header, const BodySink* sink,
                                  std::string& received_body);
 
@@ -289,8 +287,8 @@ class Exchange {
   }
   Internet Open(const std::wstring& method, HINTERNET connection);
   std::wstring Headers(bool with_body, const std::string& content_type_header) const;
-  std::optional<std::string> Receive(HINTERNET request, RequestWatch& watch, const BodySink* sink,
-                                     std::string& received_body);
+  http::ExchangeAnswer Receive(HINTERNET request, RequestWatch& watch, const BodySink* sink,
+                               std::string& received_body);
   std::string ReadBody(HINTERNET request, RequestWatch& watch, const BodySink* sink);
 
   Engine& engine_;
@@ -305,7 +303,7 @@ namespace {
 
 Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   Internet request(WinHttpOpenRequest(connection, method.c_str(),
-                                      windows::Wide(http::RequestTarget(parts_)).c_str(), nullptr,
+                                      platform::windows::Wide(http::RequestTarget(parts_)).c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                       parts_.scheme == "https" ? WINHTTP_FLAG_SECURE : 0));
   if (!request) Fail(GetLastError(), Phase::kConnecting);
@@ -327,24 +325,24 @@ Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
   ProxySettings::Choice choice = engine_.proxy.For(engine_.session.get(), parts_);
-  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy_ = windows::Utf8(choice.proxy);
+  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy_ = platform::windows::Utf8(choice.proxy);
   choice.ApplyTo(request.get());
   return request;
 }
 
 std::wstring Exchange::Headers(bool with_body, const std::string& content_type_header) const {
   const std::string& accept = engine_.settings.accept;
-  std::wstring headers = L"Accept: " + windows::Wide(accept.empty() ? "*/*" : accept) + L"\r\n";
-  if (with_body) headers += L"Content-Type: " + windows::Wide(content_type_header) + L"\r\n";
+  std::wstring headers = L"Accept: " + platform::windows::Wide(accept.empty() ? "*/*" : accept) + L"\r\n";
+  if (with_body) headers += L"Content-Type: " + platform::windows::Wide(content_type_header) + L"\r\n";
   // Sent at once, as libcurl does, not after a challenge: base64 of ":".
   if (engine_.basic_authentication) headers += L"Authorization: Basic Og==\r\n";
   return headers;
 }
 
-std::optional<std::string> Exchange::Run(const std::wstring& method, const std::string* body,
+http::ExchangeAnswer Exchange::Run(const std::wstring& method, const std::string* body,
                                          const std::string& content_type_header,
                                          const BodySink* sink, std::string& received_body) {
-  Internet connection(WinHttpConnect(engine_.session.get(), windows::Wide(parts_.host).c_str(),
+  Internet connection(WinHttpConnect(engine_.session.get(), platform::windows::Wide(parts_.host).c_str(),
                                      static_cast<INTERNET_PORT>(http::PortNumber(parts_)), 0));
   if (!connection) Fail(GetLastError(), Phase::kConnecting);
   Internet request = Open(method, connection.get());
@@ -363,7 +361,7 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
     if (outcome == RequestWatch::Outcome::kCancelled) throw base::OperationCancelled();
     Fail(ERROR_WINHTTP_TIMEOUT, Phase::kReceiving);
   };
-  std::optional<std::string> next;
+  http::ExchangeAnswer next;
   try {
     if (!WinHttpSendRequest(
             request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
@@ -382,8 +380,8 @@ std::optional<std::string> Exchange::Run(const std::wstring& method, const std::
   return next;
 }
 
-std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& watch,
-                                             const BodySink* sink, std::string& received_body) {
+http::ExchangeAnswer Exchange::Receive(HINTERNET request, RequestWatch& watch,
+                                       const BodySink* sink, std::string& received_body) {
   if (!WinHttpReceiveResponse(request, nullptr)) Fail(request, GetLastError(), Phase::kReceiving);
   // The header bytes count for the stall rule, as with libcurl.
   watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
@@ -394,18 +392,17 @@ std::optional<std::string> Exchange::Receive(HINTERNET request, RequestWatch& wa
     Fail(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, Phase::kReceiving);
   }
   engine_.response_code = static_cast<long>(status);
-  engine_.content_type = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE));
-  engine_.reason = windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
+  engine_.content_type = platform::windows::Utf8(QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE));
+  engine_.reason = platform::windows::Utf8(QueryHeader(request, WINHTTP_QUERY_STATUS_TEXT));
   const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
+  http::ExchangeAnswer answer{engine_.response_code, {}, engine_.reason, proxy_};
   if (http::IsRedirectStatus(status) && !location.empty()) {
-    return ResolveLocation(url_, windows::Utf8(location));
+    answer.location = ResolveLocation(url_, platform::windows::Utf8(location));
   }
-  if (status >= 400) {
-    // The body of an error answer is not needed: the status is reported.
-    throw http::StatusError(static_cast<long>(status), engine_.reason, url_, proxy_);
+  if (http::IsBodyKept(answer.status, !location.empty())) {
+    received_body = ReadBody(request, watch, sink);
   }
-  received_body = ReadBody(request, watch, sink);
-  return std::nullopt;
+  return answer;
 }
 
 std::string Exchange::ReadBody(HINTERNET request, RequestWatch& watch, const BodySink* sink) {
@@ -452,7 +449,7 @@ std::string Exchange::ReadBody(HINTERNET request, RequestWatch& watch, const Bod
 
 Engine::Engine(http::HttpSettings chosen) : settings(std::move(chosen)) {
   proxy = ProxySettings::OfCurrentUser();
-  session = OpenSession(windows::Wide(settings.user_agent), proxy);
+  session = OpenSession(platform::windows::Wide(settings.user_agent), proxy);
 }
 
 std::string Engine::Request(const char* method, const std::string& url, const std::string* body,
@@ -462,34 +459,22 @@ std::string Engine::Request(const char* method, const std::string& url, const st
   });
 }
 
-std::string Engine::Perform(std::string method, const std::string& url, const std::string* body,
-                            const std::string& content_type_header, const BodySink* sink) {
+std::string Engine::Perform(const std::string& method, const std::string& url,
+                            const std::string* body, const std::string& content_type_header,
+                            const BodySink* sink) {
   response_code = 0;
   received = 0;
   content_type.clear();
   reason.clear();
-  if (!text::HasHttpScheme(url)) {
-    throw http::MakeError({Failure::kSchemeRefused}, settings, url);
-  }
+  http::RedirectChain chain(method, url, settings);
   if (cancel != nullptr && cancel->IsCancelled()) throw base::OperationCancelled();
-  std::string current = url;
-  for (long hops = 0;; ++hops) {
-    const auto parts = ParseHttpUrl(current);
-    if (!parts) {
-      throw http::MakeError({Failure::kMalformedUrl}, settings, current);
-    }
-    std::string answer;
-    Exchange exchange(*this, current, *parts);
-    const auto next = exchange.Run(windows::Wide(method), body, content_type_header, sink, answer);
-    if (!next) return answer;
-    const http::RedirectStep step =
-        http::FollowRedirect(current, *next, response_code, method, hops, settings);
-    if (step.becomes_get) {
-      method = "GET";
-      body = nullptr;
-    }
-    current = step.url;
-  }
+  std::string answer;
+  http::RunRequest(chain, [&](const http::RedirectChain& request) {
+    Exchange exchange(*this, request.url(), request.parts());
+    return exchange.Run(platform::windows::Wide(request.method()), request.body_dropped() ? nullptr : body,
+                        content_type_header, sink, answer);
+  });
+  return answer;
 }
 
 }  // namespace lumivane::http::winhttp

@@ -21,6 +21,9 @@
 
 namespace lumivane::http::winhttp {
 
+using platform::ParseHttpUrl;
+using platform::UrlParts;
+
 struct InternetDeleter {
   void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
@@ -90,7 +93,7 @@ struct Engine {
   // The request and its redirects: the body goes to `sink` when there is
   // one, else it is returned. Throws HttpError, SinkFailure or
   // OperationCancelled.
-  std::string Perform(std::string method, const std::string& url, const std::string* body,
+  std::string Perform(const std::string& method, const std::string& url, const std::string* body,
                       const std::string& content_type_header, const BodySink* sink);
 };
 
