@@ -153,10 +153,9 @@ Result RunCase(const std::string& base, int lines, int latency_ms, int repetitio
     HttpClient http2(WindowSettings());
     lumivane::quote::PictureDownloader pictures((dir.Path() / "images").string() + "/", clock, "/",
                                                 messages, PictureSettings());
-    std::string devis_id;
     const auto start = std::chrono::steady_clock::now();
     const auto outcome = lumivane::result::RecupererDevis(
-        {url + "/recuperation", url, "jeton", exchange}, http1, http2, pictures, devis_id);
+        {url + "/recuperation", url, "jeton", exchange}, http1, http2, pictures);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (outcome.kind != lumivane::result::RetrievalOutcome::Kind::Written || messages.shown != 0) {
@@ -192,15 +191,15 @@ double CancelMs(const std::string& base) {
     cancel.Cancel();
   });
   const std::string url = CaseUrl(base, "stall", kCancelLines);
-  std::string devis_id;
-  try {
-    lumivane::result::PreparerRecuperation(
-        {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1, http2,
-        pictures, devis_id);
-  } catch (const lumivane::base::OperationCancelled&) {
-  }
+  const auto outcome = lumivane::result::RecupererDevis(
+      {url + "/recuperation", url, "jeton", (dir.Path() / "echange.xml").string()}, http1, http2,
+      pictures);
   const auto given_up = std::chrono::steady_clock::now();
   annuler.join();
+  if (outcome.kind != lumivane::result::RetrievalOutcome::Kind::Cancelled) {
+    std::fprintf(stderr, "unexpected outcome: %s\n", outcome.message.c_str());
+    std::exit(1);
+  }
   return std::chrono::duration<double, std::milli>(given_up - pressed).count();
 }
 

@@ -51,8 +51,9 @@ void Run(const std::uint8_t* data, std::size_t size) {
        {"", "text/xml; charset=ISO-8859-1", "text/xml; charset=windows-1252",
         "application/xml; charset=utf-16"}) {
     try {
-      CheckText(lumivane::quote::LireDevisId(input, content_type),
-                std::string("quote id (Content-Type \"") + content_type + "\")");
+      CheckText(
+          lumivane::quote::LireDevisId(lumivane::quote::ReadRetrievalDocument(input, content_type)),
+          std::string("quote id (Content-Type \"") + content_type + "\")");
     } catch (const std::exception&) {
     }
   }

@@ -18,6 +18,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exchange_file.h"
@@ -86,13 +87,11 @@ void Run(const std::uint8_t* data, std::size_t size) {
 
   std::string bytes;
   try {
-    const std::optional<std::string> document = lumivane::result::ConstruireResultat(
-        retrieval_document, devis, jeton, telecharger, content_type);
-    if (!document) {
-      Check(downloads == 0, "pictures downloaded for a document without Configurateur");
-      return;
-    }
-    bytes = lumivane::result::OctetsFichierEchange(*document);
+    std::optional<lumivane::result::ResultDocument> document = lumivane::result::VerifierResultat(
+        lumivane::quote::ReadRetrievalDocument(retrieval_document, content_type));
+    if (!document) return;  // no Configurateur: nothing to build, nothing downloaded
+    bytes = lumivane::result::OctetsFichierEchange(
+        lumivane::result::ConstruireResultat(std::move(*document), devis, jeton, telecharger));
   } catch (const std::exception&) {
     return;  // one of the module's messages: a fine outcome
   }

@@ -13,13 +13,37 @@ namespace {
 
 using xml::TextOf;
 
+// The first child element named `name`: a processing instruction of that
+// name does not count.
+pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* name) {
+  for (const pugi::xml_node& child : parent.children()) {
+    if (child.type() == pugi::node_element && std::string_view(child.name()) == name) return child;
+  }
+  return {};
+}
+
 }  // namespace
 
-std::string LireDevisId(const std::string& retrieval_document, const std::string& content_type) {
-  pugi::xml_document doc;
-  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kDocumentIllisible),
-                 xml::kReadOptions, kDocumentIllisible);
-  return TextOf(doc.child("Configurateur").child("Project"));
+RetrievalDocument ReadRetrievalDocument(std::string_view bytes, std::string_view content_type) {
+  const std::string text = xml::DecodeDocument(bytes, content_type, kDocumentIllisible);
+  RetrievalDocument document;
+  document.tree = std::make_unique<pugi::xml_document>();
+  try {
+    xml::ParseText(*document.tree, text, pugi::parse_full | pugi::parse_ws_pcdata,
+                   kDocumentIllisible);
+  } catch (const XmlError& whole) {
+    // The parser is stricter with declarations and processing instructions
+    // it keeps than with those it skips: read without them, the document
+    // may still give its id, and only its copy into the exchange file fails.
+    document.tree = std::make_unique<pugi::xml_document>();
+    xml::ParseText(*document.tree, text, xml::kReadOptions, kDocumentIllisible);
+    document.unreadable_whole = whole.what();
+  }
+  return document;
+}
+
+std::string LireDevisId(const RetrievalDocument& document) {
+  return TextOf(ChildElement(ChildElement(*document.tree, "Configurateur"), "Project"));
 }
 
 std::string CorpsRequeteDevis(const std::string& devis_id) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <memory>
+#include <pugixml.hpp>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/transport.h"
@@ -31,11 +34,28 @@ struct Devis {
   std::vector<LigneDevis> Lignes;
 };
 
-// Text of Configurateur/Project of the retrieval document (its bytes as
-// received, decoded by their declaration, else `content_type`'s charset);
-// empty when absent.
-std::string LireDevisId(const std::string& retrieval_document,
-                        const std::string& content_type = {});
+// The retrieval document, read once: its bytes as received, decoded by their
+// declaration, else `content_type`'s charset, then parsed with every node
+// kept (declarations, comments, processing instructions, document type), as
+// the exchange file copies it.
+struct RetrievalDocument {
+  std::unique_ptr<pugi::xml_document> tree;
+  // Not empty when the parser takes the document only without its
+  // declarations and processing instructions (a declaration inside an
+  // element, one whose pseudo-attributes are malformed...): `tree` then holds
+  // that reading, which gives the quote id, and this is the XmlError's text
+  // the document gives when it is to become the exchange file.
+  std::string unreadable_whole;
+};
+
+// Throws XmlError("Document de récupération illisible : …") when the bytes
+// are not in an encoding the module reads, or are not XML even without the
+// declarations and processing instructions.
+RetrievalDocument ReadRetrievalDocument(std::string_view bytes, std::string_view content_type = {});
+
+// Text of Configurateur/Project of the retrieval document, the first
+// elements of these names; empty when absent.
+std::string LireDevisId(const RetrievalDocument& document);
 
 // {"QUOTE_ID" : "<id>","key" : "<key>"} with the id escaped as a JSON string.
 std::string CorpsRequeteDevis(const std::string& devis_id);

@@ -253,23 +253,21 @@ struct StringWriter : pugi::xml_writer {
 
 }  // namespace
 
-std::optional<std::string> ConstruireResultat(const std::string& retrieval_document,
-                                              const quote::Devis& devis, const std::string& jeton,
-                                              const Telecharger& telecharger,
-                                              const std::string& content_type) {
-  pugi::xml_document doc;
-  xml::ParseText(doc,
-                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
-  pugi::xml_node configurateur = doc.child("Configurateur");
-  if (!configurateur) {
-    return std::nullopt;
-  }
+std::optional<ResultDocument> VerifierResultat(quote::RetrievalDocument document) {
+  if (!document.unreadable_whole.empty()) throw xml::XmlError(document.unreadable_whole);
+  pugi::xml_document& doc = *document.tree;
+  if (!doc.child("Configurateur")) return std::nullopt;
   // Before any picture is downloaded: a document that cannot be written
   // stores nothing.
   PreparerDocument(doc);
   DeclarerEncodage(doc);
+  return ResultDocument(std::move(document.tree));
+}
 
+std::string ConstruireResultat(ResultDocument document, const quote::Devis& devis,
+                               const std::string& jeton, const Telecharger& telecharger) {
+  pugi::xml_document& doc = *document.tree_;
+  pugi::xml_node configurateur = doc.child("Configurateur");
   for (const quote::LigneDevis& ligne : devis.Lignes) {
     std::string image;
     if (!ligne.Picture_Path.empty() && telecharger) {
@@ -289,17 +287,6 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
   StringWriter writer;
   doc.save(writer, "", pugi::format_raw, pugi::encoding_utf8);
   return std::move(writer.text);
-}
-
-bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type) {
-  pugi::xml_document doc;
-  xml::ParseText(doc,
-                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
-  if (!doc.child("Configurateur")) return false;
-  PreparerDocument(doc);
-  DeclarerEncodage(doc);
-  return true;
 }
 
 std::string OctetsFichierEchange(const std::string& document_utf8) {

@@ -1,10 +1,16 @@
 #include "result/retrieval.h"
 
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "http/url.h"
 #include "platform/files.h"
+#include "quote/quote.h"
 #include "report/journal.h"
+#include "report/messages.h"
 #include "result/result.h"
 #include "xml/document.h"
 
@@ -12,14 +18,12 @@ namespace lumivane::result {
 
 namespace {
 
-Preparation Fermer(std::string message, const std::string& devis_id) {
-  report::journal::Note("fichier d'échange inchangé : " + message);
-  Preparation preparation;
-  preparation.kind = RetrievalOutcome::Kind::ClosedWithMessage;
-  preparation.message = std::move(message);
-  preparation.devis_id = devis_id;
-  return preparation;
-}
+// A retrieval that ends with its message, then the window closes: the quote
+// service gave no quote, or the document is not the configurator's.
+class Fermeture : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // A document the parser refuses is named with the server that sent it, for
 // whoever supports the user.
@@ -32,12 +36,7 @@ auto AvecServeur(const std::string& url, Lire&& lire) {
   }
 }
 
-}  // namespace
-
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, http::HttpClient& quote_client,
-                                 http::HttpClient& document_client,
-                                 quote::PictureDownloader& pictures, std::string& devis_id_out,
-                                 const Avancement& avancement) {
+void Commencer(const RetrievalInputs& inputs, const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
   // than report a request to an empty address.
   if (inputs.url_recuperation.empty()) {
@@ -53,118 +52,130 @@ Preparation PreparerRecuperation(const RetrievalInputs& inputs, http::HttpClient
   if (separator != std::string::npos) {
     quote::RemoveLeftovers(inputs.fichier_temp.substr(0, separator + 1), false);
   }
-  Preparation preparation;
-  // The document's text is kept: the result is built from a second parse.
-  preparation.document = document_client.Get(inputs.url_recuperation);
-  preparation.content_type = document_client.ContentType();
-  preparation.devis_id = AvecServeur(inputs.url_recuperation, [&] {
-    return quote::LireDevisId(preparation.document, preparation.content_type);
-  });
-  devis_id_out = preparation.devis_id;
-  const std::string& devis_id = preparation.devis_id;
+}
 
+quote::RetrievalDocument LireDocument(const std::string& url_recuperation,
+                                      http::HttpClient& document_client) {
+  const std::string bytes = document_client.Get(url_recuperation);
+  return AvecServeur(url_recuperation, [&] {
+    return quote::ReadRetrievalDocument(bytes, document_client.ContentType());
+  });
+}
+
+quote::Devis DemanderLeDevis(http::HttpClient& quote_client, const std::string& quote_service_base,
+                             const std::string& devis_id) {
   const quote::ReponseDevis reponse =
-      quote::DemanderDevis(quote_client, inputs.quote_service_base, devis_id);
+      quote::DemanderDevis(quote_client, quote_service_base, devis_id);
   if (reponse.status != 200) {
-    return Fermer("Erreur lumivane : le service des devis a répondu avec le code " +
-                      std::to_string(reponse.status) + ", rien n'a été écrit.",
-                  devis_id);
+    throw Fermeture("Erreur lumivane : le service des devis a répondu avec le code " +
+                    std::to_string(reponse.status) + ", rien n'a été écrit.");
   }
   if (reponse.body == "null") {
-    return Fermer(
+    throw Fermeture(
         "Erreur lumivane : le service des devis n'a renvoyé aucun devis (réponse null), "
-        "rien n'a été écrit.",
-        devis_id);
+        "rien n'a été écrit.");
   }
-  const bool lu = AvecServeur(inputs.quote_service_base, [&] {
-    return quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), preparation.devis);
+  quote::Devis devis;
+  const bool lu = AvecServeur(quote_service_base, [&] {
+    return quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), devis);
   });
   if (!lu) {
-    return Fermer(
+    throw Fermeture(
         "Erreur lumivane : le devis reçu est vide ou incomplet (en-tête ou lignes absents), "
-        "rien n'a été écrit.",
-        devis_id);
+        "rien n'a été écrit.");
   }
-  // Before any picture is downloaded: a document that cannot become the
-  // exchange file is known now.
-  if (!VerifierResultat(preparation.document, preparation.content_type)) {
-    return Fermer(
-        "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
-        "rien n'a été écrit.",
-        devis_id);
-  }
+  return devis;
+}
 
+// Every picture of the quote, into the pictures folder's private folder of
+// this run, with their progress shown meanwhile.
+void TelechargerImages(const quote::Devis& devis, quote::PictureDownloader& pictures,
+                       const Avancement& avancement) {
   std::vector<std::string> urls;
-  for (const quote::LigneDevis& ligne : preparation.devis.Lignes) {
+  for (const quote::LigneDevis& ligne : devis.Lignes) {
     if (!ligne.Picture_Path.empty()) urls.push_back(ligne.Picture_Path);
   }
+  struct Progression {
+    quote::PictureDownloader& pictures;
+    ~Progression() { pictures.SetProgress({}); }
+  } progression{pictures};
   if (avancement) {
     pictures.SetProgress([&avancement](std::size_t done, std::size_t total) {
       avancement("Images : " + std::to_string(done) + " / " + std::to_string(total));
     });
   }
   report::journal::Note("images : à télécharger pour " + std::to_string(urls.size()) +
-                        " ligne(s) sur " + std::to_string(preparation.devis.Lignes.size()) + ", " +
+                        " ligne(s) sur " + std::to_string(devis.Lignes.size()) + ", " +
                         std::to_string(quote::kPictureTransfersAtOnce) + " à la fois par serveur");
-  try {
-    pictures.Prefetch(urls);
-  } catch (...) {
-    pictures.RemoveStoredPictures();
-    pictures.SetProgress({});
-    throw;
-  }
-  pictures.SetProgress({});
+  pictures.Prefetch(urls);
   if (!urls.empty()) report::journal::Note("images : dossier " + pictures.folder());
-  return preparation;
 }
 
-RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const RetrievalInputs& inputs,
-                                      quote::PictureDownloader& pictures) {
-  RetrievalOutcome outcome;
-  outcome.kind = preparation.kind;
-  outcome.message = preparation.message;
-  outcome.devis_id = preparation.devis_id;
-  if (preparation.kind != RetrievalOutcome::Kind::Written) return outcome;
+// The pictures named, made durable, then the exchange file replaced.
+void EcrireFichierEchange(ResultDocument document, const quote::Devis& devis,
+                          const RetrievalInputs& inputs, quote::PictureDownloader& pictures) {
+  const std::string text = ConstruireResultat(
+      std::move(document), devis, inputs.jeton,
+      [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); });
+  pictures.ReportRemainingFailures();
+  // The host reads the pictures once the exchange file is there.
+  pictures.Sync();
+  const std::string bytes = OctetsFichierEchange(text);
+  platform::ReplaceFileContents(inputs.fichier_temp, bytes, inputs.annulation);
+  pictures.HandOver();
+  report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
+                        std::to_string(bytes.size()) + " octets");
+}
 
-  const quote::Devis& devis = preparation.devis;
-  try {
-    const std::optional<std::string> document = ConstruireResultat(
-        preparation.document, devis, inputs.jeton,
-        [&](const std::string& url) { return pictures.TelechargerImage(url, devis.Numero); },
-        preparation.content_type);
-    if (!document) {
-      report::journal::Note("fichier d'échange inchangé : pas d'élément Configurateur");
-      outcome.kind = RetrievalOutcome::Kind::ClosedWithMessage;
-      outcome.message =
-          "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
-          "rien n'a été écrit.";
-      return outcome;
-    }
-    pictures.ReportRemainingFailures();
-    // The host reads the pictures once the exchange file is there.
-    pictures.Sync();
-    const std::string bytes = OctetsFichierEchange(*document);
-    platform::ReplaceFileContents(inputs.fichier_temp, bytes, inputs.annulation);
-    pictures.HandOver();
-    report::journal::Note("fichier d'échange écrit : " + inputs.fichier_temp + ", " +
-                          std::to_string(bytes.size()) + " octets");
-  } catch (const std::exception& error) {
-    report::journal::Note(std::string("fichier d'échange inchangé : ") + error.what());
-    pictures.RemoveStoredPictures();
-    throw;
-  } catch (...) {
-    pictures.RemoveStoredPictures();
-    throw;
+// The retrieval's road; any failure is thrown, and the quote id is kept in
+// `devis_id` as soon as it is known.
+void Recuperer(const RetrievalInputs& inputs, http::HttpClient& quote_client,
+               http::HttpClient& document_client, quote::PictureDownloader& pictures,
+               const Avancement& avancement, std::string& devis_id) {
+  Commencer(inputs, avancement);
+  quote::RetrievalDocument document = LireDocument(inputs.url_recuperation, document_client);
+  devis_id = quote::LireDevisId(document);
+  const quote::Devis devis = DemanderLeDevis(quote_client, inputs.quote_service_base, devis_id);
+  // Before any picture is downloaded: a document that cannot become the
+  // exchange file is known now.
+  std::optional<ResultDocument> resultat = VerifierResultat(std::move(document));
+  if (!resultat) {
+    throw Fermeture(
+        "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
+        "rien n'a été écrit.");
   }
-  return outcome;
+  TelechargerImages(devis, pictures, avancement);
+  EcrireFichierEchange(std::move(*resultat), devis, inputs, pictures);
 }
+
+}  // namespace
 
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, http::HttpClient& quote_client,
                                 http::HttpClient& document_client,
-                                quote::PictureDownloader& pictures, std::string& devis_id_out) {
-  const Preparation preparation =
-      PreparerRecuperation(inputs, quote_client, document_client, pictures, devis_id_out);
-  return TerminerRecuperation(preparation, inputs, pictures);
+                                quote::PictureDownloader& pictures, const Avancement& avancement) {
+  RetrievalOutcome outcome;
+  std::string pourquoi;
+  try {
+    Recuperer(inputs, quote_client, document_client, pictures, avancement, outcome.devis_id);
+    return outcome;
+  } catch (const base::OperationCancelled& annulation) {
+    outcome.kind = RetrievalOutcome::Kind::Cancelled;
+    pourquoi = annulation.what();
+  } catch (const Fermeture& fermeture) {
+    outcome.kind = RetrievalOutcome::Kind::Failed;
+    outcome.message = fermeture.what();
+    outcome.closes_window = true;
+  } catch (const std::exception& erreur) {
+    outcome.kind = RetrievalOutcome::Kind::Failed;
+    outcome.message = erreur.what();
+  } catch (...) {
+    outcome.kind = RetrievalOutcome::Kind::Failed;
+    outcome.message = report::kErreurInattendue;
+  }
+  report::journal::Note("fichier d'échange inchangé : " +
+                        (pourquoi.empty() ? outcome.message : pourquoi));
+  pictures.RemoveStoredPictures();
+  return outcome;
 }
 
 }  // namespace lumivane::result

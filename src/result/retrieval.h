@@ -5,7 +5,6 @@
 
 #include "http/transport.h"
 #include "quote/pictures.h"
-#include "quote/quote.h"
 
 namespace lumivane::result {
 
@@ -19,52 +18,40 @@ struct RetrievalInputs {
   const base::CancellationToken* annulation = nullptr;
 };
 
+// How one retrieval ended, the one thing the window is told of it.
 struct RetrievalOutcome {
   enum class Kind {
-    Written,           // exchange file replaced; close
-    ClosedWithMessage  // nothing written; show `message`, then close
+    Written,    // exchange file replaced; the window closes
+    Cancelled,  // "Annuler" or the close box stopped it; nothing written, nothing to show
+    Failed      // nothing written; the window shows `message`
   };
   Kind kind = Kind::Written;
+  // Failed: what the user reads (a thrown error's text, or
+  // report::kErreurInattendue for what has none).
   std::string message;
-  std::string devis_id;  // for the window's FDevisId
+  // Failed: the window closes after the message (the quote service gave no
+  // quote, the document is not the configurator's); otherwise it stays open
+  // for another try (network, XML, files).
+  bool closes_window = false;
+  std::string devis_id;  // for the window's FDevisId; empty until the document was read
 };
 
 // What the user sees of a retrieval under way: "Récupération du devis…",
 // then "Images : 12 / 50".
 using Avancement = std::function<void(const std::string& texte)>;
 
-// The network half of a retrieval, fit for a worker thread: the retrieval
-// document, the quote, and every picture downloaded into the pictures folder
-// (not yet named). Ready when `kind` is Written.
-struct Preparation {
-  RetrievalOutcome::Kind kind = RetrievalOutcome::Kind::Written;
-  std::string message;
-  std::string devis_id;
-  std::string document;
-  std::string content_type;
-  quote::Devis devis;
-};
-
-// Retrieval document with `document_client`, quote request with `quote_client`, quote
-// content, pictures. Errors that leave the window open (HTTP, XML, files)
-// are thrown, OperationCancelled when the clients' token is set;
-// `devis_id_out` is set as soon as the id is known.
-Preparation PreparerRecuperation(const RetrievalInputs& inputs, http::HttpClient& quote_client,
-                                 http::HttpClient& document_client,
-                                 quote::PictureDownloader& pictures, std::string& devis_id_out,
-                                 const Avancement& avancement = {});
-
-// The local half, beside the window like the first: each line's picture
-// named in line order (its failure message given to the pictures' message
-// port then), the names made durable, then the exchange file replaced. A
-// failure, or the token set before the exchange file is in place, removes
-// this retrieval's pictures.
-RetrievalOutcome TerminerRecuperation(const Preparation& preparation, const RetrievalInputs& inputs,
-                                      quote::PictureDownloader& pictures);
-
-// The whole retrieval of one press of "Récupérer le devis", both halves.
+// The whole retrieval of one press of "Récupérer le devis", fit for a worker
+// thread: the retrieval document with `document_client` (read once), the
+// quote with `quote_client`, every picture downloaded into the pictures
+// folder; then each line's picture named in line order (its failure message
+// given to the pictures' message port then), the names made durable, and the
+// exchange file replaced. What fails on the way, and the token set before
+// the exchange file is in place, becomes the outcome rather than an error:
+// noted in the journal ("fichier d'échange inchangé : …"), it removes this
+// retrieval's pictures.
 RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, http::HttpClient& quote_client,
                                 http::HttpClient& document_client,
-                                quote::PictureDownloader& pictures, std::string& devis_id_out);
+                                quote::PictureDownloader& pictures,
+                                const Avancement& avancement = {});
 
 }  // namespace lumivane::result

@@ -203,33 +203,25 @@ ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entre
                                             const result::Avancement& avancement) {
   ReponseRecuperation reponse;
   MessagesRetenus messages;
-  try {
+  {
     quote::PictureDownloader pictures(ports_.pictures_folders, *ports_.clock, ports_.date_separator,
                                       messages);
     pictures.SetCancellation(&annulation_);
-    const result::Preparation preparation = result::PreparerRecuperation(
-        entrees, IdHTTP1, IdHTTP2, pictures, reponse.devis_id, avancement);
-    reponse.issue = result::TerminerRecuperation(preparation, entrees, pictures);
-  } catch (...) {
-    reponse.erreur = std::current_exception();
+    reponse.issue = result::RecupererDevis(entrees, IdHTTP1, IdHTTP2, pictures, avancement);
   }
   reponse.messages = std::move(messages.textes);
   return reponse;
 }
 
 void FicheLogique::TerminerRecuperation(const ReponseRecuperation& reponse) {
-  FDevisId = reponse.devis_id;
-  for (const std::string& message : reponse.messages) ports_.messages->ShowMessage(message);
-  if (reponse.erreur) {
-    try {
-      std::rethrow_exception(reponse.erreur);
-    } catch (const std::exception& erreur) {
-      report::journal::Note(std::string("fichier d'échange inchangé : ") + erreur.what());
-      throw;
-    }
+  const result::RetrievalOutcome& issue = reponse.issue;
+  FDevisId = issue.devis_id;
+  if (issue.kind != result::RetrievalOutcome::Kind::Cancelled) {
+    for (const std::string& message : reponse.messages) ports_.messages->ShowMessage(message);
   }
-  if (reponse.issue.kind == result::RetrievalOutcome::Kind::ClosedWithMessage) {
-    ports_.messages->ShowMessage(reponse.issue.message);
+  if (issue.kind == result::RetrievalOutcome::Kind::Failed) {
+    ports_.messages->ShowMessage(issue.message);
+    if (!issue.closes_window) return;
   }
   vue_.Fermer();
 }

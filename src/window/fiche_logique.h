@@ -81,13 +81,11 @@ struct ReponsePasserelle {
 };
 
 // What one retrieval brings back from beside the window, where all of it
-// runs, the disk's part too: its outcome, the messages its pictures gave on
-// the way (shown in order on the window's thread), or its error.
+// runs, the disk's part too: its outcome and the messages its pictures gave
+// on the way (shown in order on the window's thread).
 struct ReponseRecuperation {
   result::RetrievalOutcome issue;
   std::vector<std::string> messages;
-  std::string devis_id;  // known as soon as the retrieval document was read
-  std::exception_ptr erreur;
 };
 
 // The window's fields, handlers and activation sequence, free of any toolkit.
@@ -159,8 +157,9 @@ class FicheLogique {
   // called from where it runs.
   ReponseRecuperation Recuperer(const result::RetrievalInputs& entrees,
                                 const result::Avancement& avancement = {});
-  // Keeps the quote id, shows the pictures' messages, then rethrows the
-  // retrieval's error or shows its closing message if any and closes.
+  // Shows the outcome: keeps the quote id, shows the pictures' messages, then
+  // the failure's message if any; closes unless the failure leaves the
+  // window open. A cancelled retrieval shows nothing and closes.
   void TerminerRecuperation(const ReponseRecuperation& reponse);
 
   // "Annuler" and the close box, whatever is on screen: the step under way

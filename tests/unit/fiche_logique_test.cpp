@@ -295,28 +295,46 @@ TEST_F(FicheLogiqueTest, RetrievalEndsByClosingUnlessItFails) {
   EXPECT_EQ(vue_.occupations, (std::vector<bool>{true, false, true, false}));
   EXPECT_EQ(ReadFile(exchange_), "<avant/>\r\n");
 
-  // The closing step alone: a closing outcome shows its message once and
-  // closes...
+  // The closing step alone: a closing failure shows the pictures' messages,
+  // then its own once, and closes...
+  using Kind = lumivane::result::RetrievalOutcome::Kind;
   messages_.shown.clear();
   ReponseRecuperation fermee;
-  fermee.devis_id = "Q8";
-  fermee.issue.kind = lumivane::result::RetrievalOutcome::Kind::ClosedWithMessage;
-  fermee.issue.message = "Erreur lumivane : rien";
+  fermee.issue = {Kind::Failed, "Erreur lumivane : rien", true, "Q8"};
+  fermee.messages = {"Une erreur est survenue lors du téléchargement de l'image"};
   fiche->TerminerRecuperation(fermee);
   EXPECT_EQ(vue_.fermetures, 2);
-  EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Erreur lumivane : rien"}));
+  EXPECT_EQ(messages_.shown,
+            (std::vector<std::string>{"Une erreur est survenue lors du téléchargement de l'image",
+                                      "Erreur lumivane : rien"}));
   EXPECT_EQ(fiche->FDevisId, "Q8");
   messages_.shown.clear();
 
-  // ...and a failure keeps the quote id already read, passes the error on
-  // and leaves the window open.
+  // ...a failure that leaves the window open keeps the quote id already
+  // read and shows its message...
   ReponseRecuperation echouee;
-  echouee.devis_id = "Q9";
-  echouee.erreur = std::make_exception_ptr(std::runtime_error("Fichier illisible"));
-  fiche->Executer([&] { fiche->TerminerRecuperation(echouee); });
+  echouee.issue = {Kind::Failed, "Fichier illisible", false, "Q9"};
+  fiche->TerminerRecuperation(echouee);
   EXPECT_EQ(fiche->FDevisId, "Q9");
   EXPECT_EQ(messages_.shown, (std::vector<std::string>{"Fichier illisible"}));
   EXPECT_EQ(vue_.fermetures, 2);
+  messages_.shown.clear();
+
+  // ...a written one closes without a word of its own...
+  ReponseRecuperation ecrite;
+  ecrite.issue = {Kind::Written, "", false, "Q10"};
+  fiche->TerminerRecuperation(ecrite);
+  EXPECT_EQ(fiche->FDevisId, "Q10");
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(vue_.fermetures, 3);
+
+  // ...and a cancelled one shows nothing, not even the pictures' messages.
+  ReponseRecuperation annulee;
+  annulee.issue = {Kind::Cancelled, "", false, "Q11"};
+  annulee.messages = {"Une erreur est survenue lors du téléchargement de l'image"};
+  fiche->TerminerRecuperation(annulee);
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(vue_.fermetures, 4);
 }
 
 // Continuations kept until the test runs them, as an event loop does.

@@ -1,5 +1,6 @@
 #include "quote/quote.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using lumivane::quote::CorpsRequeteDevis;
@@ -7,7 +8,7 @@ using lumivane::quote::Devis;
 using lumivane::quote::ExtraireTexteDevis;
 using lumivane::quote::LigneDevis;
 using lumivane::quote::LireDevis;
-using lumivane::quote::LireDevisId;
+using lumivane::quote::ReadRetrievalDocument;
 using lumivane::quote::XmlError;
 
 namespace {
@@ -46,6 +47,10 @@ TEST(ExtraireTexteDevis, AnythingButAStringMemberOfAnObjectIsEmpty) {
   }
 }
 
+std::string LireDevisId(const std::string& text) {
+  return lumivane::quote::LireDevisId(ReadRetrievalDocument(text));
+}
+
 TEST(LireDevisId, ReadsProjectOfTheTopLevelConfigurateur) {
   EXPECT_EQ(LireDevisId("<Configurateur><Passerelle>p</Passerelle><Project> 42 </Project>"
                         "<Project>43</Project></Configurateur>"),
@@ -61,17 +66,66 @@ TEST(LireDevisId, ReadsProjectOfTheTopLevelConfigurateur) {
   EXPECT_EQ(LireDevisId("<?xml version='1.0' encoding='cp1252'?>"
                         "<Configurateur><Project>\x80\xE9</Project></Configurateur>"),
             "\xE2\x82\xAC\xC3\xA9");
+  // Without a declaration, the Content-Type's charset.
+  EXPECT_EQ(lumivane::quote::LireDevisId(
+                ReadRetrievalDocument("<Configurateur><Project>\xE9</Project></Configurateur>",
+                                      "text/xml; charset=ISO-8859-1")),
+            "\xC3\xA9");
 }
 
-TEST(LireDevisId, MalformedDocumentThrowsWithAFrenchText) {
+// The document is read with every node the exchange file copies: elements
+// only are looked for, and the text is joined across comments and
+// processing instructions.
+TEST(LireDevisId, OnlyElementsGiveTheId) {
+  EXPECT_EQ(LireDevisId("<?Configurateur x?><Configurateur><Project>1</Project></Configurateur>"),
+            "1");
+  EXPECT_EQ(LireDevisId("<Configurateur><?Project x?><Project>2</Project></Configurateur>"), "2");
+  EXPECT_EQ(LireDevisId("<Configurateur><Project>4<!-- c -->2<?p?>!</Project></Configurateur>"),
+            "42!");
+}
+
+TEST(ReadRetrievalDocument, MalformedDocumentThrowsWithAFrenchText) {
   for (const char* text : {"", "<Configurateur><Project>1</Configurateur>", "pas du XML"}) {
     try {
-      LireDevisId(text);
+      ReadRetrievalDocument(text);
       ADD_FAILURE() << "no error for: " << text;
     } catch (const XmlError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("Document de récupération illisible : ", 0), 0u)
           << e.what();
     }
+  }
+}
+
+// The parser refuses a declaration inside an element, or one whose
+// pseudo-attributes are malformed, only when it keeps them: such a document
+// still gives its id, and says why it cannot become the exchange file. The
+// error is the one of the reading without them when that fails too.
+TEST(ReadRetrievalDocument, ReadOnlyWithoutItsDeclarationsKeepsWhyItIsNotWhole) {
+  const auto whole = ReadRetrievalDocument("<?xml version=\"1.0\"?><Configurateur/>");
+  EXPECT_EQ(whole.unreadable_whole, "");
+  ASSERT_TRUE(whole.tree);
+  EXPECT_EQ(whole.tree->first_child().type(), pugi::node_declaration);
+
+  const auto inside = ReadRetrievalDocument(
+      "<Configurateur><Project>3</Project><?xml version=\"1.0\"?>"
+      "</Configurateur>");
+  EXPECT_EQ(lumivane::quote::LireDevisId(inside), "3");
+  EXPECT_EQ(inside.unreadable_whole,
+            "Document de récupération illisible : instruction de traitement (<?…?>) mal formée "
+            "(octet 40)");
+  const auto malformed = ReadRetrievalDocument(
+      "<?xml version=1.0?><Configurateur><Project>4</Project></Configurateur>");
+  EXPECT_EQ(lumivane::quote::LireDevisId(malformed), "4");
+  EXPECT_THAT(malformed.unreadable_whole,
+              ::testing::StartsWith("Document de récupération illisible : attribut mal formé"));
+
+  // An unterminated comment: the reading without declarations says where.
+  try {
+    ReadRetrievalDocument("<?xml version=\"1.0\"?><Configurateur><!-- sans fin");
+    ADD_FAILURE() << "no error";
+  } catch (const XmlError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Document de récupération illisible : commentaire mal formé (octet 48)");
   }
 }
 

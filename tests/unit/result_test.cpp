@@ -7,10 +7,14 @@
 
 using lumivane::quote::Devis;
 using lumivane::quote::LigneDevis;
+using lumivane::quote::LireDevisId;
+using lumivane::quote::ReadRetrievalDocument;
 using lumivane::quote::XmlError;
 using lumivane::result::ConstruireResultat;
 using lumivane::result::OctetsFichierEchange;
+using lumivane::result::ResultDocument;
 using lumivane::result::Telecharger;
+using lumivane::result::VerifierResultat;
 
 namespace {
 
@@ -27,6 +31,15 @@ struct FakeDownloads {
     };
   }
 };
+
+// The retrieval's road from the document's bytes: read, checked, then built;
+// nothing without a top-level Configurateur.
+std::optional<std::string> Construire(const std::string& retrieval, const Devis& devis,
+                                      const std::string& jeton, const Telecharger& telecharger) {
+  std::optional<ResultDocument> document = VerifierResultat(ReadRetrievalDocument(retrieval));
+  if (!document) return std::nullopt;
+  return ConstruireResultat(std::move(*document), devis, jeton, telecharger);
+}
 
 Devis TroisLignes() {
   Devis devis;
@@ -63,7 +76,7 @@ TEST(ResultDocument, KeepsEverythingAndAppendsOneMenuiseriePerLine) {
       "</Configurateur>\n";
   FakeDownloads downloads;
   const std::optional<std::string> document =
-      ConstruireResultat(retrieval, TroisLignes(), "jet-1", downloads.Fn());
+      Construire(retrieval, TroisLignes(), "jet-1", downloads.Fn());
   ASSERT_TRUE(document);
   EXPECT_EQ(downloads.urls,
             (std::vector<std::string>{"http://img/a.png", "http://img/absente.png"}));
@@ -106,24 +119,23 @@ TEST(ResultDocument, KeepsEverythingAndAppendsOneMenuiseriePerLine) {
 
 TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
   const Devis vide{"7", {}};
+  EXPECT_EQ(Construire("<Configurateur><Project>1</Project></Configurateur>", vide, "j", nullptr),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+            "<Configurateur><Project>1</Project></Configurateur>");
   EXPECT_EQ(
-      ConstruireResultat("<Configurateur><Project>1</Project></Configurateur>", vide, "j", nullptr),
-      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
-      "<Configurateur><Project>1</Project></Configurateur>");
-  EXPECT_EQ(ConstruireResultat("<?xml version=\"1.1\" standalone=\"no\"?><Configurateur/>", vide,
-                               "j", nullptr),
-            "<?xml version=\"1.1\" encoding=\"ISO-8859-1\" standalone=\"no\"?><Configurateur/>");
+      Construire("<?xml version=\"1.1\" standalone=\"no\"?><Configurateur/>", vide, "j", nullptr),
+      "<?xml version=\"1.1\" encoding=\"ISO-8859-1\" standalone=\"no\"?><Configurateur/>");
   // A declaration in capitals is written as the one XML knows.
-  EXPECT_EQ(ConstruireResultat("<?XML version=\"1.0\"?><Configurateur/>", vide, "j", nullptr),
+  EXPECT_EQ(Construire("<?XML version=\"1.0\"?><Configurateur/>", vide, "j", nullptr),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur/>");
   // A document declared ISO-8859-1 is read as such.
-  EXPECT_EQ(ConstruireResultat("<?xml version='1.0' encoding='iso-8859-1'?>"
-                               "<Configurateur>\xE9t\xE9</Configurateur>",
-                               vide, "j", nullptr),
+  EXPECT_EQ(Construire("<?xml version='1.0' encoding='iso-8859-1'?>"
+                       "<Configurateur>\xE9t\xE9</Configurateur>",
+                       vide, "j", nullptr),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Configurateur>\xC3\xA9t\xC3\xA9"
             "</Configurateur>");
   // So is one declared windows-1252, euro sign (0x80) and quotes (0x92) included.
-  const auto cp1252 = ConstruireResultat(
+  const auto cp1252 = Construire(
       "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>"
       "<Configurateur><Project>l\x92\xE9t\xE9 \x80</Project></Configurateur>",
       vide, "j", nullptr);
@@ -134,10 +146,9 @@ TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
 
 TEST(ResultDocument, WithoutTopLevelConfigurateurNothingIsBuiltOrDownloaded) {
   FakeDownloads downloads;
-  EXPECT_FALSE(
-      ConstruireResultat("<Autre><Configurateur/></Autre>", TroisLignes(), "j", downloads.Fn()));
+  EXPECT_FALSE(Construire("<Autre><Configurateur/></Autre>", TroisLignes(), "j", downloads.Fn()));
   EXPECT_TRUE(downloads.urls.empty());
-  EXPECT_THROW(ConstruireResultat("<Configurateur>", TroisLignes(), "j", downloads.Fn()), XmlError);
+  EXPECT_THROW(Construire("<Configurateur>", TroisLignes(), "j", downloads.Fn()), XmlError);
 }
 
 // Whatever the services send, the exchange file is well-formed XML 1.0: the
@@ -151,9 +162,9 @@ TEST(ResultDocument, ExchangeBytesHoldOnlyWhatXml10Allows) {
   ligne.Designation = "x\xC2\x85y";               // NEL, a C1 control
   ligne.Quantity = "Fen\xC3\x08\xAAtre";          // a control inside a broken letter
   devis.Lignes.push_back(ligne);
-  const auto document = ConstruireResultat(
-      "<Configurateur a=\"&#1;v\">t&#2;<!-- \xE2\x82\xAC --><?pi \x03?></Configurateur>", devis,
-      "j\x7F", nullptr);
+  const auto document =
+      Construire("<Configurateur a=\"&#1;v\">t&#2;<!-- \xE2\x82\xAC --><?pi \x03?></Configurateur>",
+                 devis, "j\x7F", nullptr);
   ASSERT_TRUE(document);
   EXPECT_EQ(
       OctetsFichierEchange(*document),
@@ -176,13 +187,14 @@ TEST(ResultDocument, DocumentsThatCannotBeWrittenBackAreRefusedBeforeAnyDownload
       {"<!DOCTYPE Configurateur [<!ENTITY e \"v\">]><Configurateur>&e;</Configurateur>", "DOCTYPE"},
       {"<Configurateur/><Autre/>", "un seul"},
       {"<Configurateur/><?xml version=\"1.0\"?>", "déclaration"},
+      {"<Configurateur><?xml version=\"1.0\"?></Configurateur>", "instruction de traitement"},
       {"<?xml version=\"2.0\"?><Configurateur/>", "2.0"},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text);
     FakeDownloads downloads;
     try {
-      ConstruireResultat(text, TroisLignes(), "j", downloads.Fn());
+      Construire(text, TroisLignes(), "j", downloads.Fn());
       ADD_FAILURE() << "no error";
     } catch (const XmlError& error) {
       EXPECT_THAT(std::string(error.what()), HasSubstr(expected)) << error.what();
@@ -201,12 +213,14 @@ TEST(ResultDocument, DeepNestingIsCopiedWhole) {
   text += "\xE2\x82\xAC";
   for (int i = 0; i < kDepth; ++i) text += "</a>";
   text += "</Configurateur>";
-  const auto document = ConstruireResultat(text, Devis{"7", {}}, "j", nullptr);
+  lumivane::quote::RetrievalDocument read = ReadRetrievalDocument(text);
+  EXPECT_EQ(LireDevisId(read), "");
+  std::optional<ResultDocument> document = VerifierResultat(std::move(read));
   ASSERT_TRUE(document);
-  const std::string bytes = OctetsFichierEchange(*document);
+  const std::string bytes =
+      OctetsFichierEchange(ConstruireResultat(std::move(*document), Devis{"7", {}}, "j", nullptr));
   EXPECT_EQ(bytes.size(), text.size() + 43 - 3 + 7 + 2);
   EXPECT_THAT(bytes, HasSubstr("<a>&#8364;</a>"));
-  EXPECT_EQ(lumivane::quote::LireDevisId(text), "");
 }
 
 }  // namespace

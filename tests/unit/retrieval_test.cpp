@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -13,10 +14,11 @@
 #include "platform/files.h"
 #include "quote/quote.h"
 #include "recorders.h"
+#include "report/journal.h"
+#include "report/messages.h"
 #include "temp_dir.h"
 
 using lumivane::http::HttpClient;
-using lumivane::http::HttpError;
 using lumivane::quote::PictureDownloader;
 using lumivane::result::RecupererDevis;
 using lumivane::result::RetrievalInputs;
@@ -25,6 +27,8 @@ using lumivane::result::RetrievalOutcome;
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using Kind = RetrievalOutcome::Kind;
 
 using ::lumivane::testing::FixedClock;
 using ::lumivane::testing::RecorderMessages;
@@ -77,13 +81,23 @@ class RetrievalTest : public ::testing::Test {
   }
   void TearDown() override { server_.Stop(); }
 
-  RetrievalOutcome Run() { return Run(server_.Url("/recuperation")); }
-  RetrievalOutcome Run(const std::string& url_recuperation) {
+  RetrievalOutcome Run(const lumivane::result::Avancement& avancement = {}) {
+    return Run(server_.Url("/recuperation"), avancement);
+  }
+  RetrievalOutcome Run(const std::string& url_recuperation,
+                       const lumivane::result::Avancement& avancement = {}) {
     HttpClient http1(lumivane::http::WindowClientSettings());
     HttpClient http2(lumivane::http::WindowClientSettings());
     PictureDownloader pictures(folder_, clock_, "/", messages_);
-    const RetrievalInputs inputs{url_recuperation, server_.BaseUrl(), "jet", exchange_};
-    return RecupererDevis(inputs, http1, http2, pictures, devis_id_);
+    const RetrievalInputs inputs{url_recuperation, server_.BaseUrl(), "jet", exchange_,
+                                 annulation_};
+    return RecupererDevis(inputs, http1, http2, pictures, avancement);
+  }
+
+  // A failure that leaves the window open, with its message.
+  void ExpectFailed(const RetrievalOutcome& outcome) {
+    EXPECT_EQ(outcome.kind, Kind::Failed) << outcome.message;
+    EXPECT_FALSE(outcome.closes_window) << outcome.message;
   }
 
   void ExpectExchangeUntouched() {
@@ -96,7 +110,7 @@ class RetrievalTest : public ::testing::Test {
   RecorderMessages messages_;
   std::string exchange_;
   std::string folder_;
-  std::string devis_id_ = "ancien";
+  const lumivane::base::CancellationToken* annulation_ = nullptr;
 
   std::mutex mutex_;
   std::string retrieval_ = kRetrieval;
@@ -109,10 +123,14 @@ class RetrievalTest : public ::testing::Test {
 };
 
 TEST_F(RetrievalTest, WritesTheExchangeFileWithThePicture) {
-  const RetrievalOutcome outcome = Run();
-  EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::Written);
-  EXPECT_EQ(devis_id_, "42");
+  std::vector<std::string> avancement;
+  const RetrievalOutcome outcome =
+      Run([&](const std::string& texte) { avancement.push_back(texte); });
+  EXPECT_EQ(outcome.kind, Kind::Written);
+  EXPECT_EQ(outcome.message, "");
   EXPECT_EQ(outcome.devis_id, "42");
+  EXPECT_EQ(avancement,
+            (std::vector<std::string>{"Récupération du devis\u2026", "Images : 1 / 1"}));
   ASSERT_EQ(posted_.size(), 1u);
   EXPECT_EQ(posted_[0], R"({"QUOTE_ID" : "42","key" : "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51"})");
   EXPECT_EQ(content_type_, "application/json; charset=utf-8");
@@ -159,9 +177,11 @@ TEST_F(RetrievalTest, SilentClosingsLeaveTheExchangeFileAsItWas) {
       retrieval_ = c.retrieval;
     }
     const RetrievalOutcome outcome = Run();
-    EXPECT_EQ(outcome.kind, RetrievalOutcome::Kind::ClosedWithMessage) << c.name;
+    EXPECT_EQ(outcome.kind, Kind::Failed) << c.name;
+    EXPECT_TRUE(outcome.closes_window) << c.name;
     EXPECT_EQ(outcome.message.rfind("Erreur lumivane", 0), 0u) << c.name << ": " << outcome.message;
     EXPECT_THAT(outcome.message, HasSubstr(c.in_message)) << c.name << ": " << outcome.message;
+    EXPECT_EQ(outcome.devis_id, c.retrieval == kRetrieval ? "42" : "") << c.name;
     ExpectExchangeUntouched();
   }
   // Without Configurateur the request still went out, with an empty id, and
@@ -171,44 +191,67 @@ TEST_F(RetrievalTest, SilentClosingsLeaveTheExchangeFileAsItWas) {
   EXPECT_FALSE(std::filesystem::exists(folder_));
 }
 
-TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
+TEST_F(RetrievalTest, ErrorsAreShownWithTheWindowLeftOpenAndWriteNothing) {
   quote_status_ = 500;
-  try {
-    Run();
-    ADD_FAILURE() << "no error for 500";
-  } catch (const HttpError& e) {
-    EXPECT_EQ(e.status(), 500);
-  }
-  EXPECT_EQ(devis_id_, "42");
+  RetrievalOutcome outcome = Run();
+  ExpectFailed(outcome);
+  EXPECT_THAT(outcome.message, StartsWith("Le serveur a répondu 500 "));
+  EXPECT_EQ(outcome.devis_id, "42");
   ExpectExchangeUntouched();
 
   quote_status_ = 200;
   quote_body_ = R"({"GetDataQuoteResult":"<Sales_Header><No>1</Sales_Header>"})";
-  EXPECT_THROW(Run(), lumivane::quote::XmlError);
+  outcome = Run();
+  ExpectFailed(outcome);
+  EXPECT_THAT(outcome.message, StartsWith("Devis illisible : "));
+  EXPECT_THAT(outcome.message, HasSubstr("(serveur 127.0.0.1:" + std::to_string(server_.port())));
   ExpectExchangeUntouched();
 
   retrieval_ = "<Configurateur><Project>42</Configurateur>";
   posted_.clear();
-  try {
-    Run();
-    ADD_FAILURE() << "a malformed document was read";
-  } catch (const lumivane::quote::XmlError& e) {
-    // In French, with the server that sent it.
-    EXPECT_EQ(std::string(e.what()),
-              "Document de récupération illisible : balise fermante qui ne correspond pas à la "
-              "balise ouverte (octet 28) (serveur 127.0.0.1:" +
-                  std::to_string(server_.port()) + ")");
-  }
+  outcome = Run();
+  ExpectFailed(outcome);
+  // In French, with the server that sent it.
+  EXPECT_EQ(outcome.message,
+            "Document de récupération illisible : balise fermante qui ne correspond pas à la "
+            "balise ouverte (octet 28) (serveur 127.0.0.1:" +
+                std::to_string(server_.port()) + ")");
+  EXPECT_EQ(outcome.devis_id, "");
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
 
   // No retrieval URL: the gateway failed when the module opened.
-  try {
-    Run("");
-    ADD_FAILURE() << "no error without a retrieval URL";
-  } catch (const std::runtime_error& e) {
-    EXPECT_THAT(std::string(e.what()), HasSubstr("passerelle")) << e.what();
-  }
+  outcome = Run("");
+  ExpectFailed(outcome);
+  EXPECT_THAT(outcome.message, HasSubstr("passerelle"));
+  EXPECT_TRUE(posted_.empty());
+  ExpectExchangeUntouched();
+}
+
+// A declaration inside an element: the parser reads the document without it
+// (its id, 42, goes to the quote service), but not whole, as the exchange
+// file would copy it. That is found once the quote is in, and named without
+// the server, as when the document was read again for the exchange file.
+TEST_F(RetrievalTest, DocumentReadOnlyWithoutItsDeclarationsFailsOnceTheQuoteIsIn) {
+  retrieval_ = "<Configurateur><Project>42</Project><?xml version=\"1.0\"?></Configurateur>";
+  const RetrievalOutcome outcome = Run();
+  ExpectFailed(outcome);
+  EXPECT_EQ(outcome.message,
+            "Document de récupération illisible : instruction de traitement (<?…?>) mal formée "
+            "(octet 41)");
+  EXPECT_EQ(outcome.devis_id, "42");
+  ASSERT_EQ(posted_.size(), 1u);
+  EXPECT_THAT(posted_[0], HasSubstr("\"42\""));
+  EXPECT_EQ(pictures_served_, 0);
+  ExpectExchangeUntouched();
+}
+
+// What is thrown without words of its own is shown in the words the module
+// keeps for it.
+TEST_F(RetrievalTest, AFailureWithoutATextIsShownAsUnexpected) {
+  const RetrievalOutcome outcome = Run([](const std::string&) { throw 7; });
+  ExpectFailed(outcome);
+  EXPECT_EQ(outcome.message, lumivane::report::kErreurInattendue);
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
 }
@@ -216,7 +259,10 @@ TEST_F(RetrievalTest, ErrorsReachTheCallerAndWriteNothing) {
 TEST_F(RetrievalTest, PictureThatCannotBeStoredEndsTheRetrievalBeforeTheExchangeFile) {
   lumivane::testing::WriteFile(dir_.Path() / "bloque", "un fichier, pas un dossier");
   folder_ = (dir_.Path() / "bloque" / "images").string() + "/";
-  EXPECT_THROW(Run(), lumivane::platform::FileError);
+  const RetrievalOutcome outcome = Run();
+  ExpectFailed(outcome);
+  EXPECT_THAT(outcome.message, StartsWith("Impossible de créer le dossier des images "));
+  EXPECT_EQ(outcome.devis_id, "42");
   ExpectExchangeUntouched();
 }
 
@@ -226,13 +272,10 @@ TEST_F(RetrievalTest, FailedExchangeFileRemovesThePicturesOfTheRun) {
   std::filesystem::create_directories(dir_.Path() / "images");
   lumivane::testing::WriteFile(dir_.Path() / "images" / "autre.jpeg", "d'un autre lancement");
   exchange_ = (dir_.Path() / "absent" / "echange.xml").string();
-  try {
-    Run();
-    ADD_FAILURE() << "no error";
-  } catch (const lumivane::platform::FileError& error) {
-    // In French, with the system's code (2 on Linux, 3 on Windows).
-    EXPECT_THAT(std::string(error.what()), HasSubstr("introuvable (code ")) << error.what();
-  }
+  const RetrievalOutcome outcome = Run();
+  ExpectFailed(outcome);
+  // In French, with the system's code (2 on Linux, 3 on Windows).
+  EXPECT_THAT(outcome.message, HasSubstr("introuvable (code "));
   EXPECT_EQ(pictures_served_, 1);
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
@@ -256,11 +299,50 @@ TEST_F(RetrievalTest, AnnulerBeforeTheExchangeFileIsInPlaceWritesNothing) {
   PictureDownloader pictures(folder_, clock, "/", messages_);
   RetrievalInputs inputs{server_.Url("/recuperation"), server_.BaseUrl(), "jet", exchange_};
   inputs.annulation = &clock.token;
-  EXPECT_THROW(RecupererDevis(inputs, http1, http2, pictures, devis_id_),
-               lumivane::base::OperationCancelled);
+  const RetrievalOutcome outcome = RecupererDevis(inputs, http1, http2, pictures);
+  EXPECT_EQ(outcome.kind, Kind::Cancelled);
+  EXPECT_EQ(outcome.message, "");  // nothing to show
+  EXPECT_EQ(outcome.devis_id, "42");
   ExpectExchangeUntouched();
   EXPECT_EQ(pictures_served_, 1);
   EXPECT_TRUE(std::filesystem::is_empty(folder_));
+}
+
+// The support journal says once why the exchange file was left as it was,
+// whatever the way the retrieval ended; a written one says nothing of it.
+TEST_F(RetrievalTest, TheJournalSaysOnceWhyTheExchangeFileIsUnchanged) {
+  const std::string journal = (dir_.Path() / "journal.log").string();
+  lumivane::report::journal::Open(journal);
+  Run();  // written
+  {
+    std::lock_guard lock(mutex_);
+    quote_body_ = "null";
+  }
+  const std::string fermeture = Run().message;
+  exchange_ = (dir_.Path() / "absent" / "echange.xml").string();  // no folder to write in
+  {
+    std::lock_guard lock(mutex_);
+    quote_body_ = QuoteAnswer(server_.Url("/photo.png"));
+  }
+  const std::string erreur = Run().message;
+  exchange_ = (dir_.Path() / "echange.xml").string();
+  lumivane::base::CancellationToken annulation;  // "Annuler" before the exchange file
+  annulation.Cancel();
+  annulation_ = &annulation;
+  EXPECT_EQ(Run().kind, Kind::Cancelled);
+  lumivane::report::journal::Close();
+
+  std::vector<std::string> unchanged;
+  std::istringstream lines(lumivane::testing::ReadFile(journal).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t at = line.find("fichier d'échange inchangé : ");
+    if (at != std::string::npos) unchanged.push_back(line.substr(at));
+  }
+  EXPECT_EQ(unchanged, (std::vector<std::string>{
+                           "fichier d'échange inchangé : " + fermeture,
+                           "fichier d'échange inchangé : " + erreur,
+                           "fichier d'échange inchangé : Opération annulée par l'utilisateur."}));
+  EXPECT_THAT(erreur, HasSubstr("introuvable (code "));
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <wrl/client.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/windows/wide.h"
@@ -125,13 +127,16 @@ class ExchangeMsxmlTest : public ::testing::TestWithParam<const wchar_t*> {
 
 TEST_P(ExchangeMsxmlTest, FindsEveryTextOfTheQuoteAsGiven) {
   const quote::Devis devis = Quote();
-  const auto document = ConstruireResultat(kRetrieval, devis, "jeton <&>", PicturePath);
+  std::optional<ResultDocument> document =
+      VerifierResultat(quote::ReadRetrievalDocument(kRetrieval));
   ASSERT_TRUE(document);
+  const std::string built =
+      ConstruireResultat(std::move(*document), devis, "jeton <&>", PicturePath);
   const TempDir dir;
   // An accented name, as UTF-8 says it (a narrow string would be read in the
   // ANSI code page).
   const auto path = dir.Path() / std::filesystem::path(u8"échange.xml");
-  lumivane::testing::WriteFile(path, OctetsFichierEchange(*document));
+  lumivane::testing::WriteFile(path, OctetsFichierEchange(built));
   const auto expected = ExpectedLines(devis);
   const char* children[] = {"Jeton",        "Project",  "Libelle", "Designation",
                             "PrixUnitaire", "Quantite", "Image"};

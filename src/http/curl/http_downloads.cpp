@@ -21,7 +21,6 @@
 #include "http/transport.h"
 #include "http/curl/curl_transfer.h"
 
-
 namespace lumivane::http {
 namespace {
 
@@ -195,8 +194,7 @@ class Batch {
     // the transfers wait for it and go over that one connection rather than
     // opening more. Plain http is HTTP/1.1 here, and waiting would only hold
     // the other transfers back until the first answer has come.
-    curl::SetOption(h, CURLOPT_PIPEWAIT,
-                    job.chain->parts().scheme == "https" ? 1L : 0L);
+    curl::SetOption(h, CURLOPT_PIPEWAIT, job.chain->parts().scheme == "https" ? 1L : 0L);
     total_ += job.transfer.received - job.counted;
     job.transfer.Reset();
     job.counted = job.transfer.received;
@@ -255,9 +253,10 @@ class Batch {
     if (http::ShouldRetry(job.result->attempts, failure.kind, status)) {
       return Retry(job);
     }
-    job.result->error = result == CURLE_OK ? http::StatusText(status, job.transfer.ReasonPhrase(),
-                                                              job.chain->url(), job.transfer.Peer())
-                                           : http::FailureText(failure, settings_, job.chain->url());
+    job.result->error = result == CURLE_OK
+                            ? http::StatusText(status, job.transfer.ReasonPhrase(),
+                                               job.chain->url(), job.transfer.Peer())
+                            : http::FailureText(failure, settings_, job.chain->url());
     Finish(job);
   }
 

@@ -104,7 +104,8 @@ struct Batch {
       if (head_.size() < http::kPictureHeadBytes) {
         head_.append(data, std::min(size, http::kPictureHeadBytes - head_.size()));
       }
-      const DWORD failure = platform::windows::WriteAll(handle_.get(), std::string_view(data, size));
+      const DWORD failure =
+          platform::windows::WriteAll(handle_.get(), std::string_view(data, size));
       if (failure == ERROR_SUCCESS) return true;
       error = failure;
       return false;

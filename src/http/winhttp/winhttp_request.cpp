@@ -245,8 +245,8 @@ class Exchange {
 
   // The answer; its body in `received_body` (or to `sink`) when it is kept.
   http::ExchangeAnswer Run(const std::wstring& method, const std::string* body,
-                                 const std::string& content_type_header, const BodySink* sink,
-                                 std::string& received_body);
+                           const std::string& content_type_header, const BodySink* sink,
+                           std::string& received_body);
 
  private:
   [[noreturn]] void Fail(DWORD code, Phase phase) {
@@ -303,8 +303,8 @@ namespace {
 
 Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   Internet request(WinHttpOpenRequest(connection, method.c_str(),
-                                      platform::windows::Wide(http::RequestTarget(parts_)).c_str(), nullptr,
-                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                      platform::windows::Wide(http::RequestTarget(parts_)).c_str(),
+                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                       parts_.scheme == "https" ? WINHTTP_FLAG_SECURE : 0));
   if (!request) Fail(GetLastError(), Phase::kConnecting);
   const auto milliseconds = [](long seconds) {
@@ -325,24 +325,28 @@ Internet Exchange::Open(const std::wstring& method, HINTERNET connection) {
   DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
   ProxySettings::Choice choice = engine_.proxy.For(engine_.session.get(), parts_);
-  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy_ = platform::windows::Utf8(choice.proxy);
+  if (choice.access == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+    proxy_ = platform::windows::Utf8(choice.proxy);
   choice.ApplyTo(request.get());
   return request;
 }
 
 std::wstring Exchange::Headers(bool with_body, const std::string& content_type_header) const {
   const std::string& accept = engine_.settings.accept;
-  std::wstring headers = L"Accept: " + platform::windows::Wide(accept.empty() ? "*/*" : accept) + L"\r\n";
-  if (with_body) headers += L"Content-Type: " + platform::windows::Wide(content_type_header) + L"\r\n";
+  std::wstring headers =
+      L"Accept: " + platform::windows::Wide(accept.empty() ? "*/*" : accept) + L"\r\n";
+  if (with_body)
+    headers += L"Content-Type: " + platform::windows::Wide(content_type_header) + L"\r\n";
   // Sent at once, as libcurl does, not after a challenge: base64 of ":".
   if (engine_.basic_authentication) headers += L"Authorization: Basic Og==\r\n";
   return headers;
 }
 
 http::ExchangeAnswer Exchange::Run(const std::wstring& method, const std::string* body,
-                                         const std::string& content_type_header,
-                                         const BodySink* sink, std::string& received_body) {
-  Internet connection(WinHttpConnect(engine_.session.get(), platform::windows::Wide(parts_.host).c_str(),
+                                   const std::string& content_type_header, const BodySink* sink,
+                                   std::string& received_body) {
+  Internet connection(WinHttpConnect(engine_.session.get(),
+                                     platform::windows::Wide(parts_.host).c_str(),
                                      static_cast<INTERNET_PORT>(http::PortNumber(parts_)), 0));
   if (!connection) Fail(GetLastError(), Phase::kConnecting);
   Internet request = Open(method, connection.get());
@@ -380,8 +384,8 @@ http::ExchangeAnswer Exchange::Run(const std::wstring& method, const std::string
   return next;
 }
 
-http::ExchangeAnswer Exchange::Receive(HINTERNET request, RequestWatch& watch,
-                                       const BodySink* sink, std::string& received_body) {
+http::ExchangeAnswer Exchange::Receive(HINTERNET request, RequestWatch& watch, const BodySink* sink,
+                                       std::string& received_body) {
   if (!WinHttpReceiveResponse(request, nullptr)) Fail(request, GetLastError(), Phase::kReceiving);
   // The header bytes count for the stall rule, as with libcurl.
   watch.Received(QueryHeader(request, WINHTTP_QUERY_RAW_HEADERS_CRLF).size());
@@ -471,8 +475,8 @@ std::string Engine::Perform(const std::string& method, const std::string& url,
   std::string answer;
   http::RunRequest(chain, [&](const http::RedirectChain& request) {
     Exchange exchange(*this, request.url(), request.parts());
-    return exchange.Run(platform::windows::Wide(request.method()), request.body_dropped() ? nullptr : body,
-                        content_type_header, sink, answer);
+    return exchange.Run(platform::windows::Wide(request.method()),
+                        request.body_dropped() ? nullptr : body, content_type_header, sink, answer);
   });
   return answer;
 }
