@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "text/encoding.h"
-#include "report/messages.h"
 #include "xml/document.h"
 
 namespace lumivane::result {
@@ -244,6 +243,17 @@ void AjouterEnfant(pugi::xml_node parent, const char* name, const std::string& t
   parent.append_child(name).text().set(SansHorsXml(text).c_str());
 }
 
+// The top-level element Configurateur; a processing instruction of that name
+// is not it.
+pugi::xml_node ElementConfigurateur(const pugi::xml_document& doc) {
+  for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_element && std::string_view(node.name()) == "Configurateur") {
+      return node;
+    }
+  }
+  return {};
+}
+
 struct StringWriter : pugi::xml_writer {
   std::string text;
   void write(const void* data, std::size_t size) override {
@@ -256,7 +266,7 @@ struct StringWriter : pugi::xml_writer {
 std::optional<ResultDocument> VerifierResultat(quote::RetrievalDocument document) {
   if (!document.unreadable_whole.empty()) throw xml::XmlError(document.unreadable_whole);
   pugi::xml_document& doc = *document.tree;
-  if (!doc.child("Configurateur")) return std::nullopt;
+  if (!ElementConfigurateur(doc)) return std::nullopt;
   // Before any picture is downloaded: a document that cannot be written
   // stores nothing.
   PreparerDocument(doc);
@@ -267,7 +277,7 @@ std::optional<ResultDocument> VerifierResultat(quote::RetrievalDocument document
 std::string ConstruireResultat(ResultDocument document, const quote::Devis& devis,
                                const std::string& jeton, const Telecharger& telecharger) {
   pugi::xml_document& doc = *document.tree_;
-  pugi::xml_node configurateur = doc.child("Configurateur");
+  pugi::xml_node configurateur = ElementConfigurateur(doc);
   for (const quote::LigneDevis& ligne : devis.Lignes) {
     std::string image;
     if (!ligne.Picture_Path.empty() && telecharger) {

@@ -203,11 +203,19 @@ ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entre
                                             const result::Avancement& avancement) {
   ReponseRecuperation reponse;
   MessagesRetenus messages;
-  {
+  try {
     quote::PictureDownloader pictures(ports_.pictures_folders, *ports_.clock, ports_.date_separator,
                                       messages);
     pictures.SetCancellation(&annulation_);
     reponse.issue = result::RecupererDevis(entrees, IdHTTP1, IdHTTP2, pictures, avancement);
+  } catch (const std::exception& error) {
+    // The downloader could not even be made: the retrieval fails rather
+    // than end the worker.
+    reponse.issue.kind = result::RetrievalOutcome::Kind::Failed;
+    reponse.issue.message = error.what();
+  } catch (...) {
+    reponse.issue.kind = result::RetrievalOutcome::Kind::Failed;
+    reponse.issue.message = report::kErreurInattendue;
   }
   reponse.messages = std::move(messages.textes);
   return reponse;

@@ -147,6 +147,11 @@ TEST(ResultDocument, DeclarationIsAddedOrGivenTheEncoding) {
 TEST(ResultDocument, WithoutTopLevelConfigurateurNothingIsBuiltOrDownloaded) {
   FakeDownloads downloads;
   EXPECT_FALSE(Construire("<Autre><Configurateur/></Autre>", TroisLignes(), "j", downloads.Fn()));
+  // An instruction of that name is not the element: the lines would be lost.
+  EXPECT_FALSE(Construire("<?Configurateur x?><Autre/>", TroisLignes(), "j", downloads.Fn()));
+  EXPECT_THAT(
+      Construire("<?Configurateur x?><Configurateur/>", TroisLignes(), "j", nullptr).value_or(""),
+      ::testing::HasSubstr("<Configurateur><Menuiserie id=\"1\">"));
   EXPECT_TRUE(downloads.urls.empty());
   EXPECT_THROW(Construire("<Configurateur>", TroisLignes(), "j", downloads.Fn()), XmlError);
 }
