@@ -103,13 +103,13 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(window::Ports ports
     move(screen->availableGeometry().center() - rect().center());
   }
 
-  // The controls exist: the behaviour sets lblVersion and runs FormCreate.
+  // The controls exist: the behaviour sets lblVersion.
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
   connect(btnDevisRecuperer, &QPushButton::clicked, this, [this] { logique_->ClicRecuperer(); });
   connect(btnAnnulerRecuperation, &QPushButton::clicked, this, [this] { logique_->ClicAnnuler(); });
 }
 
-// FormDestroy runs with the behaviour, before the controls go.
+// The behaviour goes before the controls.
 TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() { logique_.reset(); }
 
 void TFicheConfigurateurRecupDevis::DefinirTitre(const std::string& titre) {

@@ -34,7 +34,6 @@ FicheLogique::FicheLogique(VueFiche& vue, Ports ports)
   IdHTTP1.SetCancellation(&annulation_);
   IdHTTP2.SetCancellation(&annulation_);
   vue_.DefinirVersion(std::string("Version ") + VersionModule + " du 09/06/2020");
-  FormCreate();
 }
 
 FicheLogique::~FicheLogique() {
@@ -43,7 +42,6 @@ FicheLogique::~FicheLogique() {
   annulation_.Cancel();
   *vivante_ = false;
   if (travail_.joinable()) travail_.join();
-  FormDestroy();
 }
 
 void FicheLogique::Lancer(std::function<void()> travail, std::function<void()> suite) {
@@ -73,10 +71,6 @@ void FicheLogique::SurFenetre(std::function<void()> suite) {
     });
   }
 }
-
-void FicheLogique::FormCreate() { FErreurs = std::make_unique<std::vector<std::string>>(); }
-
-void FicheLogique::FormDestroy() { FErreurs.reset(); }
 
 void FicheLogique::FormActivate() {
   if (!PreparerSession()) return;
@@ -283,15 +277,13 @@ int FicheLogique::RetenirPasserelle(const ReponsePasserelle& reponse) {
   FJeton = reponse.champs.Jeton;
   FUrlConnexion = reponse.champs.UrlConnexion;
   FUrlRecuperation = reponse.champs.UrlRecuperation;
-  if (!FErreurs) FErreurs = std::make_unique<std::vector<std::string>>();
-  *FErreurs = reponse.champs.Erreurs;
+  FErreurs = reponse.champs.Erreurs;
   if (reponse.erreur) std::rethrow_exception(reponse.erreur);
   return reponse.resultat;
 }
 
 std::string FicheLogique::GetJetonEtUrlsErreurs() const {
-  return gateway::GetJetonEtUrlsErreurs(FConfigurateur,
-                                        FErreurs ? *FErreurs : std::vector<std::string>{});
+  return gateway::GetJetonEtUrlsErreurs(FConfigurateur, FErreurs);
 }
 
 void FicheLogique::Executer(const std::function<void()>& handler) {

@@ -96,7 +96,7 @@ struct ReponseRecuperation {
 // clients, so that they can run elsewhere while the window stays responsive.
 class FicheLogique {
  public:
-  // Sets lblVersion's text and runs FormCreate. `vue` must outlive the object.
+  // Sets lblVersion's text. `vue` must outlive the object.
   FicheLogique(VueFiche& vue, Ports ports);
   ~FicheLogique();
   FicheLogique(const FicheLogique&) = delete;
@@ -119,8 +119,6 @@ class FicheLogique {
   }
 
   // Handlers.
-  void FormCreate();
-  void FormDestroy();
   void FormActivate();
   void btnDevisRecupererClick();
   void btnAnnulerRecuperationClick();
@@ -180,7 +178,7 @@ class FicheLogique {
   std::string FJeton;
   std::string FUrlConnexion;
   std::string FUrlRecuperation;
-  std::unique_ptr<std::vector<std::string>> FErreurs;
+  std::vector<std::string> FErreurs;
 
   http::HttpClient IdHTTP1;
   http::HttpClient IdHTTP2;

@@ -177,8 +177,7 @@ TEST_F(FicheTest, WindowAsBuilt) {
   EXPECT_EQ(fiche->lblVersion->x() + fiche->lblVersion->width(), 327);
   EXPECT_EQ(fiche->lblVersion->y(), 216);
 
-  ASSERT_NE(fiche->logique().FErreurs, nullptr);
-  EXPECT_TRUE(fiche->logique().FErreurs->empty());
+  EXPECT_TRUE(fiche->logique().FErreurs.empty());
   EXPECT_EQ(fiche->FichierTemp(), exchange_);
   EXPECT_EQ(fiche->FichierConfig(), config_);
   EXPECT_TRUE(fiche->logique().FVersion.empty());

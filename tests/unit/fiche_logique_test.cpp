@@ -120,8 +120,7 @@ class FicheLogiqueTest : public ::testing::Test {
 TEST_F(FicheLogiqueTest, CreatedWithItsVersionAndClosedByAnnuler) {
   auto fiche = Make();
   EXPECT_EQ(vue_.version, "Version 1 du 09/06/2020");
-  ASSERT_NE(fiche->FErreurs, nullptr);
-  EXPECT_TRUE(fiche->FErreurs->empty());
+  EXPECT_TRUE(fiche->FErreurs.empty());
   EXPECT_TRUE(fiche->FVersion.empty());
   EXPECT_TRUE(fiche->FJeton.empty());
   EXPECT_EQ(fiche->FichierTemp(), exchange_);
@@ -227,7 +226,7 @@ TEST_F(FicheLogiqueTest, RefusedGatewayClosesWithItsReport) {
   const std::string heading = "Configurateur lumivane : GetJetonEtUrlsErreurs \n";
   EXPECT_TRUE(messages_.shown[0].starts_with(heading)) << messages_.shown[0];
   EXPECT_GT(messages_.shown[0].size(), heading.size());
-  EXPECT_FALSE(fiche->FErreurs->empty());
+  EXPECT_FALSE(fiche->FErreurs.empty());
   EXPECT_TRUE(browser_.opened.empty());
 }
 

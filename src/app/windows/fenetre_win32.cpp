@@ -221,7 +221,7 @@ void TFicheConfigurateurRecupDevis::Construire(window::Ports ports) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   if (boite_ != nullptr) boite_->SetOwner(hwnd_);
-  // The controls exist: the behaviour sets lblVersion and runs FormCreate.
+  // The controls exist: the behaviour sets lblVersion.
   logique_ = std::make_unique<window::FicheLogique>(*this, std::move(ports));
 }
 
