@@ -341,7 +341,7 @@ TEST_F(PicturesTest, CancelledDownloadsLeaveTheFolderAsItWas) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     PictureDownloader next = Downloader(folder.string());
-    next.Precharger({server_.Url("/image.png")});
+    next.Prefetch({server_.Url("/image.png")});
   }
   EXPECT_EQ(Files(folder), std::vector<std::string>{"autre.jpeg"});
 }
