@@ -6,6 +6,7 @@
 #include "base/limits.h"
 #include "text/compare.h"
 #include "text/encoding.h"
+#include "text/user_texts.h"
 
 namespace lumivane::text {
 namespace {
@@ -125,15 +126,15 @@ std::string WithoutQueryAndCredentials(const std::string& url) {
 }
 
 std::string CannotWriteFile(std::string_view path, const std::string& reason) {
-  return "Impossible d'écrire le fichier " + ValueForMessage(path) + " : " + reason;
+  return UserMessage(UserText::kCannotWriteFile, {ValueForMessage(path), reason});
 }
 
 std::string CannotReadFile(std::string_view path, const std::string& reason) {
-  return "Impossible de lire le fichier " + ValueForMessage(path) + " : " + reason;
+  return UserMessage(UserText::kCannotReadFile, {ValueForMessage(path), reason});
 }
 
 std::string CannotWriteInFolder(std::string_view folder, const std::string& reason) {
-  return "Impossible d'écrire dans le dossier " + ValueForMessage(folder) + " : " + reason;
+  return UserMessage(UserText::kCannotWriteInFolder, {ValueForMessage(folder), reason});
 }
 
 }  // namespace lumivane::text

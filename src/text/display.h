@@ -37,7 +37,8 @@ std::string StderrLine(std::string_view text);
 std::string WithoutQueryAndCredentials(const std::string& url);
 
 // The texts of a failed file operation, the same on every system, `reason`
-// being the system's (platform::SystemErrorText).
+// being the system's (platform::SystemErrorText), the path shortened as
+// ValueForMessage does.
 std::string CannotWriteFile(std::string_view path, const std::string& reason);
 std::string CannotReadFile(std::string_view path, const std::string& reason);
 std::string CannotWriteInFolder(std::string_view folder, const std::string& reason);

@@ -1,6 +1,7 @@
 #include "report/messages.h"
 #include "report/secrets.h"
 #include "text/display.h"
+#include "text/user_texts.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -54,6 +55,13 @@ TEST(ValueForMessageTest, LongValuesLoseTheirMiddle) {
   EXPECT_THAT(shown, HasSubstr("\xE2\x80\xA6"));
   // 300 characters: 150 + "…" + 149, no character cut in two.
   EXPECT_EQ(shown.size(), 5 + 145 * 2 + 3 + 146 * 2 + 3u);
+}
+
+// Values go in once: a server's text holding "{2}" stays as it was sent.
+TEST(UserMessageTest, ValuesFillTheirPlaceholdersOnce) {
+  EXPECT_EQ(UserMessage(UserText::kProxyRefused, {"p{2}", "403", "http://a/"}),
+            "Le proxy p{2} a refusé la connexion (403) vers : http://a/");
+  EXPECT_EQ(UserMessage(UserText::kUnexpectedError), "Une erreur inattendue est survenue.");
 }
 
 // No control character of a value reaches standard error raw: a NUL or an
