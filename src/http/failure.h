@@ -1,7 +1,7 @@
 #pragma once
 
-// The one table of failure texts and the one retry rule, for every system's
-// transport.
+// Each failure's text (from the table of the user's texts) and the one retry
+// rule, for every system's transport.
 
 #include <string>
 #include <string_view>
