@@ -5,6 +5,7 @@
 
 #include "http/endpoints.h"
 #include "report/secrets.h"
+#include "text/user_texts.h"
 #include "xml/document.h"
 
 namespace lumivane::quote {
@@ -17,8 +18,9 @@ using xml::TextOf;
 
 std::string LireDevisId(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kDocumentIllisible),
-                 xml::kReadOptions, kDocumentIllisible);
+  constexpr auto kIllisible = text::UserText::kRetrievalDocumentUnreadable;
+  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kIllisible),
+                 xml::kReadOptions, kIllisible);
   return TextOf(doc.child("Configurateur").child("Project"));
 }
 
@@ -61,7 +63,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   // The quote text is already decoded: whatever its declaration names, its
   // characters are UTF-8.
   pugi::xml_document doc;
-  xml::ParseText(doc, quote_text, xml::kReadOptions, "Devis illisible");
+  xml::ParseText(doc, quote_text, xml::kReadOptions, text::UserText::kQuoteUnreadable);
 
   const pugi::xml_node header = doc.child("Sales_Header");
   if (!header) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "text/encoding.h"
+#include "text/user_texts.h"
 #include "report/messages.h"
 #include "xml/document.h"
 
@@ -16,7 +17,7 @@ namespace lumivane::result {
 namespace {
 
 constexpr const char* kEncodage = "ISO-8859-1";
-constexpr const char* kInutilisable = "Document de récupération inutilisable";
+constexpr auto kIllisible = text::UserText::kRetrievalDocumentUnreadable;
 
 // Characters XML 1.0 cannot carry, written or escaped: the C0 controls but
 // TAB, LF and CR, and the two non-characters U+FFFE and U+FFFF.
@@ -66,8 +67,7 @@ bool SuiteDeNom(char32_t c) {
 }
 
 [[noreturn]] void Refuser(const std::string& detail) {
-  throw xml::XmlError(std::string(kInutilisable) + " : " + detail +
-                      " Rien n'a été écrit dans le fichier d'échange.");
+  throw xml::XmlError(text::UserMessage(text::UserText::kRetrievalDocumentUnusable, {detail}));
 }
 
 // A name is written as it stands in the exchange file: it must be a name
@@ -258,9 +258,8 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
                                               const Telecharger& telecharger,
                                               const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ParseText(doc,
-                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kIllisible),
+                 pugi::parse_full | pugi::parse_ws_pcdata, kIllisible);
   pugi::xml_node configurateur = doc.child("Configurateur");
   if (!configurateur) {
     return std::nullopt;
@@ -293,9 +292,8 @@ std::optional<std::string> ConstruireResultat(const std::string& retrieval_docum
 
 bool VerifierResultat(const std::string& retrieval_document, const std::string& content_type) {
   pugi::xml_document doc;
-  xml::ParseText(doc,
-                 xml::DecodeDocument(retrieval_document, content_type, quote::kDocumentIllisible),
-                 pugi::parse_full | pugi::parse_ws_pcdata, quote::kDocumentIllisible);
+  xml::ParseText(doc, xml::DecodeDocument(retrieval_document, content_type, kIllisible),
+                 pugi::parse_full | pugi::parse_ws_pcdata, kIllisible);
   if (!doc.child("Configurateur")) return false;
   PreparerDocument(doc);
   DeclarerEncodage(doc);

@@ -65,8 +65,8 @@ std::optional<std::string> PseudoAttribute(std::string_view text, std::string_vi
   return std::nullopt;
 }
 
-[[noreturn]] void Refuse(const std::string& what, const std::string& detail) {
-  throw XmlError(what + " : " + detail);
+[[noreturn]] void Refuse(text::UserText what, const std::string& detail) {
+  throw XmlError(text::UserMessage(what, {detail}));
 }
 
 std::string ShownName(std::string_view name) {
@@ -80,7 +80,7 @@ std::string ShownName(std::string_view name) {
 }
 
 std::string Decode(std::string_view bytes, Encoding encoding, const std::string& name,
-                   const std::string& what) {
+                   text::UserText what) {
   switch (encoding) {
     case Encoding::Utf8:
       if (!text::IsValidUtf8(bytes)) {
@@ -138,7 +138,7 @@ std::string ContentTypeCharset(std::string_view content_type) {
 }
 
 std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
-                           const std::string& what) {
+                           text::UserText what) {
   // A byte-order mark says all.
   const text::ByteOrderMark mark = text::ByteOrderMarkOf(bytes);
   if (mark == text::ByteOrderMark::kUtf16LittleEndian ||
@@ -233,15 +233,15 @@ const char* ParseFailure(pugi::xml_parse_status status) {
 }  // namespace
 
 void ParseText(pugi::xml_document& doc, const std::string& utf8, unsigned options,
-               const std::string& what) {
+               text::UserText what) {
   const pugi::xml_parse_result parsed =
       doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
   if (!parsed) {
-    throw XmlError(what + " : " + ParseFailure(parsed.status) + " (octet " +
-                   std::to_string(parsed.offset) + ")");
+    Refuse(what, std::string(ParseFailure(parsed.status)) + " (octet " +
+                     std::to_string(parsed.offset) + ")");
   }
   if (HasReferenceToNul(utf8) || !ValuesAreUtf8(doc)) {
-    throw XmlError(what + " : une référence de caractère (&#…;) ne désigne aucun caractère.");
+    Refuse(what, "une référence de caractère (&#…;) ne désigne aucun caractère.");
   }
 }
 
