@@ -67,7 +67,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
     const std::string said = xml::TextOf(document.document_element());
     if (!said.empty()) {
       fields.Erreurs.push_back(
-          text::UserMessage(text::UserText::kGatewaySaid, {text::ValueForMessage(said)}));
+          text::UserMessage(text::UserText::kGatewaySaid, {text::ServerWords(said)}));
     }
     return 0;
   }

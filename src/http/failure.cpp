@@ -5,7 +5,6 @@
 #include "platform/system_error.h"
 #include "text/compare.h"
 #include "text/display.h"
-#include "text/encoding.h"
 #include "text/user_texts.h"
 
 namespace lumivane::http {
@@ -107,11 +106,7 @@ std::string FailureText(const FailureDetail& failure, const HttpSettings& settin
 std::string StatusText(long status, std::string_view reason, const std::string& url,
                        const std::string& proxy) {
   if (status == 407) return FailureText({Failure::kProxyAuthentication, 0, proxy}, {}, url);
-  std::string said;
-  for (const char c : text::Utf8Prefix(reason, 100)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) said += c;
-  }
+  const std::string said = text::ServerWords(reason);
   return text::UserMessage(
       text::UserText::kStatus,
       {std::to_string(status) + (said.empty() ? "" : " " + said), ShownUrl(url)});

@@ -79,12 +79,12 @@ void VerifierNom(const char* name, const char* kind) {
   while (pos < text.size()) {
     const char32_t c = text::NextCharacter(text, pos);
     if (c > 0xFF && c != 0xFFFD) {
-      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ServerWords(text) +
               " » contient un caractère que le fichier d'échange (ISO-8859-1) ne peut pas "
               "écrire.");
     }
     if (c > 0xFF || !(first ? DebutDeNom(c) : SuiteDeNom(c))) {
-      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ServerWords(text) +
               " » n'est pas un nom XML valide.");
     }
     first = false;
@@ -116,8 +116,8 @@ void VerifierElement(pugi::xml_node element) {
   }
   std::sort(names.begin(), names.end());
   if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
-    Refuser("l'élément « " + text::ValueForMessage(element.name()) +
-            " » porte deux fois l'attribut « " + text::ValueForMessage(*twice) + " ».");
+    Refuser("l'élément « " + text::ServerWords(element.name()) +
+            " » porte deux fois l'attribut « " + text::ServerWords(*twice) + " ».");
   }
 }
 
@@ -144,15 +144,14 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         const bool valid = value.size() > 2 && value.starts_with("1.") &&
                            value.find_first_not_of("0123456789", 2) == std::string_view::npos;
         if (!valid) {
-          Refuser("la version XML « " + text::ValueForMessage(value) +
-                  " » n'est pas prise en charge.");
+          Refuser("la version XML « " + text::ServerWords(value) + " » n'est pas prise en charge.");
         }
         version = value;
       } else if (name == "standalone" && (value == "yes" || value == "no")) {
         standalone = value;
       } else if (name != "version" && name != "encoding") {
-        Refuser("la déclaration XML porte une indication inconnue « " +
-                text::ValueForMessage(name) + " ».");
+        Refuser("la déclaration XML porte une indication inconnue « " + text::ServerWords(name) +
+                " ».");
       }
     }
     while (declaration.first_attribute())

@@ -61,6 +61,20 @@ std::string ValueForMessage(std::string_view value) {
          std::string(value.substr(tail_start));
 }
 
+std::string ServerWords(std::string_view said) {
+  std::string words = EachCharacter(said, [](char32_t c, std::string_view as_is, std::string& out) {
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else if (c == 0xFFFD && as_is != "\uFFFD") {
+      out += "\uFFFD";  // a byte that is not UTF-8
+    } else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) {
+      out += as_is;
+    }
+  });
+  if (!words.empty() && words.back() == ' ') words.pop_back();
+  return ValueForMessage(words);
+}
+
 std::string WithoutQueryStrings(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -13,6 +13,14 @@ namespace lumivane::text {
 // still seen.
 std::string ValueForMessage(std::string_view value);
 
+// What a server says (a reason phrase, the words of its answer, a name it
+// sent) as a message shows it: one line of printable text, whatever it
+// holds. Blanks, line breaks and tabs become one blank between words, the
+// other control characters are left out, a byte that is not UTF-8 becomes
+// U+FFFD, and a long text is shortened as ValueForMessage does, never inside
+// a character.
+std::string ServerWords(std::string_view said);
+
 // Every control character escaped (\n, \r, \t, \xNN, \u0085…), so that the
 // text stays one line of printable text; bytes that are not UTF-8 are kept.
 std::string EscapeControls(std::string_view text);

@@ -4,7 +4,7 @@
 // one table (user_texts.cpp). A text holds placeholders {1}, {2}... where its
 // values go (a path, an address, a number, a reason); UserMessage puts them
 // in. The values come as the caller shows them (text::ValueForMessage,
-// http::ShownUrl): the table only places them.
+// http::ShownUrl, text::ServerWords): the table only places them.
 
 #include <cstddef>
 #include <initializer_list>

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "text/compare.h"
+#include "text/display.h"
 #include "text/encoding.h"
 
 namespace lumivane::xml {
@@ -67,16 +68,6 @@ std::optional<std::string> PseudoAttribute(std::string_view text, std::string_vi
 
 [[noreturn]] void Refuse(text::UserText what, const std::string& detail) {
   throw XmlError(text::UserMessage(what, {detail}));
-}
-
-std::string ShownName(std::string_view name) {
-  // The name comes from the server: shown short and as printable text.
-  std::string shown;
-  for (const char c : name.substr(0, 40)) {
-    const auto byte = static_cast<unsigned char>(c);
-    shown += (byte < 0x20 || byte >= 0x7F) ? '?' : c;
-  }
-  return shown;
 }
 
 std::string Decode(std::string_view bytes, Encoding encoding, const std::string& name,
@@ -158,10 +149,10 @@ std::string DecodeDocument(std::string_view bytes, std::string_view content_type
     return Decode(bytes.substr(text::ByteOrderMarkSize(mark)), Encoding::Utf8, "UTF-8", what);
   }
   if (const std::string declared = DeclaredEncoding(bytes); !declared.empty()) {
-    return Decode(bytes, Recognise(declared), ShownName(declared), what);
+    return Decode(bytes, Recognise(declared), text::ServerWords(declared), what);
   }
   if (const std::string charset = ContentTypeCharset(content_type); !charset.empty()) {
-    return Decode(bytes, Recognise(charset), ShownName(charset), what);
+    return Decode(bytes, Recognise(charset), text::ServerWords(charset), what);
   }
   if (text::IsValidUtf8(bytes)) return std::string(bytes);
   return text::Windows1252ToUtf8(bytes);

@@ -64,6 +64,18 @@ TEST(UserMessageTest, ValuesFillTheirPlaceholdersOnce) {
   EXPECT_EQ(UserMessage(UserText::kUnexpectedError), "Une erreur inattendue est survenue.");
 }
 
+// What a server says is printable text in every message: it cannot break the
+// message's lines, hide in control characters or carry bytes that are not
+// UTF-8, and it is shortened as any value is.
+TEST(ServerWordsTest, PrintableOneLineUtf8) {
+  EXPECT_EQ(ServerWords(std::string("Mot\nde\r\tpasse\0\x1B[2J\x7F\xC2\x85 refus\xC3\xA9", 29)),
+            "Mot de passe[2J refus\xC3\xA9");
+  EXPECT_EQ(ServerWords("\n  Identifiant \x1B incorrect\n"), "Identifiant incorrect");
+  EXPECT_EQ(ServerWords("Non trouv\xE9 \xEF\xBF\xBD"), "Non trouv\uFFFD \uFFFD");
+  const std::string long_text(1000, 'x');
+  EXPECT_EQ(ServerWords(long_text), ValueForMessage(long_text));
+}
+
 // No control character of a value reaches standard error raw: a NUL or an
 // escape sequence from a server could hide or forge lines of the log.
 TEST(StderrLineTest, ControlCharactersAreEscaped) {
