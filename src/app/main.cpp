@@ -18,6 +18,7 @@
 #include "report/standard_error.h"
 #include "platform/process.h"
 #include "qt_message_box.h"
+#include "text/user_texts.h"
 #include "window/demarrage.h"
 
 namespace {
@@ -39,7 +40,7 @@ void GestionnaireQt(QtMsgType type, const QMessageLogContext& context, const QSt
 // Steps from the command line to the end of the event loop.
 void Demarrer(const std::vector<std::string>& arguments, report::MessagePort& messages) {
   if (arguments.size() != 2) {
-    messages.ShowMessage(window::kMessageParametres);
+    messages.ShowMessage(text::UserMessage(text::UserText::kWrongArguments));
     return;
   }
   platform::XdgOpenBrowser browser;
@@ -100,12 +101,12 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
       MontrerErreur(&box, error.what());
     } catch (...) {
-      MontrerErreur(&box, report::kErreurInattendue);
+      MontrerErreur(&box, text::UserMessage(text::UserText::kUnexpectedError));
     }
   } catch (const std::exception& error) {
     MontrerErreur(nullptr, error.what());
   } catch (...) {
-    MontrerErreur(nullptr, report::kErreurInattendue);
+    MontrerErreur(nullptr, text::UserMessage(text::UserText::kUnexpectedError));
   }
   window::NoterFin(start);
   return 0;

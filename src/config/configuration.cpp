@@ -9,6 +9,7 @@
 #include "report/secrets.h"
 #include "text/compare.h"
 #include "text/encoding.h"
+#include "text/user_texts.h"
 
 namespace lumivane::config {
 
@@ -139,11 +140,10 @@ bool ChargerConfiguration(const std::string& path, Configuration& fields,
   const auto file = platform::ReadConfigurationFile(path, base::kMaxConfigurationBytes);
   switch (file.state) {
     case platform::ConfigurationFile::State::kMissing:
-      messages.ShowMessage("Le configurateur Lumivane n'est pas configuré. Le fichier : " + path +
-                           " n'existe pas.");
+      messages.ShowMessage(text::UserMessage(text::UserText::kConfigurationMissing, {path}));
       return true;
     case platform::ConfigurationFile::State::kUnreadable:
-      messages.ShowMessage("Le fichier de configuration " + path + " n'a pas pu être lu.");
+      messages.ShowMessage(text::UserMessage(text::UserText::kConfigurationUnreadable, {path}));
       return true;
     case platform::ConfigurationFile::State::kRead:
       fields = LireConfiguration(file.bytes);

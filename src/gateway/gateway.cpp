@@ -8,6 +8,7 @@
 #include "http/url.h"
 #include "report/messages.h"
 #include "report/secrets.h"
+#include "text/user_texts.h"
 #include "xml/document.h"
 
 namespace lumivane::gateway {
@@ -33,10 +34,8 @@ int GetJetonEtUrls(http::HttpClient& http, const std::string& gateway_base,
   // unrelated reason; the only cause is an overlong configuration value.
   if (url.size() > kMaxRequestUrlBytes) {
     throw ConfigurationValueTooLong(
-        "Une valeur du fichier de configuration est trop longue (identifiant, mot de passe, "
-        "configurateur ou jeton) : la demande à la passerelle ferait " +
-        std::to_string(url.size()) + " octets, " + std::to_string(kMaxRequestUrlBytes) +
-        " au plus sont admis.");
+        text::UserMessage(text::UserText::kConfigurationValueTooLong,
+                          {std::to_string(url.size()), std::to_string(kMaxRequestUrlBytes)}));
   }
   const std::string body = http.Get(url);
   try {
@@ -53,7 +52,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   fields.UrlRecuperation.clear();
   fields.Erreurs.clear();
 
-  constexpr const char* kIllisible = "Réponse illisible de la passerelle";
+  constexpr auto kIllisible = text::UserText::kGatewayAnswerUnreadable;
   pugi::xml_document document;
   try {
     xml::ParseText(document, xml::DecodeDocument(body, content_type, kIllisible), xml::kReadOptions,
@@ -64,10 +63,11 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
 
   const pugi::xml_node configurateur = document.child("Configurateur");
   if (!configurateur) {
-    fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'élément Configurateur.");
+    fields.Erreurs.push_back(text::UserMessage(text::UserText::kGatewayNoConfigurateur));
     const std::string said = xml::TextOf(document.document_element());
     if (!said.empty()) {
-      fields.Erreurs.push_back("La passerelle a répondu : " + text::ValueForMessage(said));
+      fields.Erreurs.push_back(
+          text::UserMessage(text::UserText::kGatewaySaid, {text::ServerWords(said)}));
     }
     return 0;
   }
@@ -78,11 +78,10 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
   fields.UrlRecuperation = xml::TextOf(configurateur.child("UrlRecuperation"));
 
   if (fields.UrlConnexion.empty()) {
-    fields.Erreurs.emplace_back("La passerelle n'a pas renvoyé d'URL de connexion (UrlConnexion).");
+    fields.Erreurs.push_back(text::UserMessage(text::UserText::kGatewayNoConnectionUrl));
   }
   if (fields.UrlRecuperation.empty()) {
-    fields.Erreurs.emplace_back(
-        "La passerelle n'a pas renvoyé d'URL de récupération (UrlRecuperation).");
+    fields.Erreurs.push_back(text::UserMessage(text::UserText::kGatewayNoRetrievalUrl));
   }
   return fields.Erreurs.empty() ? 1 : 0;
 }
@@ -90,7 +89,7 @@ int LireReponsePasserelle(const std::string& body, const std::string& content_ty
 std::string GetJetonEtUrlsErreurs(const std::string& configurateur,
                                   const std::vector<std::string>& erreurs) {
   std::string report =
-      "Configurateur " + text::ValueForMessage(configurateur) + " : GetJetonEtUrlsErreurs \n";
+      text::UserMessage(text::UserText::kGatewayErrors, {text::ValueForMessage(configurateur)});
   for (const std::string& line : erreurs) report += line + "\n";
   return report;
 }

@@ -5,7 +5,7 @@
 #include "platform/system_error.h"
 #include "text/compare.h"
 #include "text/display.h"
-#include "text/encoding.h"
+#include "text/user_texts.h"
 
 namespace lumivane::http {
 namespace {
@@ -33,70 +33,67 @@ bool IsWebPage(std::string_view head) {
 
 std::string Text(const FailureDetail& failure, const HttpSettings& settings,
                  const std::string& shown) {
+  using text::UserMessage;
+  using text::UserText;
   switch (failure.kind) {
     case Failure::kSchemeRefused:
-      return "Adresse refusée, seuls http et https sont admis : " + shown;
+      return UserMessage(UserText::kSchemeRefused, {shown});
     case Failure::kRedirectSchemeRefused:
-      return "Redirection refusée, seuls http et https sont admis : " + shown + " vers " +
-             ShownUrl(failure.target);
+      return UserMessage(UserText::kRedirectSchemeRefused, {shown, ShownUrl(failure.target)});
     case Failure::kRedirectDowngrade:
-      return "Redirection refusée d'une adresse sécurisée (https) vers une adresse non "
-             "sécurisée (http) : " +
-             shown + " vers " + ShownUrl(failure.target);
+      return UserMessage(UserText::kRedirectDowngrade, {shown, ShownUrl(failure.target)});
     case Failure::kTooManyRedirects:
-      return "Trop de redirections (plus de " + std::to_string(settings.max_redirects) +
-             ") : " + shown;
+      return UserMessage(UserText::kTooManyRedirects,
+                         {std::to_string(settings.max_redirects), shown});
     case Failure::kMalformedUrl:
-      return "Adresse mal formée : " + shown;
+      return UserMessage(UserText::kMalformedUrl, {shown});
     case Failure::kHostNotFound:
-      return "Nom du serveur introuvable : " + shown;
+      return UserMessage(UserText::kHostNotFound, {shown});
     case Failure::kProxyNotFound:
-      return "Nom du proxy introuvable pour : " + shown;
+      return UserMessage(UserText::kProxyNotFound, {shown});
     case Failure::kProxyAuthentication:
-      return "Le proxy " + ProxyName(failure.target) +
-             " demande une identification (407) pour : " + shown;
+      return UserMessage(UserText::kProxyAuthentication, {ProxyName(failure.target), shown});
     case Failure::kProxyRefused:
-      return "Le proxy " + ProxyName(failure.target) + " a refusé la connexion (" +
-             std::to_string(failure.code) + ") vers : " + shown;
+      return UserMessage(UserText::kProxyRefused,
+                         {ProxyName(failure.target), std::to_string(failure.code), shown});
     case Failure::kProxyUnreachable:
-      return "Proxy " + ProxyName(failure.target) + " injoignable pour : " + shown;
+      return UserMessage(UserText::kProxyUnreachable, {ProxyName(failure.target), shown});
     case Failure::kLocalResource:
-      return "Ce poste refuse d'ouvrir la connexion, " +
-             platform::SystemErrorText(static_cast<int>(failure.code)) + " : " + shown;
+      return UserMessage(UserText::kLocalResource,
+                         {platform::SystemErrorText(static_cast<int>(failure.code)), shown});
     case Failure::kUnreachable:
-      return "Serveur injoignable : " + shown;
+      return UserMessage(UserText::kUnreachable, {shown});
     case Failure::kConnectTimeout:
-      return "Délai de connexion dépassé (" + std::to_string(settings.connect_timeout_seconds) +
-             " s) : " + shown;
+      return UserMessage(UserText::kConnectTimeout,
+                         {std::to_string(settings.connect_timeout_seconds), shown});
     case Failure::kStalled:
-      return "Délai dépassé, le serveur n'envoie plus rien depuis " +
-             std::to_string(settings.stall_timeout_seconds) + " s : " + shown;
+      return UserMessage(UserText::kStalled,
+                         {std::to_string(settings.stall_timeout_seconds), shown});
     case Failure::kCertificateRefused:
-      return "Certificat du serveur refusé : " + shown;
+      return UserMessage(UserText::kCertificateRefused, {shown});
     case Failure::kSecureChannel:
-      return "Échec de la connexion sécurisée : " + shown;
+      return UserMessage(UserText::kSecureChannel, {shown});
     case Failure::kInterrupted:
-      return "Connexion interrompue par le serveur : " + shown;
+      return UserMessage(UserText::kInterrupted, {shown});
     case Failure::kNotHttp:
-      return "Réponse du serveur illisible (pas une réponse HTTP) : " + shown;
+      return UserMessage(UserText::kNotHttp, {shown});
     case Failure::kHeadersTooLarge:
-      return "En-têtes de la réponse trop volumineux : " + shown;
+      return UserMessage(UserText::kHeadersTooLarge, {shown});
     case Failure::kBodyTooLarge:
-      return "Réponse trop volumineuse (plus de " + std::to_string(settings.max_body_bytes) +
-             " octets) : " + shown;
+      return UserMessage(UserText::kBodyTooLarge, {std::to_string(settings.max_body_bytes), shown});
     case Failure::kRequestBodyTooLarge:
-      return "Corps de requête trop volumineux : " + shown;
+      return UserMessage(UserText::kRequestBodyTooLarge, {shown});
     case Failure::kOutOfMemory:
-      return "Mémoire insuffisante pour la requête : " + shown;
+      return UserMessage(UserText::kOutOfMemory, {shown});
     case Failure::kClientSetup:
-      return "Impossible de créer le client HTTP.";
+      return UserMessage(UserText::kClientSetup, {});
     case Failure::kNone:
     case Failure::kStatus:
     case Failure::kOther:
       break;
   }
-  return "Échec de la requête HTTP (erreur " + std::string(platform::kHttpClientName) + " " +
-         std::to_string(failure.code) + ") : " + shown;
+  return UserMessage(UserText::kOtherFailure,
+                     {platform::kHttpClientName, std::to_string(failure.code), shown});
 }
 
 }  // namespace
@@ -109,13 +106,10 @@ std::string FailureText(const FailureDetail& failure, const HttpSettings& settin
 std::string StatusText(long status, std::string_view reason, const std::string& url,
                        const std::string& proxy) {
   if (status == 407) return FailureText({Failure::kProxyAuthentication, 0, proxy}, {}, url);
-  std::string cleaned;
-  for (const char c : text::Utf8Prefix(reason, 100)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) cleaned += c;
-  }
-  return "Le serveur a répondu " + std::to_string(status) + (cleaned.empty() ? "" : " " + cleaned) +
-         " : " + ShownUrl(url);
+  const std::string said = text::ServerWords(reason);
+  return text::UserMessage(
+      text::UserText::kStatus,
+      {std::to_string(status) + (said.empty() ? "" : " " + said), ShownUrl(url)});
 }
 
 HttpError StatusError(long status, std::string_view reason, const std::string& url,
@@ -126,10 +120,8 @@ HttpError StatusError(long status, std::string_view reason, const std::string& u
 std::string PictureAnswerText(long status, std::string_view reason, std::string_view head,
                               std::size_t size, const std::string& url) {
   if (status != 200) return StatusText(status, reason, url);
-  if (size == 0) return "Le serveur a répondu sans image (réponse vide) : " + ShownUrl(url);
-  if (IsWebPage(head)) {
-    return "Le serveur a répondu par une page web au lieu d'une image : " + ShownUrl(url);
-  }
+  if (size == 0) return text::UserMessage(text::UserText::kPictureEmpty, {ShownUrl(url)});
+  if (IsWebPage(head)) return text::UserMessage(text::UserText::kPictureIsWebPage, {ShownUrl(url)});
   return {};
 }
 

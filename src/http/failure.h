@@ -1,7 +1,7 @@
 #pragma once
 
-// The one table of failure texts and the one retry rule, for every system's
-// transport.
+// Each failure's text (from the table of the user's texts) and the one retry
+// rule, for every system's transport.
 
 #include <string>
 #include <string_view>
@@ -31,9 +31,9 @@ std::string FailureText(const FailureDetail& failure, const HttpSettings& settin
                         const std::string& url);
 
 // An answer with an error status: "Le serveur a répondu 503 Service
-// Unavailable : <address>" (the reason phrase cut at 100 bytes, its control
-// characters left out). A 407 is the proxy's, named by `proxy` ("host:port",
-// the peer the request went to).
+// Unavailable : <address>" (the reason phrase as text::ServerWords shows
+// it). A 407 is the proxy's, named by `proxy` ("host:port", the peer the
+// request went to).
 std::string StatusText(long status, std::string_view reason, const std::string& url,
                        const std::string& proxy = {});
 

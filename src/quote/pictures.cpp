@@ -11,6 +11,7 @@
 #include "report/journal.h"
 #include "report/messages.h"
 #include "text/encoding.h"
+#include "text/user_texts.h"
 
 namespace lumivane::quote {
 
@@ -76,15 +77,12 @@ void RemoveLeftovers(const std::string& folder, bool private_folders) {
 }
 
 std::string PicturesTooLargeMessage() {
-  return "Les images du devis dépassent " +
-         std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024)) +
-         " Mo au total : la récupération est arrêtée, rien n'a été écrit dans le fichier "
-         "d'échange.";
+  return text::UserMessage(text::UserText::kPicturesTooLarge,
+                           {std::to_string(base::kMaxRetrievalPictureBytes / (1024 * 1024))});
 }
 
 std::string RemainingFailuresMessage(std::size_t autres) {
-  return "Une erreur est survenue lors du téléchargement de " + std::to_string(autres) +
-         " autres images : leurs lignes sont écrites sans image.";
+  return text::UserMessage(text::UserText::kMorePicturesFailed, {std::to_string(autres)});
 }
 
 PictureDownloader::PictureDownloader(std::vector<std::string> folders, platform::Clock& clock,
@@ -117,7 +115,7 @@ void PictureDownloader::ChooseFolder() {
   // The first folder (beside the executable) is made one level deep, like the
   // folder it stands for; the user's own folder with whatever it lacks. A
   // folder made here stays: another module may have chosen it meanwhile.
-  std::string reasons;
+  std::string message;  // why each folder could not be used
   bool first = true;
   for (const std::string& candidate : folders_) {
     if (candidate.empty()) continue;
@@ -130,15 +128,16 @@ void PictureDownloader::ChooseFolder() {
       RemoveLeftovers(folder_, true);
       return;
     }
-    reasons += (reasons.empty() ? "" : ", ni le dossier ") + text::ValueForMessage(folder) + " : " +
-               *reason;
+    message = message.empty()
+                  ? text::UserMessage(text::UserText::kCannotCreatePicturesFolder,
+                                      {text::ValueForMessage(folder), *reason})
+                  : text::UserMessage(text::UserText::kNorFolder,
+                                      {message, text::ValueForMessage(folder), *reason});
   }
-  if (reasons.empty()) {
-    throw platform::FileError(
-        "Le dossier du module est introuvable : les images du devis ne peuvent pas être "
-        "enregistrées dans son dossier images.");
+  if (message.empty()) {
+    throw platform::FileError(text::UserMessage(text::UserText::kModuleFolderUnknown));
   }
-  throw platform::FileError("Impossible de créer le dossier des images " + reasons);
+  throw platform::FileError(message);
 }
 
 // A folder of this run's own, made new, that only the user may open.
@@ -232,7 +231,9 @@ std::optional<std::string> PictureDownloader::TelechargerImage(const std::string
   Download& entry = downloads_.at(url);
   if (entry.result.file_error) throw platform::FileError(entry.result.error);
   if (!entry.result.ok) {
-    if (++failures_ <= base::kPictureFailureMessages) messages_.ShowMessage(kPictureErrorMessage);
+    if (++failures_ <= base::kPictureFailureMessages) {
+      messages_.ShowMessage(text::UserMessage(text::UserText::kPictureFailed));
+    }
     return std::nullopt;
   }
   CheckTotal(named_bytes_ + entry.bytes);

@@ -18,8 +18,6 @@
 
 namespace lumivane::quote {
 
-inline constexpr const char* kPictureErrorMessage =
-    "Une erreur est survenue lors du téléchargement de l'image";
 using base::kMaxPictureBytes;
 using base::kMaxPictureNameBytes;
 using base::kPictureTransfersAtOnce;

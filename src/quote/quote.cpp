@@ -5,6 +5,7 @@
 
 #include "http/endpoints.h"
 #include "report/secrets.h"
+#include "text/user_texts.h"
 #include "xml/document.h"
 
 namespace lumivane::quote {
@@ -25,18 +26,18 @@ pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* name) {
 }  // namespace
 
 RetrievalDocument ReadRetrievalDocument(std::string_view bytes, std::string_view content_type) {
-  const std::string text = xml::DecodeDocument(bytes, content_type, kDocumentIllisible);
+  const std::string text = xml::DecodeDocument(bytes, content_type, text::UserText::kRetrievalDocumentUnreadable);
   RetrievalDocument document;
   document.tree = std::make_unique<pugi::xml_document>();
   try {
     xml::ParseText(*document.tree, text, pugi::parse_full | pugi::parse_ws_pcdata,
-                   kDocumentIllisible);
+                   text::UserText::kRetrievalDocumentUnreadable);
   } catch (const XmlError& whole) {
     // The parser is stricter with declarations and processing instructions
     // it keeps than with those it skips: read without them, the document
     // may still give its id, and only its copy into the exchange file fails.
     document.tree = std::make_unique<pugi::xml_document>();
-    xml::ParseText(*document.tree, text, xml::kReadOptions, kDocumentIllisible);
+    xml::ParseText(*document.tree, text, xml::kReadOptions, text::UserText::kRetrievalDocumentUnreadable);
     document.unreadable_whole = whole.what();
   }
   return document;
@@ -85,7 +86,7 @@ bool LireDevis(const std::string& quote_text, Devis& devis) {
   // The quote text is already decoded: whatever its declaration names, its
   // characters are UTF-8.
   pugi::xml_document doc;
-  xml::ParseText(doc, quote_text, xml::kReadOptions, "Devis illisible");
+  xml::ParseText(doc, quote_text, xml::kReadOptions, text::UserText::kQuoteUnreadable);
 
   const pugi::xml_node header = doc.child("Sales_Header");
   if (!header) {

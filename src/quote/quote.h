@@ -18,8 +18,6 @@ inline constexpr const char* kServiceKey = "5A3D19E0-7C42-4B8E-9F16-2D0B7E4C8A51
 // reads.
 using XmlError = xml::XmlError;
 
-inline constexpr const char* kDocumentIllisible = "Document de récupération illisible";
-
 struct LigneDevis {
   int Numero = 0;  // 1-based position among the quote's lines
   std::string Unit_Price;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "text/encoding.h"
+#include "text/user_texts.h"
 #include "xml/document.h"
 
 namespace lumivane::result {
@@ -15,7 +16,7 @@ namespace lumivane::result {
 namespace {
 
 constexpr const char* kEncodage = "ISO-8859-1";
-constexpr const char* kInutilisable = "Document de récupération inutilisable";
+constexpr auto kIllisible = text::UserText::kRetrievalDocumentUnreadable;
 
 // Characters XML 1.0 cannot carry, written or escaped: the C0 controls but
 // TAB, LF and CR, and the two non-characters U+FFFE and U+FFFF.
@@ -65,8 +66,7 @@ bool SuiteDeNom(char32_t c) {
 }
 
 [[noreturn]] void Refuser(const std::string& detail) {
-  throw xml::XmlError(std::string(kInutilisable) + " : " + detail +
-                      " Rien n'a été écrit dans le fichier d'échange.");
+  throw xml::XmlError(text::UserMessage(text::UserText::kRetrievalDocumentUnusable, {detail}));
 }
 
 // A name is written as it stands in the exchange file: it must be a name
@@ -78,12 +78,12 @@ void VerifierNom(const char* name, const char* kind) {
   while (pos < text.size()) {
     const char32_t c = text::NextCharacter(text, pos);
     if (c > 0xFF && c != 0xFFFD) {
-      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ServerWords(text) +
               " » contient un caractère que le fichier d'échange (ISO-8859-1) ne peut pas "
               "écrire.");
     }
     if (c > 0xFF || !(first ? DebutDeNom(c) : SuiteDeNom(c))) {
-      Refuser(std::string("le nom ") + kind + " « " + text::ValueForMessage(text) +
+      Refuser(std::string("le nom ") + kind + " « " + text::ServerWords(text) +
               " » n'est pas un nom XML valide.");
     }
     first = false;
@@ -115,8 +115,8 @@ void VerifierElement(pugi::xml_node element) {
   }
   std::sort(names.begin(), names.end());
   if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
-    Refuser("l'élément « " + text::ValueForMessage(element.name()) +
-            " » porte deux fois l'attribut « " + text::ValueForMessage(*twice) + " ».");
+    Refuser("l'élément « " + text::ServerWords(element.name()) +
+            " » porte deux fois l'attribut « " + text::ServerWords(*twice) + " ».");
   }
 }
 
@@ -143,15 +143,14 @@ void DeclarerEncodage(pugi::xml_document& doc) {
         const bool valid = value.size() > 2 && value.starts_with("1.") &&
                            value.find_first_not_of("0123456789", 2) == std::string_view::npos;
         if (!valid) {
-          Refuser("la version XML « " + text::ValueForMessage(value) +
-                  " » n'est pas prise en charge.");
+          Refuser("la version XML « " + text::ServerWords(value) + " » n'est pas prise en charge.");
         }
         version = value;
       } else if (name == "standalone" && (value == "yes" || value == "no")) {
         standalone = value;
       } else if (name != "version" && name != "encoding") {
-        Refuser("la déclaration XML porte une indication inconnue « " +
-                text::ValueForMessage(name) + " ».");
+        Refuser("la déclaration XML porte une indication inconnue « " + text::ServerWords(name) +
+                " ».");
       }
     }
     while (declaration.first_attribute())

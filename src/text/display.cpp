@@ -6,6 +6,7 @@
 #include "base/limits.h"
 #include "text/compare.h"
 #include "text/encoding.h"
+#include "text/user_texts.h"
 
 namespace lumivane::text {
 namespace {
@@ -58,6 +59,20 @@ std::string ValueForMessage(std::string_view value) {
   }
   return std::string(value.substr(0, starts[kHead])) + "\u2026" +
          std::string(value.substr(tail_start));
+}
+
+std::string ServerWords(std::string_view said) {
+  std::string words = EachCharacter(said, [](char32_t c, std::string_view as_is, std::string& out) {
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else if (c == 0xFFFD && as_is != "\uFFFD") {
+      out += "\uFFFD";  // a byte that is not UTF-8
+    } else if (c >= 0x20 && !(c >= 0x7F && c <= 0x9F)) {
+      out += as_is;
+    }
+  });
+  if (!words.empty() && words.back() == ' ') words.pop_back();
+  return ValueForMessage(words);
 }
 
 std::string WithoutQueryStrings(std::string_view text) {
@@ -125,15 +140,15 @@ std::string WithoutQueryAndCredentials(const std::string& url) {
 }
 
 std::string CannotWriteFile(std::string_view path, const std::string& reason) {
-  return "Impossible d'écrire le fichier " + ValueForMessage(path) + " : " + reason;
+  return UserMessage(UserText::kCannotWriteFile, {ValueForMessage(path), reason});
 }
 
 std::string CannotReadFile(std::string_view path, const std::string& reason) {
-  return "Impossible de lire le fichier " + ValueForMessage(path) + " : " + reason;
+  return UserMessage(UserText::kCannotReadFile, {ValueForMessage(path), reason});
 }
 
 std::string CannotWriteInFolder(std::string_view folder, const std::string& reason) {
-  return "Impossible d'écrire dans le dossier " + ValueForMessage(folder) + " : " + reason;
+  return UserMessage(UserText::kCannotWriteInFolder, {ValueForMessage(folder), reason});
 }
 
 }  // namespace lumivane::text

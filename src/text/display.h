@@ -13,6 +13,14 @@ namespace lumivane::text {
 // still seen.
 std::string ValueForMessage(std::string_view value);
 
+// What a server says (a reason phrase, the words of its answer, a name it
+// sent) as a message shows it: one line of printable text, whatever it
+// holds. Blanks, line breaks and tabs become one blank between words, the
+// other control characters are left out, a byte that is not UTF-8 becomes
+// U+FFFD, and a long text is shortened as ValueForMessage does, never inside
+// a character.
+std::string ServerWords(std::string_view said);
+
 // Every control character escaped (\n, \r, \t, \xNN, \u0085…), so that the
 // text stays one line of printable text; bytes that are not UTF-8 are kept.
 std::string EscapeControls(std::string_view text);
@@ -37,7 +45,8 @@ std::string StderrLine(std::string_view text);
 std::string WithoutQueryAndCredentials(const std::string& url);
 
 // The texts of a failed file operation, the same on every system, `reason`
-// being the system's (platform::SystemErrorText).
+// being the system's (platform::SystemErrorText), the path shortened as
+// ValueForMessage does.
 std::string CannotWriteFile(std::string_view path, const std::string& reason);
 std::string CannotReadFile(std::string_view path, const std::string& reason);
 std::string CannotWriteInFolder(std::string_view folder, const std::string& reason);

@@ -11,10 +11,6 @@
 
 namespace lumivane::window {
 
-// Shown when the host does not give exactly two paths.
-inline constexpr const char* kMessageParametres =
-    "Configurateur Tessivo - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
-
 // The system's own pieces for the window: clock, browser, messages and where
 // the network steps run are the shell's; the services' addresses (an
 // EndpointError for a wrong one), the pictures' folders (beside the

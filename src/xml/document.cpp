@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "text/compare.h"
+#include "text/display.h"
 #include "text/encoding.h"
 
 namespace lumivane::xml {
@@ -65,22 +66,12 @@ std::optional<std::string> PseudoAttribute(std::string_view text, std::string_vi
   return std::nullopt;
 }
 
-[[noreturn]] void Refuse(const std::string& what, const std::string& detail) {
-  throw XmlError(what + " : " + detail);
-}
-
-std::string ShownName(std::string_view name) {
-  // The name comes from the server: shown short and as printable text.
-  std::string shown;
-  for (const char c : name.substr(0, 40)) {
-    const auto byte = static_cast<unsigned char>(c);
-    shown += (byte < 0x20 || byte >= 0x7F) ? '?' : c;
-  }
-  return shown;
+[[noreturn]] void Refuse(text::UserText what, const std::string& detail) {
+  throw XmlError(text::UserMessage(what, {detail}));
 }
 
 std::string Decode(std::string_view bytes, Encoding encoding, const std::string& name,
-                   const std::string& what) {
+                   text::UserText what) {
   switch (encoding) {
     case Encoding::Utf8:
       if (!text::IsValidUtf8(bytes)) {
@@ -138,7 +129,7 @@ std::string ContentTypeCharset(std::string_view content_type) {
 }
 
 std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
-                           const std::string& what) {
+                           text::UserText what) {
   // A byte-order mark says all.
   const text::ByteOrderMark mark = text::ByteOrderMarkOf(bytes);
   if (mark == text::ByteOrderMark::kUtf16LittleEndian ||
@@ -158,10 +149,10 @@ std::string DecodeDocument(std::string_view bytes, std::string_view content_type
     return Decode(bytes.substr(text::ByteOrderMarkSize(mark)), Encoding::Utf8, "UTF-8", what);
   }
   if (const std::string declared = DeclaredEncoding(bytes); !declared.empty()) {
-    return Decode(bytes, Recognise(declared), ShownName(declared), what);
+    return Decode(bytes, Recognise(declared), text::ServerWords(declared), what);
   }
   if (const std::string charset = ContentTypeCharset(content_type); !charset.empty()) {
-    return Decode(bytes, Recognise(charset), ShownName(charset), what);
+    return Decode(bytes, Recognise(charset), text::ServerWords(charset), what);
   }
   if (text::IsValidUtf8(bytes)) return std::string(bytes);
   return text::Windows1252ToUtf8(bytes);
@@ -233,15 +224,15 @@ const char* ParseFailure(pugi::xml_parse_status status) {
 }  // namespace
 
 void ParseText(pugi::xml_document& doc, const std::string& utf8, unsigned options,
-               const std::string& what) {
+               text::UserText what) {
   const pugi::xml_parse_result parsed =
       doc.load_buffer(utf8.data(), utf8.size(), options, pugi::encoding_utf8);
   if (!parsed) {
-    throw XmlError(what + " : " + ParseFailure(parsed.status) + " (octet " +
-                   std::to_string(parsed.offset) + ")");
+    Refuse(what, std::string(ParseFailure(parsed.status)) + " (octet " +
+                     std::to_string(parsed.offset) + ")");
   }
   if (HasReferenceToNul(utf8) || !ValuesAreUtf8(doc)) {
-    throw XmlError(what + " : une référence de caractère (&#…;) ne désigne aucun caractère.");
+    Refuse(what, "une référence de caractère (&#…;) ne désigne aucun caractère.");
   }
 }
 

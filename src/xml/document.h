@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/user_texts.h"
+
 namespace lumivane::xml {
 
 // A document that cannot be read: not well-formed, or in an encoding the
@@ -19,9 +21,10 @@ class XmlError : public std::runtime_error {
 // charset of the HTTP Content-Type; else UTF-8 when the bytes are valid UTF-8;
 // else Windows-1252. UTF-8, UTF-16 (with a byte-order mark), US-ASCII,
 // ISO-8859-1, ISO-8859-15 and Windows-1252 are read; any other encoding, or
-// bytes that do not fit the one named, throw XmlError("<what> : …").
+// bytes that do not fit the one named, throw XmlError with the text `what`,
+// the reason as its value.
 std::string DecodeDocument(std::string_view bytes, std::string_view content_type,
-                           const std::string& what);
+                           text::UserText what);
 
 // The encoding named by the declaration at the start of `bytes` (as written,
 // without quotes); empty when there is none.
@@ -30,10 +33,11 @@ std::string DeclaredEncoding(std::string_view bytes);
 // The charset parameter of a Content-Type header value; empty when absent.
 std::string ContentTypeCharset(std::string_view content_type);
 
-// Parses UTF-8 text (its declaration is not consulted). Throws
-// XmlError("<what> : <pugixml's description>") when it is not well-formed.
+// Parses UTF-8 text (its declaration is not consulted). Throws XmlError
+// with the text `what`, pugixml's description in French as its value, when it
+// is not well-formed.
 void ParseText(pugi::xml_document& doc, const std::string& utf8, unsigned options,
-               const std::string& what);
+               text::UserText what);
 
 // Options for reading values: every text piece kept, blanks included, so that
 // an element's text is exactly what was sent.

@@ -10,8 +10,10 @@ namespace {
 
 using ::testing::HasSubstr;
 
+constexpr auto kWhat = text::UserText::kRetrievalDocumentUnreadable;
+
 std::string Decode(const std::string& bytes, const std::string& content_type = {}) {
-  return DecodeDocument(bytes, content_type, "Document");
+  return DecodeDocument(bytes, content_type, kWhat);
 }
 
 std::string DecodeError(const std::string& bytes, const std::string& content_type = {}) {
@@ -57,7 +59,9 @@ TEST(DecodeDocument, OneRuleForEveryDocument) {
               HasSubstr("us-ascii"));
   EXPECT_THAT(DecodeError("<?xml version='1.0' encoding='UTF-16'?><a/>"), HasSubstr("UTF-16"));
   EXPECT_THAT(DecodeError(std::string("\xFF\xFE<\0\0\xDC", 6)), HasSubstr("UTF-16"));
-  EXPECT_EQ(DecodeError("<?xml version='1.0' encoding='x'?>").rfind("Document : ", 0), 0u);
+  EXPECT_EQ(DecodeError("<?xml version='1.0' encoding='x'?>")
+                .rfind("Document de récupération illisible : ", 0),
+            0u);
 }
 
 // An element's text is every text and CDATA piece it holds, joined: a
@@ -67,18 +71,18 @@ TEST(TextOf, JoinsEveryDirectTextPiece) {
   ParseText(doc,
             "<a><d>Porte <![CDATA[<Alu>]]> 2 vantaux</d><e>Pro<!-- x -->j<?pi y?>et</e>"
             "<f>  </f><g>x<h>pas ceci</h>y</g></a>",
-            kReadOptions, "Document");
+            kReadOptions, kWhat);
   const pugi::xml_node a = doc.child("a");
   EXPECT_EQ(TextOf(a.child("d")), "Porte <Alu> 2 vantaux");
   EXPECT_EQ(TextOf(a.child("e")), "Projet");
   EXPECT_EQ(TextOf(a.child("f")), "  ");
   EXPECT_EQ(TextOf(a.child("g")), "xy");
   EXPECT_EQ(TextOf(a.child("absent")), "");
-  EXPECT_THROW(ParseText(doc, "<a>", kReadOptions, "Document"), XmlError);
+  EXPECT_THROW(ParseText(doc, "<a>", kReadOptions, kWhat), XmlError);
   // References to no character: refused rather than cut or passed on broken.
   for (const char* text : {"<a>x&#0;y</a>", "<a>&#xD800;</a>", "<a b='&#x110000;'/>",
                            "<a>&#23311111111111;</a>", "<a>&#x000;</a>"}) {
-    EXPECT_THROW(ParseText(doc, text, kReadOptions, "Document"), XmlError) << text;
+    EXPECT_THROW(ParseText(doc, text, kReadOptions, kWhat), XmlError) << text;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "report/messages.h"
 #include "report/secrets.h"
 #include "text/display.h"
+#include "text/user_texts.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -54,6 +55,25 @@ TEST(ValueForMessageTest, LongValuesLoseTheirMiddle) {
   EXPECT_THAT(shown, HasSubstr("\xE2\x80\xA6"));
   // 300 characters: 150 + "…" + 149, no character cut in two.
   EXPECT_EQ(shown.size(), 5 + 145 * 2 + 3 + 146 * 2 + 3u);
+}
+
+// Values go in once: a server's text holding "{2}" stays as it was sent.
+TEST(UserMessageTest, ValuesFillTheirPlaceholdersOnce) {
+  EXPECT_EQ(UserMessage(UserText::kProxyRefused, {"p{2}", "403", "http://a/"}),
+            "Le proxy p{2} a refusé la connexion (403) vers : http://a/");
+  EXPECT_EQ(UserMessage(UserText::kUnexpectedError), "Une erreur inattendue est survenue.");
+}
+
+// What a server says is printable text in every message: it cannot break the
+// message's lines, hide in control characters or carry bytes that are not
+// UTF-8, and it is shortened as any value is.
+TEST(ServerWordsTest, PrintableOneLineUtf8) {
+  EXPECT_EQ(ServerWords(std::string("Mot\nde\r\tpasse\0\x1B[2J\x7F\xC2\x85 refus\xC3\xA9", 29)),
+            "Mot de passe[2J refus\xC3\xA9");
+  EXPECT_EQ(ServerWords("\n  Identifiant \x1B incorrect\n"), "Identifiant incorrect");
+  EXPECT_EQ(ServerWords("Non trouv\xE9 \xEF\xBF\xBD"), "Non trouv\uFFFD \uFFFD");
+  const std::string long_text(1000, 'x');
+  EXPECT_EQ(ServerWords(long_text), ValueForMessage(long_text));
 }
 
 // No control character of a value reaches standard error raw: a NUL or an

@@ -20,10 +20,10 @@
 #include "platform/files.h"
 #include "recorders.h"
 #include "text/date_format.h"
+#include "text/user_texts.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
-using lumivane::quote::kPictureErrorMessage;
 using lumivane::quote::NumberForFileName;
 using lumivane::quote::PictureDownloader;
 using lumivane::quote::TimeStamp;
@@ -38,6 +38,8 @@ using ::testing::HasSubstr;
 using ::lumivane::testing::FixedClock;
 using ::lumivane::testing::RecorderMessages;
 
+const std::string kPictureFailed =
+    lumivane::text::UserMessage(lumivane::text::UserText::kPictureFailed);
 const std::string kImage("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff", 18);
 
 // Only a 200 with a body that is not a web page is a picture: any image
@@ -179,7 +181,7 @@ TEST_F(PicturesTest, FailedDownloadsShowTheMessageOnceEachAndWriteNothing) {
           std::string("http://127.0.0.1:1/image.png"), std::string("C:\\images\\a.jpeg")}) {
       messages_.shown.clear();
       EXPECT_FALSE(pictures.TelechargerImage(url, "42")) << url;
-      EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureErrorMessage}) << url;
+      EXPECT_EQ(messages_.shown, std::vector<std::string>{kPictureFailed}) << url;
     }
   }
   // The folder made for them stays (another module may have chosen it
@@ -380,7 +382,7 @@ TEST_F(PicturesTest, AHugeQuoteRetrievesWholeWithAHandfulOfFailureBoxes) {
 #endif
   EXPECT_EQ(stored, 1488u);
   EXPECT_EQ(Files(folder).size(), 1488u);
-  std::vector<std::string> expected(5, kPictureErrorMessage);
+  std::vector<std::string> expected(5, kPictureFailed);
   expected.push_back(lumivane::quote::RemainingFailuresMessage(7));
   EXPECT_EQ(messages_.shown, expected);
 }

@@ -12,6 +12,7 @@
 #include "ressources.h"
 #include "platform/windows/wide.h"
 #include "report/messages.h"
+#include "text/user_texts.h"
 #include "window/disposition.h"
 
 namespace lumivane::app::win32 {
@@ -38,8 +39,7 @@ constexpr DWORD kStyleEtendu =
 
 void Verifier(HRESULT resultat, const char* etape) {
   if (FAILED(resultat)) {
-    throw std::runtime_error(std::string("L'image du configurateur n'a pas pu être préparée (") +
-                             etape + ").");
+    throw std::runtime_error(text::UserMessage(text::UserText::kWindowPictureNotPrepared, {etape}));
   }
 }
 
@@ -117,7 +117,9 @@ HWND Controle(HWND parent, HINSTANCE instance, const wchar_t* classe, const char
   HWND controle = CreateWindowExW(0, classe, platform::windows::Wide(texte).c_str(),
                                   WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                                   reinterpret_cast<HMENU>(INT_PTR{id}), instance, nullptr);
-  if (controle == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
+  if (controle == nullptr) {
+    throw std::runtime_error(text::UserMessage(text::UserText::kWindowNotCreated));
+  }
   return controle;
 }
 
@@ -167,13 +169,15 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(HINSTANCE instance,
   classe.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   classe.lpszClassName = kClasse;
   if (RegisterClassExW(&classe) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::runtime_error("La fenêtre n'a pas pu être créée.");
+    throw std::runtime_error(text::UserMessage(text::UserText::kWindowNotCreated));
   }
 
   hwnd_ = CreateWindowExW(kStyleEtendu, kClasse, L"Configurateur Lumivane", kStyle, CW_USEDEFAULT,
                           CW_USEDEFAULT, disposition::kClientLargeur, disposition::kClientHauteur,
                           nullptr, nullptr, instance, this);
-  if (hwnd_ == nullptr) throw std::runtime_error("La fenêtre n'a pas pu être créée.");
+  if (hwnd_ == nullptr) {
+    throw std::runtime_error(text::UserMessage(text::UserText::kWindowNotCreated));
+  }
   try {
     Construire(std::move(ports));
   } catch (...) {
@@ -297,7 +301,9 @@ void TFicheConfigurateurRecupDevis::CreerPolices() {
     description.lfQuality = CLEARTYPE_QUALITY;
     wcsncpy(description.lfFaceName, nom, LF_FACESIZE - 1);
     HFONT creee = CreateFontIndirectW(&description);
-    if (creee == nullptr) throw std::runtime_error("La police de la fenêtre est introuvable.");
+    if (creee == nullptr) {
+      throw std::runtime_error(text::UserMessage(text::UserText::kWindowFontMissing));
+    }
     return creee;
   };
   HFONT nouvelle = police(L"Tahoma", FW_NORMAL);
@@ -392,7 +398,7 @@ LRESULT CALLBACK TFicheConfigurateurRecupDevis::Procedure(HWND hwnd, UINT messag
   } catch (const std::exception& erreur) {
     fiche->messages_.ShowMessage(erreur.what());
   } catch (...) {
-    fiche->messages_.ShowMessage(report::kErreurInattendue);
+    fiche->messages_.ShowMessage(text::UserMessage(text::UserText::kUnexpectedError));
   }
   return 0;
 }

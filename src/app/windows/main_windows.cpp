@@ -16,6 +16,7 @@
 #include "report/messages.h"
 #include "platform/process.h"
 #include "platform/browser.h"
+#include "text/user_texts.h"
 #include "window/demarrage.h"
 #include "version_module.h"
 
@@ -42,7 +43,7 @@ class Com {
 void Demarrer(HINSTANCE instance, int commande, Win32MessageBox& boite,
               const std::vector<std::string>& arguments) {
   if (arguments.size() != 2) {
-    boite.ShowMessage(window::kMessageParametres);
+    boite.ShowMessage(text::UserMessage(text::UserText::kWrongArguments));
     return;
   }
   const Com com;
@@ -104,7 +105,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int commande) {
   } catch (const std::exception& erreur) {
     MontrerErreur(boite, erreur.what());
   } catch (...) {
-    MontrerErreur(boite, report::kErreurInattendue);
+    MontrerErreur(boite, text::UserMessage(text::UserText::kUnexpectedError));
   }
   window::NoterFin(debut);
   return 0;

@@ -12,6 +12,7 @@
 #include "http/redirect.h"
 #include "platform/linux/write_all.h"
 #include "text/compare.h"
+#include "text/user_texts.h"
 
 namespace lumivane::http::curl {
 namespace {
@@ -24,7 +25,7 @@ void EnsureCurlInitialised() {
   struct CurlGlobal {
     CurlGlobal() {
       if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        throw http::HttpError("Impossible d'initialiser la bibliothèque réseau.", 0,
+        throw http::HttpError(text::UserMessage(text::UserText::kNetworkLibraryInit), 0,
                               http::Failure::kClientSetup);
       }
     }

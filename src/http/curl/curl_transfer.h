@@ -11,6 +11,7 @@
 
 #include "http/failure.h"
 #include "http/http.h"
+#include "text/user_texts.h"
 
 namespace lumivane::http::curl {
 
@@ -36,7 +37,7 @@ HeaderList AppendHeader(HeaderList list, const std::string& header);
 template <typename T>
 void SetOption(CURL* handle, CURLoption option, T value) {
   if (curl_easy_setopt(handle, option, value) != CURLE_OK) {
-    throw http::HttpError("Réglage du client HTTP refusé par libcurl.", 0,
+    throw http::HttpError(text::UserMessage(text::UserText::kNetworkLibrarySetting), 0,
                           http::Failure::kClientSetup);
   }
 }

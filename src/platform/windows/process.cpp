@@ -11,6 +11,7 @@
 
 #include "platform/system_error.h"
 #include "platform/windows/wide.h"
+#include "text/user_texts.h"
 
 namespace lumivane::platform {
 
@@ -62,8 +63,9 @@ std::vector<std::string> CommandLineArguments(int /*argc*/, char** /*argv*/) {
   const std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(
       CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
   if (!arguments) {
-    throw std::runtime_error("Ligne de commande illisible : " +
-                             SystemErrorText(static_cast<int>(GetLastError())));
+    throw std::runtime_error(
+        text::UserMessage(text::UserText::kCommandLineUnreadable,
+                          {SystemErrorText(static_cast<int>(GetLastError()))}));
   }
   std::vector<std::string> result;
   for (int i = 1; i < count; ++i) result.push_back(windows::Utf8(arguments.get()[i]));

@@ -6,6 +6,8 @@
 #include <climits>
 #include <stdexcept>
 
+#include "text/user_texts.h"
+
 namespace lumivane::platform::windows {
 
 std::wstring Wide(std::string_view utf8) {
@@ -13,8 +15,7 @@ std::wstring Wide(std::string_view utf8) {
   if (utf8.size() > INT_MAX) throw std::length_error("text too long for Windows");
   const int size = static_cast<int>(utf8.size());
   const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  if (length <= 0)
-    throw std::runtime_error("Texte illisible : conversion de UTF-8 en UTF-16 impossible.");
+  if (length <= 0) throw std::runtime_error(text::UserMessage(text::UserText::kUtf8ToUtf16));
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
   return wide;
@@ -26,8 +27,7 @@ std::string Utf8(std::wstring_view wide) {
   const int size = static_cast<int>(wide.size());
   const int length =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0)
-    throw std::runtime_error("Texte illisible : conversion de UTF-16 en UTF-8 impossible.");
+  if (length <= 0) throw std::runtime_error(text::UserMessage(text::UserText::kUtf16ToUtf8));
   std::string utf8(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
   return utf8;
