@@ -6,7 +6,6 @@
 #include "text/encoding.h"
 #include "http/endpoints.h"
 #include "http/url.h"
-#include "report/messages.h"
 #include "report/secrets.h"
 #include "text/user_texts.h"
 #include "xml/document.h"

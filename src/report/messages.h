@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "text/user_texts.h"
-
 namespace lumivane::report {
 
 // Where the module's messages to the user go. The real one is a modal message
@@ -13,11 +11,6 @@ class MessagePort {
   virtual ~MessagePort() = default;
   virtual void ShowMessage(const std::string& text) = 0;
 };
-
-// Shown when what failed carries no words of its own (anything thrown that
-// is not a std::exception): a box is never empty. The table's
-// kUnexpectedError, under the name the window's logic uses.
-inline const std::string kErreurInattendue = text::UserMessage(text::UserText::kUnexpectedError);
 
 // A message's copy for whoever watches the process: the journal's line and
 // text::StderrLine on standard error, the module's secrets masked in both.

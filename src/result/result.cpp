@@ -16,7 +16,6 @@ namespace lumivane::result {
 namespace {
 
 constexpr const char* kEncodage = "ISO-8859-1";
-constexpr auto kIllisible = text::UserText::kRetrievalDocumentUnreadable;
 
 // Characters XML 1.0 cannot carry, written or escaped: the C0 controls but
 // TAB, LF and CR, and the two non-characters U+FFFE and U+FFFF.

@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "quote/quote.h"
 #include "report/journal.h"
-#include "report/messages.h"
+#include "text/user_texts.h"
 #include "result/result.h"
 #include "xml/document.h"
 
@@ -40,9 +40,7 @@ void Commencer(const RetrievalInputs& inputs, const Avancement& avancement) {
   // The gateway failed at start (its error was shown): say so plainly rather
   // than report a request to an empty address.
   if (inputs.url_recuperation.empty()) {
-    throw std::runtime_error(
-        "Aucune adresse de récupération du devis : la passerelle n'a pas répondu à "
-        "l'ouverture du module. Fermez le module et relancez-le depuis votre logiciel de devis.");
+    throw std::runtime_error(text::UserMessage(text::UserText::kNoRetrievalAddress));
   }
   if (avancement) avancement("Récupération du devis\u2026");
   report::journal::Note("récupération du devis demandée");
@@ -67,22 +65,18 @@ quote::Devis DemanderLeDevis(http::HttpClient& quote_client, const std::string& 
   const quote::ReponseDevis reponse =
       quote::DemanderDevis(quote_client, quote_service_base, devis_id);
   if (reponse.status != 200) {
-    throw Fermeture("Erreur lumivane : le service des devis a répondu avec le code " +
-                    std::to_string(reponse.status) + ", rien n'a été écrit.");
+    throw Fermeture(
+        text::UserMessage(text::UserText::kQuoteServiceStatus, {std::to_string(reponse.status)}));
   }
   if (reponse.body == "null") {
-    throw Fermeture(
-        "Erreur lumivane : le service des devis n'a renvoyé aucun devis (réponse null), "
-        "rien n'a été écrit.");
+    throw Fermeture(text::UserMessage(text::UserText::kQuoteNull));
   }
   quote::Devis devis;
   const bool lu = AvecServeur(quote_service_base, [&] {
     return quote::LireDevis(quote::ExtraireTexteDevis(reponse.body), devis);
   });
   if (!lu) {
-    throw Fermeture(
-        "Erreur lumivane : le devis reçu est vide ou incomplet (en-tête ou lignes absents), "
-        "rien n'a été écrit.");
+    throw Fermeture(text::UserMessage(text::UserText::kQuoteIncomplete));
   }
   return devis;
 }
@@ -140,9 +134,7 @@ void Recuperer(const RetrievalInputs& inputs, http::HttpClient& quote_client,
   // exchange file is known now.
   std::optional<ResultDocument> resultat = VerifierResultat(std::move(document));
   if (!resultat) {
-    throw Fermeture(
-        "Erreur lumivane : le document de récupération n'a pas d'élément Configurateur, "
-        "rien n'a été écrit.");
+    throw Fermeture(text::UserMessage(text::UserText::kNoConfigurateurElement));
   }
   TelechargerImages(devis, pictures, avancement);
   EcrireFichierEchange(std::move(*resultat), devis, inputs, pictures);
@@ -170,7 +162,7 @@ RetrievalOutcome RecupererDevis(const RetrievalInputs& inputs, http::HttpClient&
     outcome.message = erreur.what();
   } catch (...) {
     outcome.kind = RetrievalOutcome::Kind::Failed;
-    outcome.message = report::kErreurInattendue;
+    outcome.message = text::UserMessage(text::UserText::kUnexpectedError);
   }
   report::journal::Note("fichier d'échange inchangé : " +
                         (pourquoi.empty() ? outcome.message : pourquoi));

@@ -27,7 +27,7 @@ struct RetrievalOutcome {
   };
   Kind kind = Kind::Written;
   // Failed: what the user reads (a thrown error's text, or
-  // report::kErreurInattendue for what has none).
+  // text::UserText::kUnexpectedError for what has none).
   std::string message;
   // Failed: the window closes after the message (the quote service gave no
   // quote, the document is not the configurator's); otherwise it stays open

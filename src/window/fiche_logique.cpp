@@ -2,6 +2,7 @@
 
 #include "text/display.h"
 #include "text/encoding.h"
+#include "text/user_texts.h"
 #include "report/secrets.h"
 #include "http/url.h"
 
@@ -18,10 +19,6 @@ namespace lumivane::window {
 namespace {
 
 const char* const kConfigurateurServi = "lumivane";
-const char* const kNavigateurRefuse =
-    "L'adresse du configurateur a été refusée : seules les adresses http et https sont ouvertes.";
-const char* const kNavigateurEnEchec =
-    "Le navigateur n'a pas pu être lancé. Ouvrez cette adresse dans votre navigateur :\n";
 
 }  // namespace
 
@@ -110,8 +107,8 @@ bool FicheLogique::PreparerSession() {
   }
 
   if (FVersion != VersionModule) {
-    ports_.messages->ShowMessage("Votre Configurateur " + FConfigurateur + " est en Version " +
-                                 VersionModule + " et devrait être en Version " + FVersion + ".");
+    ports_.messages->ShowMessage(text::UserMessage(text::UserText::kWrongVersion,
+                                                   {FConfigurateur, VersionModule, FVersion}));
     vue_.Fermer();
     return false;
   }
@@ -142,12 +139,12 @@ void FicheLogique::OuvrirConfigurateur(int resultat, const ReponsePasserelle& re
   }
   if (!reponse.navigateur_lance) {
     report::journal::Note("navigateur : adresse refusée " + adresse);
-    ports_.messages->ShowMessage(kNavigateurRefuse);
+    ports_.messages->ShowMessage(text::UserMessage(text::UserText::kBrowserAddressRefused));
   } else if (!*reponse.navigateur_lance) {
     report::journal::Note("navigateur : " + adresse + " non lancé");
     const std::string a_ouvrir = text::AddressForBrowser(FUrlConnexion);
     report::KeepInMessageBox(a_ouvrir);
-    ports_.messages->ShowMessage(kNavigateurEnEchec + a_ouvrir);
+    ports_.messages->ShowMessage(text::UserMessage(text::UserText::kBrowserNotStarted, {a_ouvrir}));
   } else {
     report::journal::Note("navigateur : " + adresse + " lancé");
   }
@@ -209,7 +206,7 @@ ReponseRecuperation FicheLogique::Recuperer(const result::RetrievalInputs& entre
     reponse.issue.message = error.what();
   } catch (...) {
     reponse.issue.kind = result::RetrievalOutcome::Kind::Failed;
-    reponse.issue.message = report::kErreurInattendue;
+    reponse.issue.message = text::UserMessage(text::UserText::kUnexpectedError);
   }
   reponse.messages = std::move(messages.textes);
   return reponse;
@@ -292,7 +289,7 @@ void FicheLogique::Executer(const std::function<void()>& handler) {
   } catch (const std::exception& error) {
     ports_.messages->ShowMessage(error.what());
   } catch (...) {
-    ports_.messages->ShowMessage(report::kErreurInattendue);
+    ports_.messages->ShowMessage(text::UserMessage(text::UserText::kUnexpectedError));
   }
 }
 

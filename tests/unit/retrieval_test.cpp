@@ -251,7 +251,8 @@ TEST_F(RetrievalTest, DocumentReadOnlyWithoutItsDeclarationsFailsOnceTheQuoteIsI
 TEST_F(RetrievalTest, AFailureWithoutATextIsShownAsUnexpected) {
   const RetrievalOutcome outcome = Run([](const std::string&) { throw 7; });
   ExpectFailed(outcome);
-  EXPECT_EQ(outcome.message, lumivane::report::kErreurInattendue);
+  EXPECT_EQ(outcome.message,
+            lumivane::text::UserMessage(lumivane::text::UserText::kUnexpectedError));
   EXPECT_TRUE(posted_.empty());
   ExpectExchangeUntouched();
 }
