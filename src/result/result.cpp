@@ -1,5 +1,4 @@
 #include "result/result.h"
-#include "text/display.h"
 
 #include <pugixml.hpp>
 
@@ -7,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/compare.h"
+#include "text/display.h"
 #include "text/encoding.h"
 #include "text/user_texts.h"
 #include "xml/document.h"
@@ -16,6 +17,8 @@ namespace lumivane::result {
 namespace {
 
 constexpr const char* kEncodage = "ISO-8859-1";
+constexpr const char* kDeclarationAilleurs =
+    "une déclaration XML se trouve ailleurs qu'au début du document.";
 
 // Characters XML 1.0 cannot carry, written or escaped: the C0 controls but
 // TAB, LF and CR, and the two non-characters U+FFFE and U+FFFF.
@@ -121,11 +124,8 @@ void VerifierElement(pugi::xml_node element) {
 
 void VerifierInstruction(pugi::xml_node pi) {
   VerifierNom(pi.name(), "d'instruction de traitement");
-  const std::string_view name(pi.name());
-  if (name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' &&
-      (name[2] | 0x20) == 'l') {
-    Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
-  }
+  // A declaration parsed as an instruction: it is not at the start.
+  if (text::EqualsIgnoringCase(pi.name(), "xml")) Refuser(kDeclarationAilleurs);
 }
 
 // The declaration names the exchange file's code page; version and
@@ -165,6 +165,20 @@ void DeclarerEncodage(pugi::xml_document& doc) {
   if (!standalone.empty()) declaration.append_attribute("standalone").set_value(standalone.c_str());
 }
 
+// The XML declaration stands at the very start of the document only; a
+// DOCTYPE is refused: its entities would not be expanded and its content not
+// checked.
+void VerifierDeclaration(pugi::xml_node node, const pugi::xml_document& doc) {
+  if (node.type() == pugi::node_doctype) {
+    Refuser(
+        "le document contient une déclaration de type de document (DOCTYPE), que le "
+        "module ne recopie pas.");
+  }
+  if (node != doc.first_child()) {
+    Refuser(kDeclarationAilleurs);
+  }
+}
+
 // Checks that the parsed document can be written back as a well-formed
 // exchange file, and prepares what needs it. Iterative: a document may nest
 // as deep as it likes.
@@ -176,15 +190,9 @@ void PreparerDocument(pugi::xml_document& doc) {
         ++elements;
         break;
       case pugi::node_declaration:
-        if (node != doc.first_child()) {
-          Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
-        }
-        break;
       case pugi::node_doctype:
-        // Its entities would not be expanded and its content not checked.
-        Refuser(
-            "le document contient une déclaration de type de document (DOCTYPE), que le "
-            "module ne recopie pas.");
+        VerifierDeclaration(node, doc);
+        break;
       case pugi::node_pcdata:
       case pugi::node_cdata:
         Refuser("du texte se trouve hors de l'élément racine.");
@@ -210,14 +218,9 @@ void PreparerDocument(pugi::xml_document& doc) {
         NettoyerValeur(node);
         break;
       case pugi::node_declaration:
-        if (node.parent() != doc) {
-          Refuser("une déclaration XML se trouve ailleurs qu'au début du document.");
-        }
-        break;
       case pugi::node_doctype:
-        Refuser(
-            "le document contient une déclaration de type de document (DOCTYPE), que le "
-            "module ne recopie pas.");
+        VerifierDeclaration(node, doc);
+        break;
       case pugi::node_cdata:
         NettoyerValeur(node);
         if (ContientCaracterePour(node.value(), &CdataAConvertir)) cdata_sections.push_back(node);
