@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -120,6 +122,40 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
   for (auto& entry : env_text) env.push_back(entry.data());
   env.push_back(nullptr);
 
+  try {
+    return Launch([&](int report) {
+      for (auto [ours, theirs] : options.descriptors) {
+        if (ours == theirs) {
+          ::fcntl(ours, F_SETFD, 0);
+        } else {
+          ::dup2(ours, theirs);
+        }
+      }
+      if (options.working_directory.empty() || ::chdir(options.working_directory.c_str()) == 0) {
+        ::execve(program.c_str(), args.data(), env.data());
+      }
+      int error = errno;
+      (void)!::write(report, &error, sizeof error);
+    });
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("cannot start " + program + ": " + error.code().message());
+  }
+}
+
+Process Process::Fork(const std::function<int()>& body) {
+  return Launch([&](int report) {
+    ::close(report);
+    int code = 125;
+    try {
+      code = body();
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    ::_exit(code);
+  });
+}
+
+Process Process::Launch(const std::function<void(int report)>& in_child) {
   int out[2], err[2], status[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
       ::pipe2(status, O_CLOEXEC) != 0) {
@@ -138,21 +174,7 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
     ::dup2(null_fd, 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
-    for (auto [ours, theirs] : options.descriptors) {
-      if (ours == theirs) {
-        ::fcntl(ours, F_SETFD, 0);
-      } else {
-        ::dup2(ours, theirs);
-      }
-    }
-    if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
-      int error = errno;
-      (void)!::write(status[1], &error, sizeof error);
-      ::_exit(127);
-    }
-    ::execve(program.c_str(), args.data(), env.data());
-    int error = errno;
-    (void)!::write(status[1], &error, sizeof error);
+    in_child(status[1]);
     ::_exit(127);
   }
 
@@ -180,7 +202,7 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
       std::thread([shared] { shared->Read(shared->err_fd, shared->err, shared->err_done); });
   if (got == sizeof error) {
     process.WaitForExit(kWait);
-    throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
+    throw std::system_error(error, std::generic_category());
   }
   return process;
 }

@@ -38,6 +38,12 @@ class Process {
  public:
   // Throws std::runtime_error when the program cannot be started.
   static Process Start(const std::vector<std::string>& argv, ProcessOptions options = {});
+  // A copy of this test process that runs `body` and exits with what it
+  // returns (125 when it throws), without running exit handlers: for what
+  // must happen in another process of the same program (two modules at once,
+  // a limit set on one process only). Its assertions are not the test's:
+  // `body` reports through its exit code and output.
+  static Process Fork(const std::function<int()>& body);
   Process();  // no process: a place to move one into
 
   Process(Process&&) noexcept;
@@ -70,6 +76,10 @@ class Process {
 
  private:
   struct Shared;
+  // Forks a child with the captured descriptors in place; `in_child` runs in
+  // it, given the descriptor that reports a failed start (an errno), and
+  // never returns.
+  static Process Launch(const std::function<void(int report)>& in_child);
   // Kills what is left of the group, then waits for the process.
   void Reap();
   void Release();

@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include "process.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 using lumivane::platform::FileError;
@@ -22,13 +25,6 @@ using ::testing::HasSubstr;
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "lumivane-files-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
   static void WriteDirect(const std::string& path, const std::string& bytes) {
@@ -43,7 +39,8 @@ class FilesTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  const lumivane::testing::TempDir temp_;
+  const fs::path& dir_ = temp_.Path();
 };
 
 TEST_F(FilesTest, ReplacesWholeContentWithExactBytesAndLeavesNoTemporaryFile) {
@@ -94,25 +91,20 @@ TEST_F(FilesTest, FailedWriteLeavesEarlierFileExactlyAsItWas) {
 
   // The child may write at most 4 KiB per file: the 1 MiB text cannot be
   // written, the write fails half-way through.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  lumivane::testing::Process child = lumivane::testing::Process::Fork([&] {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
     try {
       ReplaceFileContents(path, std::string(1 << 20, 'y'));
     } catch (const FileError& e) {
-      _exit(std::string(e.what()).find(path) != std::string::npos ? 0 : 2);
-    } catch (...) {
-      _exit(3);
+      std::fputs(e.what(), stdout);
+      return 0;
     }
-    _exit(1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no error, 2: error text without the path, 3: other";
+    return 1;
+  });
+  EXPECT_EQ(child.WaitForExit(lumivane::testing::kWait), 0) << "1: no error, 125: another error";
+  EXPECT_THAT(child.Stdout(), HasSubstr(path));
   EXPECT_EQ(ReadFileBytes(path), earlier);
   EXPECT_EQ(Entries(), std::vector<std::string>{"echange.xml"});
 }

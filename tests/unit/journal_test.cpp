@@ -1,18 +1,19 @@
 #include "report/journal.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <sstream>
 
 #include "base/limits.h"
+#include "process.h"
 #include "report/messages.h"
 #include "temp_dir.h"
 
@@ -20,8 +21,10 @@ namespace lumivane::report {
 namespace {
 
 namespace fs = std::filesystem;
+using lumivane::testing::Process;
 using lumivane::testing::ReadFile;
 using lumivane::testing::TempDir;
+using namespace std::chrono_literals;
 
 std::vector<std::string> Lines(const fs::path& path) {
   std::vector<std::string> lines;
@@ -81,24 +84,25 @@ TEST_F(JournalTest, BoundedAndHarmless) {
   ::unsetenv("XDG_STATE_HOME");
 }
 
+// Runs `write` in two processes at once, as two modules would, to its end.
+void InTwoProcesses(const std::function<void()>& write) {
+  std::vector<Process> children;
+  for (int i = 0; i < 2; ++i)
+    children.push_back(Process::Fork([&] {
+      write();
+      return 0;
+    }));
+  for (Process& child : children) ASSERT_EQ(child.WaitForExit(60s), 0) << child.Stderr();
+}
+
 // Two modules writing at once: every line arrives whole.
 TEST_F(JournalTest, TwoProcessesNeverMixTheirLines) {
   const fs::path path = dir_.Path() / "journal.log";
-  pid_t children[2];
-  for (pid_t& child : children) {
-    child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      journal::Open(path.string());
-      const std::string event = "ligne " + std::string(300, static_cast<char>('a' + getpid() % 26));
-      for (int i = 0; i < 1000; ++i) journal::Note(event);
-      _exit(0);
-    }
-  }
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-  }
+  ASSERT_NO_FATAL_FAILURE(InTwoProcesses([&] {
+    journal::Open(path.string());
+    const std::string event = "ligne " + std::string(300, static_cast<char>('a' + getpid() % 26));
+    for (int i = 0; i < 1000; ++i) journal::Note(event);
+  }));
   const auto lines = Lines(path);
   ASSERT_EQ(lines.size(), 2000u);
   const std::regex whole(R"(^\S+ [0-9a-f]{6} ligne ([a-z])\1{299}$)");
@@ -110,23 +114,13 @@ TEST_F(JournalTest, TwoProcessesNeverMixTheirLines) {
 TEST_F(JournalTest, TwoProcessesAcrossTheRotationKeepEveryLine) {
   const fs::path path = dir_.Path() / "journal.log";
   lumivane::testing::WriteFile(path, std::string(base::kMaxJournalBytes - 200 * 1024, 'x') + "\n");
-  pid_t children[2];
-  for (pid_t& child : children) {
-    child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      journal::Open(path.string());
-      const char letter = static_cast<char>('a' + getpid() % 26);
-      for (int i = 0; i < 1000; ++i) {
-        journal::Note("ligne " + std::to_string(i) + " " + std::string(200, letter));
-      }
-      _exit(0);
+  ASSERT_NO_FATAL_FAILURE(InTwoProcesses([&] {
+    journal::Open(path.string());
+    const char letter = static_cast<char>('a' + getpid() % 26);
+    for (int i = 0; i < 1000; ++i) {
+      journal::Note("ligne " + std::to_string(i) + " " + std::string(200, letter));
     }
-  }
-  for (const pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-  }
+  }));
   std::vector<std::string> lines = Lines(dir_.Path() / "journal.1.log");
   const auto current = Lines(path);
   lines.insert(lines.end(), current.begin(), current.end());
@@ -150,17 +144,13 @@ TEST_F(JournalTest, WhatIsNotARegularFileIsLeftAloneAtOnce) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   fs::create_directories(dir_.Path() / "dossier");
   for (const fs::path& path : {pipe, fs::path("/dev/null"), dir_.Path() / "dossier"}) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      alarm(5);  // a journal that blocks ends the child with SIGALRM
+    Process child = Process::Fork([&] {
       journal::Open(path.string());
       journal::Note("perdu");
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path;
+      return 0;
+    });
+    // A journal that blocks keeps the child past the wait.
+    EXPECT_EQ(child.WaitForExit(lumivane::testing::kWait), 0) << path;
   }
   // A reader on the pipe: the journal still refuses it.
   const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
