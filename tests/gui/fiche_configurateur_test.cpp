@@ -11,23 +11,15 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "http_test_server.h"
+#include "gateway_fixture.h"
 #include "process.h"
-#include "recorders.h"
 #include "temp_dir.h"
 
 namespace lumivane::app {
 namespace {
-
-using lumivane::testing::FixedClock;
-using lumivane::testing::HttpTestServer;
-using lumivane::testing::RecorderBrowser;
-using lumivane::testing::RecorderMessages;
-using lumivane::testing::TempDir;
 
 // One QApplication for the whole run, offscreen.
 class QtEnvironment : public ::testing::Environment {
@@ -69,48 +61,10 @@ void Key(QWidget* target, int key, QEvent::Type type = QEvent::KeyPress) {
   QApplication::sendEvent(target, &event);
 }
 
-class FicheTest : public ::testing::Test {
+class FicheTest : public lumivane::testing::GatewayFixture {
  protected:
-  void SetUp() override {
-    server_.server().Get("/index.php/Services/jeton", [this](const httplib::Request& request,
-                                                             httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      gateway_queries_.push_back(request.get_param_value("email"));
-      response.set_content("<Configurateur><Jeton>T1</Jeton><UrlConnexion>" + connexion_ +
-                               "</UrlConnexion><UrlRecuperation>" + server_.Url("/recuperation") +
-                               "</UrlRecuperation></Configurateur>",
-                           "text/xml");
-    });
-    server_.server().Get("/recuperation", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("<Configurateur><Project>Q7</Project></Configurateur>", "text/xml");
-    });
-    server_.server().Post("/test/B2B/WSQuotes.svc/GetDataQuote",
-                          [](const httplib::Request&, httplib::Response& response) {
-                            response.set_content("null", "application/json");
-                          });
-    server_.Start();
-    SetConnexion(server_.Url("/configurateur?jeton=T1"));
-
-    config_ = (dir_.Path() / "config.ini").string();
-    exchange_ = dir_.Write("echange.xml", "<avant/>\r\n").string();
-    WriteConfig("1", "lumivane");
-  }
-
-  void WriteConfig(const std::string& version, const std::string& configurateur) {
-    dir_.Write("config.ini", "[General]\r\nVersion=" + version +
-                                 "\r\nConfigurateur=" + configurateur +
-                                 "\r\n[Utilisateur]\r\nIdentifiant=marie@exemple.fr\r\n"
-                                 "MotDePasse=secret\r\n");
-  }
-
   std::unique_ptr<TFicheConfigurateurRecupDevis> Make() {
-    window::Ports ports;
-    ports.messages = &messages_;
-    ports.browser = &browser_;
-    ports.clock = &clock_;
-    ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
-    ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
-    auto fiche = std::make_unique<TFicheConfigurateurRecupDevis>(std::move(ports));
+    auto fiche = std::make_unique<TFicheConfigurateurRecupDevis>(MakePorts());
     fiche->setFichierTemp(exchange_);
     fiche->setFichierConfig(config_);
     return fiche;
@@ -123,27 +77,6 @@ class FicheTest : public ::testing::Test {
       return !messages_.shown.empty() || !browser_.opened.empty() || !fiche.isVisible();
     }));
   }
-
-  void SetConnexion(const std::string& url) {
-    std::lock_guard lock(mutex_);
-    connexion_ = url;
-  }
-
-  std::size_t GatewayRequests() {
-    std::lock_guard lock(mutex_);
-    return gateway_queries_.size();
-  }
-
-  TempDir dir_;
-  HttpTestServer server_;
-  std::mutex mutex_;
-  std::vector<std::string> gateway_queries_;
-  std::string connexion_;
-  std::string config_;
-  std::string exchange_;
-  RecorderMessages messages_;
-  RecorderBrowser browser_;
-  FixedClock clock_;
 };
 
 TEST_F(FicheTest, WindowAsBuilt) {
@@ -209,7 +142,7 @@ TEST_F(FicheTest, ActivationOpensTheConfiguratorOnceOnly) {
   EXPECT_TRUE(fiche->imgLumivane->isVisible());
   EXPECT_EQ(fiche->logique().FJeton, "T1");
   EXPECT_EQ(fiche->logique().FUrlRecuperation, server_.Url("/recuperation"));
-  EXPECT_EQ(GatewayRequests(), 1u);
+  EXPECT_EQ(GatewayRequests(), 1);
   EXPECT_TRUE(fiche->isVisible());
 
   // Coming back from the browser activates the window again: nothing runs.
@@ -220,7 +153,7 @@ TEST_F(FicheTest, ActivationOpensTheConfiguratorOnceOnly) {
   fiche->show();
   ProcessFor(300);
   EXPECT_EQ(browser_.opened.size(), 1u);
-  EXPECT_EQ(GatewayRequests(), 1u);
+  EXPECT_EQ(GatewayRequests(), 1);
   EXPECT_TRUE(messages_.shown.empty());
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -12,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "http_test_server.h"
-#include "recorders.h"
+#include "gateway_fixture.h"
 #include "temp_dir.h"
 #include "window/declencheur_activation.h"
 #include "window/disposition.h"
@@ -21,9 +19,7 @@
 namespace lumivane::window {
 namespace {
 
-using lumivane::testing::HttpTestServer;
 using lumivane::testing::ReadFile;
-using lumivane::testing::TempDir;
 
 // What the behaviour asked of the screen.
 class RecorderVue : public VueFiche {
@@ -41,80 +37,18 @@ class RecorderVue : public VueFiche {
   int fermetures = 0;
 };
 
-class FicheLogiqueTest : public ::testing::Test {
+class FicheLogiqueTest : public lumivane::testing::GatewayFixture {
  protected:
-  void SetUp() override {
-    server_.server().Get("/index.php/Services/jeton", [this](const httplib::Request&,
-                                                             httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      ++gateway_requests_;
-      response.set_content("<Configurateur><Jeton>T1</Jeton><UrlConnexion>" + connexion_ +
-                               "</UrlConnexion><UrlRecuperation>" + server_.Url("/recuperation") +
-                               "</UrlRecuperation></Configurateur>",
-                           "text/xml");
-      if (gateway_fails_) response.status = 500;
-      if (gateway_refuses_)
-        response.set_content("<Erreur>Mot de passe incorrect</Erreur>", "text/xml");
-    });
-    server_.server().Get("/recuperation", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content("<Configurateur><Project>Q7</Project></Configurateur>", "text/xml");
-    });
-    server_.server().Post("/test/B2B/WSQuotes.svc/GetDataQuote",
-                          [](const httplib::Request&, httplib::Response& response) {
-                            response.set_content("null", "application/json");
-                          });
-    server_.Start();
-    SetConnexion(server_.Url("/configurateur?jeton=T1"));
-
-    config_ = (dir_.Path() / "config.ini").string();
-    exchange_ = dir_.Write("echange.xml", "<avant/>\r\n").string();
-    WriteConfig("1", "lumivane");
-  }
-
-  void WriteConfig(const std::string& version, const std::string& configurateur) {
-    dir_.Write("config.ini", "[General]\r\nVersion=" + version +
-                                 "\r\nConfigurateur=" + configurateur +
-                                 "\r\n[Utilisateur]\r\nIdentifiant=marie@exemple.fr\r\n"
-                                 "MotDePasse=secret\r\n");
-  }
-
   std::unique_ptr<FicheLogique> Make(Planificateur* planificateur = nullptr) {
-    Ports ports;
+    Ports ports = MakePorts();
     ports.planificateur = planificateur;
-    ports.messages = &messages_;
-    ports.browser = &browser_;
-    ports.clock = &clock_;
-    ports.endpoints = {server_.BaseUrl(), server_.BaseUrl()};
-    ports.pictures_folders = {(dir_.Path() / "images").string() + "/"};
     auto fiche = std::make_unique<FicheLogique>(vue_, std::move(ports));
     fiche->setFichierTemp(exchange_);
     fiche->setFichierConfig(config_);
     return fiche;
   }
 
-  void SetConnexion(const std::string& url) {
-    std::lock_guard lock(mutex_);
-    connexion_ = url;
-  }
-
-  int GatewayRequests() {
-    std::lock_guard lock(mutex_);
-    return gateway_requests_;
-  }
-
-  TempDir dir_;
-  HttpTestServer server_;
-  std::mutex mutex_;
-  int gateway_requests_ = 0;
-  std::string connexion_;
-  std::atomic<bool> gateway_fails_{false};
-  std::atomic<bool> gateway_refuses_{false};
-  std::string config_;
-  std::string exchange_;
   RecorderVue vue_;
-  lumivane::testing::RecorderMessages messages_;
-  lumivane::testing::RecorderBrowser browser_;
-  lumivane::testing::FixedClock clock_;
 };
 
 TEST_F(FicheLogiqueTest, CreatedWithItsVersionAndClosedByAnnuler) {
