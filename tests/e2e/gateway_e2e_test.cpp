@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 const char* const kTokenPath = "/index.php/Services/jeton";
 
@@ -117,8 +118,7 @@ TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
 
   auto message = run.WaitForMessage("GetJetonEtUrlsErreurs");
   ASSERT_TRUE(message) << run.Diagnostics();
-  EXPECT_EQ(message->rfind("Configurateur lumivane : GetJetonEtUrlsErreurs \\n", 0), 0u)
-      << *message;
+  EXPECT_THAT(*message, StartsWith("Configurateur lumivane : GetJetonEtUrlsErreurs \\n"));
   ASSERT_TRUE(run.PressOk());
   EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
   EXPECT_TRUE(run.BrowserUrls().empty());
@@ -131,10 +131,10 @@ TEST_F(GatewayE2E, RefusedAccountShowsTheReportAndEnds) {
   for (const char* part :
        {"début : Module_Lumivane", "Identifiant=demo@lumivane.test", "http : GET ",
         "message : Configurateur lumivane : GetJetonEtUrlsErreurs", "fin : code 0"}) {
-    EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
+    EXPECT_THAT(*journal, HasSubstr(part));
   }
   for (const char* secret : {"pas-le-bon", "mdp", "?", "MotDePasse"}) {
-    EXPECT_EQ(journal->find(secret), std::string::npos) << secret << "\n" << *journal;
+    EXPECT_THAT(*journal, Not(HasSubstr(secret)));
   }
 }
 
@@ -144,7 +144,7 @@ TEST_F(GatewayE2E, UnreachableGatewayShowsTheErrorAndKeepsTheWindow) {
 
   auto message = run.WaitForMessage("");
   ASSERT_TRUE(message) << run.Diagnostics();
-  EXPECT_EQ(message->find("GetJetonEtUrlsErreurs"), std::string::npos) << *message;
+  EXPECT_THAT(*message, Not(HasSubstr("GetJetonEtUrlsErreurs")));
   ASSERT_TRUE(run.PressOk());
   ExpectOpenUntilAnnuler(run);
 }
@@ -219,9 +219,7 @@ TEST_F(GatewayE2E, SecretsSentBackNeverLeaveTheModule) {
     run.Start();
     const auto message = run.WaitForMessage("La passerelle a répondu");
     ASSERT_TRUE(message) << run.Diagnostics();
-    EXPECT_NE(message->find("La passerelle a répondu : Mot de passe *** refusé (mdp=***)"),
-              std::string::npos)
-        << *message;
+    EXPECT_THAT(*message, HasSubstr("La passerelle a répondu : Mot de passe *** refusé (mdp=***)"));
     ASSERT_TRUE(run.PressOk());
     EXPECT_EQ(run.WaitForExit(), 0) << run.Diagnostics();
     const std::string journal = ReadFile(run.JournalPath()).value_or("");
@@ -243,8 +241,9 @@ TEST_F(GatewayE2E, SecretsSentBackNeverLeaveTheModule) {
   ASSERT_TRUE(run.PressOk());
   ExpectOpenUntilAnnuler(run);
   const std::string journal = ReadFile(run.JournalPath()).value_or("");
-  const std::size_t start = journal.find("navigateur : sortie « http%3A%2F%2F");
-  ASSERT_NE(start, std::string::npos) << journal;
+  const std::string opener_said = "navigateur : sortie « http%3A%2F%2F";
+  ASSERT_THAT(journal, HasSubstr(opener_said));
+  const std::size_t start = journal.find(opener_said);
   const std::string said = journal.substr(start, journal.find('\n', start) - start);
   EXPECT_THAT(said, HasSubstr("%2Fconfigurateur%3Fjeton%3D*** ")) << said;
 }
@@ -268,7 +267,7 @@ TEST_P(GatewayAnswerE2E, ShowsTheMessageAndKeepsTheWindow) {
   auto message = run.WaitForMessage("");
   ASSERT_TRUE(message) << run.Diagnostics();
   if (GetParam().prefix) {
-    EXPECT_EQ(message->rfind(GetParam().message, 0), 0u) << *message;
+    EXPECT_THAT(*message, StartsWith(GetParam().message));
   } else {
     EXPECT_EQ(*message, GetParam().message);
   }

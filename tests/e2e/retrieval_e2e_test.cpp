@@ -30,6 +30,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace fs = std::filesystem;
 
@@ -126,6 +127,20 @@ class RetrievalE2E : public ::testing::Test {
     ASSERT_TRUE(run_->WaitForBrowser()) << run_->Diagnostics();
   }
 
+  // "Récupérer le devis" on kQuote to the end, the missing picture's message
+  // dismissed: its two pictures are in `folder`, which the exchange file names.
+  void RetrieveWithPicturesIn(const fs::path& folder) {
+    ASSERT_NO_FATAL_FAILURE(StartReady());
+    ASSERT_TRUE(run_->ClickRecuperer());
+    ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
+    ASSERT_TRUE(run_->PressOk());
+    ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
+    const auto exchange = run_->ExchangeBytes();
+    ASSERT_TRUE(exchange) << run_->Diagnostics();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+    EXPECT_THAT(*exchange, HasSubstr("<Image>" + folder.string() + "/"));
+  }
+
   std::string Token() const {
     std::smatch match;
     const std::string url = run_->BrowserUrls().at(0);
@@ -196,11 +211,11 @@ TEST_F(RetrievalE2E, HappyRoadWritesTheExchangeFileAndThePictures) {
         "/index.php/Services/jeton : 200", "navigateur : ", " lancé", "/recuperation : 200",
         "POST ", "/images/absente.jpg : Le serveur a répondu 404", "images : dossier ",
         "message : Une erreur est survenue", "fichier d'échange écrit : ", "fin : code 0"}) {
-    EXPECT_NE(journal->find(part), std::string::npos) << part << "\n" << *journal;
+    EXPECT_THAT(*journal, HasSubstr(part));
   }
-  EXPECT_EQ(journal->find(Token()), std::string::npos) << *journal;
-  EXPECT_EQ(journal->find('?'), std::string::npos) << *journal;
-  EXPECT_EQ(journal->find("mdp"), std::string::npos) << *journal;
+  EXPECT_THAT(*journal, Not(HasSubstr(Token())));
+  EXPECT_THAT(*journal, Not(HasSubstr("?")));
+  EXPECT_THAT(*journal, Not(HasSubstr("mdp")));
   std::string without_login = *journal;
   for (auto at = without_login.find("demo@lumivane.test"); at != std::string::npos;
        at = without_login.find("demo@lumivane.test")) {
@@ -235,7 +250,7 @@ TEST_F(RetrievalE2E, NeitherRefusedLocksNorFlushesHoldTheRetrieval) {
 
   const auto flushes = ReadFile(log);
   ASSERT_TRUE(flushes) << run_->Diagnostics();
-  EXPECT_EQ(flushes->find("fenetre"), std::string::npos) << *flushes;
+  EXPECT_THAT(*flushes, Not(HasSubstr("fenetre")));
   EXPECT_GE(std::count(flushes->begin(), flushes->end(), '\n'), 4) << *flushes;
 }
 
@@ -251,17 +266,7 @@ TEST_F(RetrievalE2E, PathsThatAreNotUtf8AreUsedAsTheyAre) {
   options.module_folder = "module-\xE9t\xE9";
   options.gateway_url = options.quote_service_url = sandbox_.BaseUrl();
   run_ = std::make_unique<ModuleRun>(SharedDisplay(), options);
-  ASSERT_NO_FATAL_FAILURE(StartReady());
-  ASSERT_TRUE(run_->ClickRecuperer());
-  ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
-  ASSERT_TRUE(run_->PressOk());
-  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
-
-  const auto exchange = run_->ExchangeBytes();
-  ASSERT_TRUE(exchange) << run_->Diagnostics();
-  EXPECT_EQ(std::distance(fs::directory_iterator(run_->ImagesFolder()), fs::directory_iterator()),
-            2);
-  EXPECT_NE(exchange->find(run_->ImagesFolder().string()), std::string::npos) << *exchange;
+  RetrieveWithPicturesIn(run_->ImagesFolder());
 }
 
 // During a slow retrieval the window still answers: "Annuler" stops the
@@ -320,27 +325,38 @@ TEST_F(RetrievalE2E, WindowPaintsItselfAgainDuringASlowRetrieval) {
   EXPECT_EQ(run_->ExchangeBytes(), kEarlierExchange);
 }
 
-// Failures after which the module closes without writing.
-struct ClosingCase {
+// A service failing during the retrieval, as the sandbox's fault `fault` on
+// `endpoint`.
+struct FaultCase {
   const char* name;
   const char* endpoint;
   const char* fault;
-  const char* in_message;
+  const char* in_message = "";  // in the closing message
 };
-void PrintTo(const ClosingCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
 
-class RetrievalClosesE2E : public RetrievalE2E,
-                           public ::testing::WithParamInterface<ClosingCase> {};
+class RetrievalFaultE2E : public RetrievalE2E, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  // The module ready with the fault set, "Récupérer le devis" pressed: the
+  // first message holding `awaited`.
+  void PressWithTheFault(const std::string& awaited, std::string* message) {
+    sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
+    ASSERT_NO_FATAL_FAILURE(StartReady());
+    ASSERT_TRUE(run_->ClickRecuperer());
+    const auto shown = run_->WaitForMessage(awaited);
+    ASSERT_TRUE(shown) << run_->Diagnostics();
+    *message = *shown;
+  }
+};
+
+// Failures after which the module closes without writing.
+class RetrievalClosesE2E : public RetrievalFaultE2E {};
 
 TEST_P(RetrievalClosesE2E, ClosesWithoutWriting) {
-  sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
-  ASSERT_NO_FATAL_FAILURE(StartReady());
-  ASSERT_TRUE(run_->ClickRecuperer());
-
-  auto message = run_->WaitForMessage("Erreur lumivane");
-  ASSERT_TRUE(message) << run_->Diagnostics();
-  EXPECT_EQ(message->rfind("Erreur lumivane", 0), 0u) << *message;
-  EXPECT_NE(message->find(GetParam().in_message), std::string::npos) << *message;
+  std::string message;
+  ASSERT_NO_FATAL_FAILURE(PressWithTheFault("Erreur lumivane", &message));
+  EXPECT_THAT(message, StartsWith("Erreur lumivane"));
+  EXPECT_THAT(message, HasSubstr(GetParam().in_message));
   ASSERT_TRUE(run_->PressOk());
   EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
   EXPECT_EQ(run_->Messages().size(), 1u) << run_->Diagnostics();
@@ -350,33 +366,21 @@ TEST_P(RetrievalClosesE2E, ClosesWithoutWriting) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, RetrievalClosesE2E,
-    ::testing::Values(ClosingCase{"Status204", "quote", R"({"status":204})", "204"},
-                      ClosingCase{"Null", "quote", R"({"kind":"null"})", "null"},
-                      ClosingCase{"NoSalesHeader", "quote", R"({"kind":"no-header"})", ""},
-                      ClosingCase{"RetrievalWithoutConfigurateur", "retrieval",
-                                  R"({"kind":"missing"})", ""}),
+    ::testing::Values(FaultCase{"Status204", "quote", R"({"status":204})", "204"},
+                      FaultCase{"Null", "quote", R"({"kind":"null"})", "null"},
+                      FaultCase{"NoSalesHeader", "quote", R"({"kind":"no-header"})"},
+                      FaultCase{"RetrievalWithoutConfigurateur", "retrieval",
+                                R"({"kind":"missing"})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Failures that leave the window open with the error shown.
-struct OpenCase {
-  const char* name;
-  const char* endpoint;
-  const char* fault;
-};
-void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
-
-class RetrievalStaysOpenE2E : public RetrievalE2E,
-                              public ::testing::WithParamInterface<OpenCase> {};
+class RetrievalStaysOpenE2E : public RetrievalFaultE2E {};
 
 TEST_P(RetrievalStaysOpenE2E, ShowsTheErrorAndKeepsTheWindow) {
-  sandbox_.SetFault(GetParam().endpoint, nlohmann::json::parse(GetParam().fault));
-  ASSERT_NO_FATAL_FAILURE(StartReady());
-  ASSERT_TRUE(run_->ClickRecuperer());
-
-  auto message = run_->WaitForMessage("");
-  ASSERT_TRUE(message) << run_->Diagnostics();
-  EXPECT_FALSE(message->empty());
-  EXPECT_EQ(message->rfind("Erreur lumivane", 0), std::string::npos) << *message;
+  std::string message;
+  ASSERT_NO_FATAL_FAILURE(PressWithTheFault("", &message));
+  EXPECT_FALSE(message.empty());
+  EXPECT_THAT(message, Not(StartsWith("Erreur lumivane")));
   ASSERT_TRUE(run_->PressOk());
   EXPECT_TRUE(run_->Running());
   EXPECT_TRUE(run_->MainWindowVisible());
@@ -390,9 +394,9 @@ TEST_P(RetrievalStaysOpenE2E, ShowsTheErrorAndKeepsTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, RetrievalStaysOpenE2E,
-    ::testing::Values(OpenCase{"QuoteStatus500", "quote", R"({"status":500})"},
-                      OpenCase{"RetrievalMalformed", "retrieval", R"({"kind":"malformed"})"},
-                      OpenCase{"QuoteConnectionDropped", "quote", R"({"kind":"drop"})"}),
+    ::testing::Values(FaultCase{"QuoteStatus500", "quote", R"({"status":500})"},
+                      FaultCase{"RetrievalMalformed", "retrieval", R"({"kind":"malformed"})"},
+                      FaultCase{"QuoteConnectionDropped", "quote", R"({"kind":"drop"})"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RetrievalE2E, SecondPressAfterAnErrorStartsAfresh) {
@@ -408,7 +412,7 @@ TEST_F(RetrievalE2E, SecondPressAfterAnErrorStartsAfresh) {
   EXPECT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
   auto exchange = run_->ExchangeBytes();
   ASSERT_TRUE(exchange);
-  EXPECT_NE(exchange->find("<Menuiserie id=\"1\">"), std::string::npos) << *exchange;
+  EXPECT_THAT(*exchange, HasSubstr("<Menuiserie id=\"1\">"));
   EXPECT_EQ(sandbox_.RequestsTo("/recuperation").size(), 2u);
 }
 
@@ -431,17 +435,7 @@ TEST_F(RetrievalE2E, ExchangeFileThatCannotBeWrittenShowsTheErrorAndKeepsTheWind
 TEST_F(RetrievalE2E, PicturesGoToTheUsersFolderWhenTheModulesCannotBeUsed) {
   Prepare();
   WriteFile(run_->ImagesFolder(), "pas un dossier\n");
-  ASSERT_NO_FATAL_FAILURE(StartReady());
-  ASSERT_TRUE(run_->ClickRecuperer());
-  ASSERT_TRUE(run_->WaitForMessage("image")) << run_->Diagnostics();
-  ASSERT_TRUE(run_->PressOk());
-  ASSERT_EQ(run_->WaitForExit(), 0) << run_->Diagnostics();
-  const auto exchange = run_->ExchangeBytes();
-  ASSERT_TRUE(exchange);
-  EXPECT_EQ(
-      std::distance(fs::directory_iterator(run_->UserImagesFolder()), fs::directory_iterator()), 2);
-  EXPECT_NE(exchange->find("<Image>" + run_->UserImagesFolder().string() + "/"), std::string::npos)
-      << *exchange;
+  RetrieveWithPicturesIn(run_->UserImagesFolder());
 }
 
 TEST_F(RetrievalE2E, PicturesFolderThatCannotBeCreatedShowsTheErrorAndKeepsTheWindow) {
@@ -455,10 +449,10 @@ TEST_F(RetrievalE2E, PicturesFolderThatCannotBeCreatedShowsTheErrorAndKeepsTheWi
 
   auto message = run_->WaitForMessage("");
   ASSERT_TRUE(message) << run_->Diagnostics();
-  EXPECT_EQ(message->rfind("Impossible de créer le dossier des images", 0), 0u) << *message;
+  EXPECT_THAT(*message, StartsWith("Impossible de créer le dossier des images"));
   // Both folders are named.
-  EXPECT_NE(message->find(run_->ImagesFolder().string()), std::string::npos) << *message;
-  EXPECT_NE(message->find(run_->UserImagesFolder().string()), std::string::npos) << *message;
+  EXPECT_THAT(*message, HasSubstr(run_->ImagesFolder().string()));
+  EXPECT_THAT(*message, HasSubstr(run_->UserImagesFolder().string()));
   ASSERT_TRUE(run_->PressOk());
   EXPECT_TRUE(run_->Running());
   EXPECT_TRUE(run_->MainWindowVisible());
@@ -515,8 +509,8 @@ TEST_F(RetrievalE2E, OddCharactersReachTheExchangeFileIntact) {
     const auto byte = static_cast<unsigned char>(c);
     return byte == 0xC3 || (byte >= 0x80 && byte < 0xA0);
   }));
-  EXPECT_NE(exchange->find("&#8364;"), std::string::npos);
-  EXPECT_NE(exchange->find("&#28450;"), std::string::npos);
+  EXPECT_THAT(*exchange, HasSubstr("&#8364;"));
+  EXPECT_THAT(*exchange, HasSubstr("&#28450;"));
 
   // Read as a host would: the declaration names the encoding.
   pugi::xml_document result;

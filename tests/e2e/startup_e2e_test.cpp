@@ -2,6 +2,7 @@
 // and the version check, as the host starts it.
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@
 
 namespace lumivane::testing {
 namespace {
+
+using ::testing::HasSubstr;
 
 const char* const kParametersMessage =
     "Configurateur Tessivo - Verifiez vos paramètres !\\n1. Fichier temp.\\n2. Fichier config.";
@@ -163,11 +166,9 @@ TEST(StartupE2E, AFullStandardErrorPipeNeverHoldsTheModule) {
     EXPECT_EQ(run.WaitForExit(), 0) << "still running after its box was dismissed";
     const auto journal = ReadFile(run.JournalPath());
     ASSERT_TRUE(journal);
-    EXPECT_NE(
-        journal->find(two_arguments ? "message : Le configurateur Lumivane n'est pas configuré"
-                                    : "message : Configurateur Tessivo"),
-        std::string::npos)
-        << *journal;
+    EXPECT_THAT(*journal,
+                HasSubstr(two_arguments ? "message : Le configurateur Lumivane n'est pas configuré"
+                                        : "message : Configurateur Tessivo"));
     ::close(pipe_ends[0]);
   }
 }
@@ -197,7 +198,7 @@ TEST(StartupE2E, AJournalLockedByAnotherProcessHoldsNothing) {
   ASSERT_TRUE(journal);
   for (const char* line :
        {"début : Module_Lumivane", "/index.php/Services/jeton : 200", "fin : code 0"}) {
-    EXPECT_NE(journal->find(line), std::string::npos) << line << " missing in\n" << *journal;
+    EXPECT_THAT(*journal, HasSubstr(line));
   }
 }
 
