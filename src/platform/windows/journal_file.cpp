@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/windows/far_lock.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
 namespace lumivane::platform {
@@ -52,10 +53,7 @@ std::optional<std::uint64_t> JournalFile::Size() const {
 
 bool JournalFile::Append(std::string_view line) {
   if (!IsOpen()) return false;
-  DWORD written = 0;
-  return WriteFile(AsHandle(handle_), line.data(), static_cast<DWORD>(line.size()), &written,
-                   nullptr) &&
-         written == line.size();
+  return windows::WriteAll(AsHandle(handle_), line) == ERROR_SUCCESS;
 }
 
 namespace {
@@ -87,13 +85,11 @@ void JournalFile::Unlock() {
 
 bool JournalFile::IsAt(const std::string& path) const {
   if (!IsOpen()) return false;
-  const HANDLE named = CreateFileW(windows::WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) return false;
-  const bool same = SameFile(AsHandle(handle_), named);
-  CloseHandle(named);
-  return same;
+  const windows::FileHandle named(
+      CreateFileW(windows::WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  return named.valid() && SameFile(AsHandle(handle_), named.get());
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
