@@ -57,15 +57,15 @@ struct DownloadsTooLarge {};
 // Fetches every picture, at most `at_once` transfers (and so at most that
 // many files open), connections kept alive and reused, HTTP/2 multiplexing
 // where the server offers it. A download's file is created new, never over
-// an existing file: by libcurl when its transfer starts, by WinHTTP when its
-// first byte arrives (or at the end of an empty body). A transient failure
+// an existing file: with libcurl as its transfer starts, with WinHTTP when
+// its first byte arrives (or at the end of an empty body). A transient failure
 // (http::IsTransient) is tried once more after a short pause, into the same
 // file emptied. `done` is called on this thread each time a download ends
 // for good. An answer that holds no picture (http::PictureAnswerText) fails
 // its download. The file of a failed download may remain: the caller removes
 // it. Throws OperationCancelled when the token is set: transfers under way are
-// abandoned; WinHTTP's removes the files it created, libcurl's leaves them to
-// the caller.
+// abandoned; with WinHTTP the files they created are removed, with libcurl
+// they are left to the caller.
 std::vector<http::FileDownloadResult> DownloadFiles(
     const std::vector<http::FileDownload>& downloads, const http::HttpSettings& settings,
     std::size_t at_once, std::uint64_t max_total_bytes, const base::CancellationToken* cancel,

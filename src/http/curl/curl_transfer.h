@@ -73,7 +73,7 @@ struct Transfer {
 };
 
 // Everything but the URL, the method and the headers. Redirects are not
-// followed by libcurl: the caller follows them as http::FollowRedirect says.
+// followed by libcurl: the caller follows them as http::RedirectChain says.
 void ConfigureHandle(CURL* handle, const http::HttpSettings& settings, Transfer* transfer);
 
 }  // namespace lumivane::http::curl
