@@ -14,6 +14,8 @@ namespace {
 
 using xml::TextOf;
 
+constexpr auto kIllisible = text::UserText::kRetrievalDocumentUnreadable;
+
 // The first child element named `name`: a processing instruction of that
 // name does not count.
 pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* name) {
@@ -26,18 +28,17 @@ pugi::xml_node ChildElement(const pugi::xml_node& parent, const char* name) {
 }  // namespace
 
 RetrievalDocument ReadRetrievalDocument(std::string_view bytes, std::string_view content_type) {
-  const std::string text = xml::DecodeDocument(bytes, content_type, text::UserText::kRetrievalDocumentUnreadable);
+  const std::string text = xml::DecodeDocument(bytes, content_type, kIllisible);
   RetrievalDocument document;
   document.tree = std::make_unique<pugi::xml_document>();
   try {
-    xml::ParseText(*document.tree, text, pugi::parse_full | pugi::parse_ws_pcdata,
-                   text::UserText::kRetrievalDocumentUnreadable);
+    xml::ParseText(*document.tree, text, pugi::parse_full | pugi::parse_ws_pcdata, kIllisible);
   } catch (const XmlError& whole) {
     // The parser is stricter with declarations and processing instructions
     // it keeps than with those it skips: read without them, the document
     // may still give its id, and only its copy into the exchange file fails.
     document.tree = std::make_unique<pugi::xml_document>();
-    xml::ParseText(*document.tree, text, xml::kReadOptions, text::UserText::kRetrievalDocumentUnreadable);
+    xml::ParseText(*document.tree, text, xml::kReadOptions, kIllisible);
     document.unreadable_whole = whole.what();
   }
   return document;
