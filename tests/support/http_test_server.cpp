@@ -36,6 +36,11 @@ void MakeSelfSignedCertificate(const std::filesystem::path& dir) {
   }
 }
 
+#endif
+
+}  // namespace
+
+#ifndef _WIN32
 void KeepLoopbackAwayFromProxy() {
   for (const char* name : {"no_proxy", "NO_PROXY"}) {
     const char* current = std::getenv(name);
@@ -49,8 +54,6 @@ void KeepLoopbackAwayFromProxy() {
 // The Windows client keeps loopback addresses away from any proxy itself.
 void KeepLoopbackAwayFromProxy() {}
 #endif
-
-}  // namespace
 
 HttpTestServer::HttpTestServer(Scheme scheme) : scheme_(scheme) {
   if (scheme_ == Scheme::kHttps) {

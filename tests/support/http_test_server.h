@@ -10,6 +10,10 @@
 
 namespace lumivane::testing {
 
+// Requests to 127.0.0.1 kept away from any proxy of the environment
+// (no_proxy), for the tests that need no server of their own.
+void KeepLoopbackAwayFromProxy();
+
 // An HTTP or HTTPS server on 127.0.0.1, on a port the system picks, that
 // answers on its own thread. Register handlers on server() before Start();
 // Stop() (also run by the destructor) stops it and joins its thread.
@@ -28,8 +32,8 @@ class HttpTestServer {
 
   httplib::Server& server() { return *server_; }
 
-  // Binds to 127.0.0.1 on a free port and serves until Stop(). Requests to
-  // 127.0.0.1 are kept away from any proxy of the environment (no_proxy).
+  // Binds to 127.0.0.1 on a free port and serves until Stop(), with
+  // KeepLoopbackAwayFromProxy().
   // Idle connections are closed after 1 s, so that Stop() does not wait long
   // for a client that is still alive.
   void Start();
