@@ -2,6 +2,9 @@
 // settings, which WinHTTP reads from the registry. The contract both systems
 // share is in tests/unit/http_client_test.cpp.
 #include <gtest/gtest.h>
+// Before windows.h, as the test server's header wants it.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdlib>
