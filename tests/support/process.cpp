@@ -142,20 +142,29 @@ Process Process::Start(const std::vector<std::string>& argv, ProcessOptions opti
   }
 }
 
-Process Process::Fork(const std::function<int()>& body) {
-  return Launch([&](int report) {
-    ::close(report);
-    int code = 125;
-    try {
-      code = body();
-    } catch (...) {
-    }
-    std::fflush(nullptr);
-    ::_exit(code);
-  });
+std::vector<Process> Process::ForkEach(const std::vector<std::function<int()>>& bodies) {
+  std::vector<Process> children;
+  for (const std::function<int()>& body : bodies) {
+    children.push_back(Spawn([&](int report) {
+      ::close(report);
+      int code = 125;
+      try {
+        code = body();
+      } catch (...) {
+      }
+      std::fflush(nullptr);
+      ::_exit(code);
+    }));
+  }
+  for (Process& child : children) child.StartReaders();
+  return children;
 }
 
-Process Process::Launch(const std::function<void(int report)>& in_child) {
+Process Process::Fork(const std::function<int()>& body) {
+  return std::move(ForkEach({body}).front());
+}
+
+Process Process::Spawn(const std::function<void(int report)>& in_child) {
   int out[2], err[2], status[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
       ::pipe2(status, O_CLOEXEC) != 0) {
@@ -193,16 +202,26 @@ Process Process::Launch(const std::function<void(int report)>& in_child) {
   Process process;
   process.pid_ = pid;
   process.shared_ = std::make_unique<Shared>();
-  Shared* shared = process.shared_.get();
-  shared->out_fd = out[0];
-  shared->err_fd = err[0];
+  process.shared_->out_fd = out[0];
+  process.shared_->err_fd = err[0];
+  process.start_error_ = got == sizeof error ? error : 0;
+  return process;
+}
+
+void Process::StartReaders() {
+  Shared* shared = shared_.get();
   shared->out_reader =
       std::thread([shared] { shared->Read(shared->out_fd, shared->out, shared->out_done); });
   shared->err_reader =
       std::thread([shared] { shared->Read(shared->err_fd, shared->err, shared->err_done); });
-  if (got == sizeof error) {
+}
+
+Process Process::Launch(const std::function<void(int report)>& in_child) {
+  Process process = Spawn(in_child);
+  process.StartReaders();
+  if (process.start_error_ != 0) {
     process.WaitForExit(kWait);
-    throw std::system_error(error, std::generic_category());
+    throw std::system_error(process.start_error_, std::generic_category());
   }
   return process;
 }
@@ -212,6 +231,7 @@ Process::Process() = default;
 Process::Process(Process&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       exit_code_(std::exchange(other.exit_code_, std::nullopt)),
+      start_error_(other.start_error_),
       shared_(std::move(other.shared_)) {}
 
 Process& Process::operator=(Process&& other) noexcept {
@@ -219,6 +239,7 @@ Process& Process::operator=(Process&& other) noexcept {
     Release();
     pid_ = std::exchange(other.pid_, -1);
     exit_code_ = std::exchange(other.exit_code_, std::nullopt);
+    start_error_ = other.start_error_;
     shared_ = std::move(other.shared_);
   }
   return *this;
@@ -228,11 +249,13 @@ Process::~Process() { Release(); }
 
 void Process::Release() {
   if (pid_ > 0 && !exit_code_) Reap();
-  if (shared_) {
+  if (shared_ && shared_->out_reader.joinable()) {
     shared_->WaitDrained(kDrain);
     shared_->stop = true;
     shared_->out_reader.join();
     shared_->err_reader.join();
+  }
+  if (shared_) {
     ::close(shared_->out_fd);
     ::close(shared_->err_fd);
     shared_.reset();

@@ -42,8 +42,14 @@ class Process {
   // returns (125 when it throws), without running exit handlers: for what
   // must happen in another process of the same program (two modules at once,
   // a limit set on one process only). Its assertions are not the test's:
-  // `body` reports through its exit code and output.
+  // `body` reports through its exit code and output. Only from a test with
+  // no thread of its own running: a fork copies the locks other threads hold
+  // at that moment, and the sanitizers' allocator does not release them in
+  // the child.
   static Process Fork(const std::function<int()>& body);
+  // One copy per body, all forked before any of their outputs is read (the
+  // readers are threads).
+  static std::vector<Process> ForkEach(const std::vector<std::function<int()>>& bodies);
   Process();  // no process: a place to move one into
 
   Process(Process&&) noexcept;
@@ -80,12 +86,17 @@ class Process {
   // it, given the descriptor that reports a failed start (an errno), and
   // never returns.
   static Process Launch(const std::function<void(int report)>& in_child);
+  // The same, without the threads that read its output: StartReaders()
+  // starts them. A failed start is kept in start_error_.
+  static Process Spawn(const std::function<void(int report)>& in_child);
+  void StartReaders();
   // Kills what is left of the group, then waits for the process.
   void Reap();
   void Release();
 
   pid_t pid_ = -1;
   std::optional<int> exit_code_;
+  int start_error_ = 0;
   std::unique_ptr<Shared> shared_;
 };
 

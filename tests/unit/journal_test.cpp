@@ -86,12 +86,11 @@ TEST_F(JournalTest, BoundedAndHarmless) {
 
 // Runs `write` in two processes at once, as two modules would, to its end.
 void InTwoProcesses(const std::function<void()>& write) {
-  std::vector<Process> children;
-  for (int i = 0; i < 2; ++i)
-    children.push_back(Process::Fork([&] {
-      write();
-      return 0;
-    }));
+  const std::function<int()> body = [&] {
+    write();
+    return 0;
+  };
+  std::vector<Process> children = Process::ForkEach({body, body});
   for (Process& child : children) ASSERT_EQ(child.WaitForExit(60s), 0) << child.Stderr();
 }
 
