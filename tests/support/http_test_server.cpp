@@ -1,6 +1,11 @@
 #include "http_test_server.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -54,6 +59,45 @@ void KeepLoopbackAwayFromProxy() {
 // The Windows client keeps loopback addresses away from any proxy itself.
 void KeepLoopbackAwayFromProxy() {}
 #endif
+
+namespace {
+void CloseSocket(std::uintptr_t sock) {
+#ifdef _WIN32
+  ::closesocket(static_cast<SOCKET>(sock));
+#else
+  ::close(static_cast<int>(sock));
+#endif
+}
+}  // namespace
+
+RefusingPort::RefusingPort() {
+#ifdef _WIN32
+  const SOCKET sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  const bool made = sock != INVALID_SOCKET;
+  int length = sizeof(sockaddr_in);
+#else
+  const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool made = sock >= 0;
+  socklen_t length = sizeof(sockaddr_in);
+#endif
+  if (!made) throw std::runtime_error("no socket for a refusing port");
+  socket_ = static_cast<std::uintptr_t>(sock);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(sock, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    CloseSocket(socket_);
+    throw std::runtime_error("a refusing port could not be bound on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() { CloseSocket(socket_); }
+
+std::string RefusingPort::Url(std::string_view path_and_query) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path_and_query);
+}
 
 HttpTestServer::HttpTestServer(Scheme scheme) : scheme_(scheme) {
   if (scheme_ == Scheme::kHttps) {

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,6 +14,24 @@ namespace lumivane::testing {
 // Requests to 127.0.0.1 kept away from any proxy of the environment
 // (no_proxy), for the tests that need no server of their own.
 void KeepLoopbackAwayFromProxy();
+
+// A port on 127.0.0.1 that this process binds and never listens on: a
+// connection to it is refused at once, and no other program can take it
+// while this lives. No thread runs for it.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  // "http://127.0.0.1:<port>" + path_and_query (which starts with "/").
+  std::string Url(std::string_view path_and_query) const;
+
+ private:
+  std::uintptr_t socket_;  // the system's socket handle
+  int port_ = 0;
+};
 
 // An HTTP or HTTPS server on 127.0.0.1, on a port the system picks, that
 // answers on its own thread. Register handlers on server() before Start();

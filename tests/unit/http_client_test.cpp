@@ -7,16 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -435,40 +425,16 @@ TEST_F(HttpClientTest, EachRequestIsNotedInTheJournal) {
 }
 
 TEST(HttpClientConnectionTest, RefusedConnectionIsReported) {
-  // A bound socket that does not listen: connections to it are refused.
-#ifdef _WIN32
-  const SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_NE(sock, INVALID_SOCKET);
-  int length = sizeof(sockaddr_in);
-#else
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(sock, 0);
-  socklen_t length = sizeof(sockaddr_in);
-#endif
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const std::string url =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/index.php" + kSecretQuery;
-
+  const lumivane::testing::RefusingPort port;
   HttpClient client;
   try {
-    client.Get(url);
+    client.Get(port.Url(std::string("/index.php") + kSecretQuery));
     ADD_FAILURE() << "no error";
   } catch (const HttpError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Serveur injoignable : http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) +
-                  "/index.php");
+    EXPECT_EQ(std::string(error.what()), "Serveur injoignable : " + port.Url("/index.php"));
     EXPECT_EQ(error.status(), 0);
   }
   EXPECT_EQ(client.ResponseCode(), 0);
-#ifdef _WIN32
-  closesocket(sock);
-#else
-  close(sock);
-#endif
 }
 
 #ifndef _WIN32

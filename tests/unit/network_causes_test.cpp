@@ -1,10 +1,7 @@
 // The cause a failed request names is the true one: the proxy's refusal is
 // the proxy's, this machine's open-file limit is this machine's.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -84,19 +81,12 @@ TEST_F(ProxyTest, ItsRequestForCredentialsNamesTheProxy) {
 // Every descriptor taken: the request cannot even open its socket. No server
 // runs in this process: its threads open files of their own (the processor
 // count when it starts, each connection it accepts) and would take the one
-// descriptor left for the picture's file. The port is bound and never
-// listens, so a socket that did open would be refused, not answered.
+// descriptor left for the picture's file. A socket that did open would be
+// refused, not answered.
 TEST(OpenFileLimit, IsNamedAsThisMachinesLimit) {
   lumivane::testing::KeepLoopbackAwayFromProxy();
-  const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(bound, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/devis";
+  const lumivane::testing::RefusingPort port;
+  const std::string url = port.Url("/devis");
   // Refused while descriptors remain; this also sets up, beforehand, what the
   // libraries and the sanitizers open on a first failure.
   EXPECT_EQ(GetError(url), "Serveur injoignable : " + url);
@@ -125,7 +115,6 @@ TEST(OpenFileLimit, IsNamedAsThisMachinesLimit) {
     for (const int fd : taken) ::close(fd);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &before), 0);
   }
-  ::close(bound);
   const std::string expected =
       "Ce poste refuse d'ouvrir la connexion, trop de fichiers ouverts (code 24) : " + url;
   EXPECT_EQ(error, expected);
